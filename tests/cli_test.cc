@@ -1,0 +1,188 @@
+// The built program, run as a process: stdout, stderr and exit status,
+// byte for byte.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tape_writer.h"
+
+namespace {
+
+struct outcome {
+  std::string out, err;
+  int status;
+};
+
+std::string slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+void spill(const std::string& path, const bytes& data) {
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
+                                              static_cast<std::streamsize>(data.size()));
+}
+
+const char* env_or(const char* name, const char* fallback) {
+  const char* v = std::getenv(name);
+  return v != nullptr && *v != '\0' ? v : fallback;
+}
+
+// The program under test: BRIVANE_BIN, started through BRIVANE_LAUNCHER
+// (such as wine) when that is set.
+class Cli : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char tmpl[] = "/tmp/brivane-cli-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    ASSERT_EQ(mkdir((dir_ + "/adir").c_str(), 0755), 0);
+    tape_writer one;
+    spill(dir_ + "/one.tap", one.rom_file(1, "ONLY ONE", bytes(64, 0x20)).pulses());
+    tape_writer two(pulse_values::spread(), 5);
+    two.rom_file(1, "FIRST", bytes(64, 0x20)).rom_file(3, "\x93\x1c" "SECOND\xa0\x05", bytes(64, 0x20));
+    spill(dir_ + "/two.tap", tap_file(two.pulses()));
+    spill(dir_ + "/empty.tap", {});
+  }
+  static void TearDownTestSuite() {
+    for (const char* f : {"one.tap", "two.tap", "empty.tap", "out", "err"}) unlink((dir_ + "/" + f).c_str());
+    rmdir((dir_ + "/adir").c_str());
+    rmdir(dir_.c_str());
+  }
+
+  // Runs the program in the tapes' folder with standard output going to a
+  // file, or to stdout_path when one is given.
+  static outcome run(const std::vector<std::string>& args, const char* stdout_path = nullptr) {
+    const std::string bin = env_or("BRIVANE_BIN", "brivane");
+    const char* launcher = env_or("BRIVANE_LAUNCHER", nullptr);
+    std::vector<std::string> argv;
+    if (launcher) argv = {launcher, bin};
+    else argv = {"brivane"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> cargv;
+    for (auto& a : argv) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+
+    const std::string out = dir_ + "/out", err = dir_ + "/err";
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int in = open("/dev/null", O_RDONLY);
+      const int o = open(stdout_path ? stdout_path : out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (in < 0 || o < 0 || e < 0 || chdir(dir_.c_str()) != 0) _exit(127);
+      dup2(in, 0);
+      dup2(o, 1);
+      dup2(e, 2);
+      if (launcher) execvp(launcher, cargv.data());
+      else execv(bin.c_str(), cargv.data());
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return {stdout_path ? "" : slurp(out), slurp(err), WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)};
+  }
+
+  static std::string dir_;
+};
+std::string Cli::dir_;
+
+// What the program is expected to write: "\n" is the line end, turned into
+// "\r\n" where the platform's text streams do that (BRIVANE_CRLF).
+std::string text(std::string s) {
+  if (!std::getenv("BRIVANE_CRLF")) return s;
+  std::string t;
+  for (const char c : s) {
+    if (c == '\n') t += '\r';
+    t += c;
+  }
+  return t;
+}
+
+const std::string banner = "Brivane, rel 1.1\n";
+const std::string usage =
+    "Usage: brivane [option(s)] <tap file>\n\nOptions:\n"
+    "   -a: extract all filenames (by default only the first one is extracted)\n"
+    "   -e: escape control codes\n";
+const std::string first = "FOUND: \"FIRST\"\n";
+const std::string both = "FOUND (001): \"FIRST\"\nFOUND (002): \"SECOND\"\n";
+const std::string both_escaped =
+    "FOUND (001): \"FIRST\"\nFOUND (002): \"{CLEAR & HOME}{RED}SECOND{SHIFT+SPACE}{WHITE}\"\n";
+const std::string open_failure = "Could not open input file.\n";
+
+struct cli_case {
+  std::vector<std::string> args;
+  std::string out, err;
+  int status;
+};
+
+TEST_F(Cli, ArgumentsAndResults) {
+  // The usage line names the program as the platform hands it over.
+  const std::string usage_text = std::string(env_or("BRIVANE_USAGE_NAME", "")).empty()
+                                     ? usage
+                                     : "Usage: " + std::string(env_or("BRIVANE_USAGE_NAME", "")) +
+                                           usage.substr(usage.find(" [option"));
+  const cli_case cases[] = {
+      {{}, banner + usage_text, "", 255},
+      {{"-a"}, banner + usage_text, "", 255},
+      {{"-a", "-e"}, banner + usage_text, "", 255},
+      {{"-a.tap"}, banner + usage_text, "", 255},
+      {{"one.tap"}, banner + "FOUND: \"ONLY ONE\"\n", "", 0},
+      {{"-a", "one.tap"}, banner + "FOUND (001): \"ONLY ONE\"\n", "", 0},
+      {{"two.tap"}, banner + first, "", 0},
+      {{"-e", "two.tap"}, banner + first, "", 0},
+      {{"-a", "two.tap"}, banner + both, "", 0},
+      {{"-a", "-e", "two.tap"}, banner + both_escaped, "", 0},
+      {{"-ae", "two.tap"}, banner + both, "", 0},
+      {{"-ea", "two.tap"}, banner + first, "", 0},
+      {{"-x", "two.tap"}, banner + first, "", 0},
+      {{"-", "two.tap"}, banner + first, "", 0},
+      {{"two.tap", "-a"}, banner + first, "", 0},
+      {{"two.tap", "missing.tap"}, banner + first, "", 0},
+      {{"empty.tap"}, banner, "", 0},
+      {{"-a", "-e", "empty.tap"}, banner, "", 0},
+      {{""}, banner, open_failure, 255},
+      {{"missing.tap"}, banner, open_failure, 255},
+      {{"-a", "adir"}, banner, open_failure, 255},
+  };
+  for (const auto& c : cases) {
+    std::string shown;
+    for (const auto& a : c.args) shown += " '" + a + "'";
+    SCOPED_TRACE("brivane" + shown);
+    const outcome r = run(c.args);
+    EXPECT_EQ(r.out, text(c.out));
+    EXPECT_EQ(r.err, text(c.err));
+    EXPECT_EQ(r.status, c.status);
+  }
+}
+
+TEST_F(Cli, FullDiskIsAFailure) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full here";
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"two.tap"}, {"-a", "two.tap"}}) {
+    const outcome r = run(args, "/dev/full");
+    EXPECT_EQ(r.err, text("Could not write output.\n"));
+    EXPECT_EQ(r.status, 255);
+  }
+}
+
+TEST_F(Cli, UnreadableFileIsAnOpenFailure) {
+  const std::string path = dir_ + "/locked.tap";
+  spill(path, {48, 48});
+  chmod(path.c_str(), 0);
+  const bool refused = access(path.c_str(), R_OK) != 0;
+  const outcome r = run({"locked.tap"});
+  unlink(path.c_str());
+  if (!refused) GTEST_SKIP() << "permissions are not enforced for this user";
+  EXPECT_EQ(r.err, text(open_failure));
+  EXPECT_EQ(r.status, 255);
+}
+
+}  // namespace
