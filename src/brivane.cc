@@ -42,21 +42,25 @@ scan_end scan_tape(pulse_source& in, const options& opts, text_sink& out) {
     const std::ptrdiff_t got = in.read(block.data(), block.size());
     if (got < 0) return scan_end::read_error;
     if (got == 0) return scan_end::finished;
-    for (std::ptrdiff_t i = 0; i < got; ++i) {
-      if (!decode_pulse(dec, block[static_cast<std::size_t>(i)], name_buf, 0)) continue;
+    const std::uint8_t* pulses = block.data();
+    std::size_t left = static_cast<std::size_t>(got);
+    for (;;) {
+      std::size_t used = 0;
+      const int found = scan_pulses(dec, pulses, left, name_buf, &used);
+      pulses += used;
+      left -= used;
+      if (!found) break;
       name_buf[NAME_LENGTH] = 0;
-      if (!opts.extract_all) {
+      if (opts.extract_all) {
+        char head[32];
+        std::snprintf(head, sizeof head, "FOUND (%03d): \"", ++found_count);
+        out.write(head);
+      } else {
         out.write("FOUND: \"");
-        print_filename(name_buf, opts.escape_codes, out);
-        out.write("\"\n");
-        return scan_end::finished;
       }
-      ++found_count;
-      char head[32];
-      std::snprintf(head, sizeof head, "FOUND (%03d): \"", found_count);
-      out.write(head);
       print_filename(name_buf, opts.escape_codes, out);
       out.write("\"\n");
+      if (!opts.extract_all) return scan_end::finished;
     }
   }
 }

@@ -60,4 +60,13 @@ inline constexpr pulse_class_table pulse_classes{};
 /// reset clears state and pilot_run before the pulse is handled.
 int decode_pulse(tape_decoder& dec, std::uint8_t pulse, std::uint8_t* name_buf, int reset);
 
+/// Feeds pulses[0..count) to the decoder, stopping right after a pulse for
+/// which decode_pulse returns 1. Stores in *used how many pulses it consumed
+/// and returns what decode_pulse returned for the last of them. Gives exactly
+/// the results, name bytes and final state of calling decode_pulse (reset
+/// clear) on each pulse in turn, but crosses stretches that cannot finish a
+/// pilot without looking at most of their pulses.
+int scan_pulses(tape_decoder& dec, const std::uint8_t* pulses, std::size_t count,
+                std::uint8_t* name_buf, std::size_t* used);
+
 #endif

@@ -1,0 +1,104 @@
+// The bulk scan must give exactly what decode_pulse gives pulse by pulse:
+// the same names at the same places and the same state, wherever the reads
+// split the tape.
+#include <cstring>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "decode_helpers.h"
+
+namespace {
+
+bool same_state(const tape_decoder& a, const tape_decoder& b) {
+  return a.state == b.state && a.pilot_run == b.pilot_run && a.byte_index == b.byte_index &&
+         a.pair_phase == b.pair_phase && a.bit_count == b.bit_count &&
+         a.first_pulse == b.first_pulse && a.second_pulse == b.second_pulse &&
+         a.shift_byte == b.shift_byte;
+}
+
+// Scans the tape in reads of the given sizes, cycling through them, with a
+// per-pulse decoder in step: after every call both must have handed over the
+// same names and be in the same state.
+void expect_same(const bytes& t, const std::vector<std::size_t>& reads) {
+  tape_decoder ref{}, fast{};
+  std::uint8_t ref_buf[17] = {}, fast_buf[17] = {};
+  std::size_t pos = 0, ref_pos = 0;
+  for (std::size_t n = 0; pos < t.size(); ++n) {
+    const std::size_t end = std::min(t.size(), pos + reads[n % reads.size()]);
+    while (pos < end) {
+      std::size_t used = 0;
+      const int found = scan_pulses(fast, t.data() + pos, end - pos, fast_buf, &used);
+      ASSERT_TRUE(used > 0 && used <= end - pos);
+      pos += used;
+      int ref_found = 0;
+      while (ref_pos < pos) {
+        ASSERT_EQ(ref_found, 0) << "a name at " << ref_pos - 1 << " went past";
+        ref_found = decode_pulse(ref, t[ref_pos++], ref_buf, 0);
+      }
+      ASSERT_EQ(found, ref_found) << "at " << pos << ", reads of " << reads.front();
+      ASSERT_TRUE(same_state(fast, ref)) << "at " << pos << ", reads of " << reads.front();
+      if (found) {
+        ASSERT_EQ(std::memcmp(fast_buf, ref_buf, 16), 0) << "at " << pos;
+      }
+    }
+  }
+}
+
+TEST(BulkScan, EverySplitOfAHeader) {
+  tape_writer w(pulse_values::spread(), 21);
+  w.pilot(5003).block(header_payload(1, "SPLIT"));
+  bytes t(w.pulses().begin(), w.pulses().begin() + static_cast<std::ptrdiff_t>(w.byte_start(33)));
+  t.insert(t.begin(), {48, 48, 0, 48});
+  for (std::size_t split = 1; split < t.size(); ++split) {
+    expect_same(t, {split, t.size()});
+    if (HasFatalFailure()) return;
+  }
+}
+
+TEST(BulkScan, RunsAroundTheThresholdInEveryReadSize) {
+  // Runs of 4990 to 5010 short pulses, each ended by one pulse of another
+  // class or by the start of a header.
+  std::mt19937 rng(5);
+  tape_writer w(pulse_values::spread(), 9);
+  for (int i = 0; i < 40; ++i) {
+    w.pilot(4990 + rng() % 21);
+    if (rng() % 4 == 0) w.block(header_payload(rng() % 2 ? 1 : 3, "RUN"));
+    else w.raw({static_cast<std::uint8_t>(58 + rng() % 198)});
+  }
+  for (const std::size_t read : {1u, 2u, 5u, 19u, 20u, 4999u, 5000u, 5001u, 5002u, 65536u})
+    expect_same(w.pulses(), {read});
+}
+
+TEST(BulkScan, RandomAndDamagedTapes) {
+  std::mt19937 rng(77);
+  for (int round = 0; round < 60; ++round) {
+    SCOPED_TRACE(round);
+    tape_writer w(pulse_values::spread(), static_cast<std::uint32_t>(round + 1));
+    const int files = 1 + static_cast<int>(rng() % 3);
+    for (int f = 0; f < files; ++f) {
+      bytes data(50 + rng() % 400);
+      for (auto& b : data) b = static_cast<std::uint8_t>(rng());
+      if (rng() % 3 == 0) data[0] = 3;  // a data block shaped like a header
+      w.rom_file(static_cast<std::uint8_t>(1 + rng() % 4), "FILE", data, 5001 + rng() % 3000);
+    }
+    bytes& t = w.pulses();
+    const int damage = static_cast<int>(rng() % 30);
+    for (int d = 0; d < damage; ++d) t[rng() % t.size()] = static_cast<std::uint8_t>(rng());
+    if (rng() % 2) t.resize(rng() % t.size());
+    for (int s = 0; s < 4; ++s) {
+      std::vector<std::size_t> reads;
+      for (int k = 0; k < 8; ++k) reads.push_back(1 + rng() % (s == 0 ? 40 : 20000));
+      expect_same(t, reads);
+    }
+  }
+}
+
+TEST(BulkScan, NoiseOfEveryValue) {
+  std::mt19937 rng(3);
+  bytes t(200000);
+  for (auto& b : t) b = static_cast<std::uint8_t>(rng() % 4 ? 39 + rng() % 19 : rng());  // mostly short
+  expect_same(t, {65536, 777, 1});
+}
+
+}  // namespace
