@@ -8,7 +8,12 @@
 
 #include "decode_helpers.h"
 
+int scan_pulses_portable(tape_decoder& dec, const std::uint8_t* pulses, std::size_t count,
+                         std::uint8_t* name_buf, std::size_t* used);
+
 namespace {
+
+using scan_fn = int (*)(tape_decoder&, const std::uint8_t*, std::size_t, std::uint8_t*, std::size_t*);
 
 bool same_state(const tape_decoder& a, const tape_decoder& b) {
   return a.state == b.state && a.pilot_run == b.pilot_run && a.byte_index == b.byte_index &&
@@ -20,7 +25,7 @@ bool same_state(const tape_decoder& a, const tape_decoder& b) {
 // Scans the tape in reads of the given sizes, cycling through them, with a
 // per-pulse decoder in step: after every call both must have handed over the
 // same names and be in the same state.
-void expect_same(const bytes& t, const std::vector<std::size_t>& reads) {
+void expect_same(scan_fn scan, const bytes& t, const std::vector<std::size_t>& reads) {
   tape_decoder ref{}, fast{};
   std::uint8_t ref_buf[17] = {}, fast_buf[17] = {};
   std::size_t pos = 0, ref_pos = 0;
@@ -28,7 +33,7 @@ void expect_same(const bytes& t, const std::vector<std::size_t>& reads) {
     const std::size_t end = std::min(t.size(), pos + reads[n % reads.size()]);
     while (pos < end) {
       std::size_t used = 0;
-      const int found = scan_pulses(fast, t.data() + pos, end - pos, fast_buf, &used);
+      const int found = scan(fast, t.data() + pos, end - pos, fast_buf, &used);
       ASSERT_TRUE(used > 0 && used <= end - pos);
       pos += used;
       int ref_found = 0;
@@ -45,18 +50,20 @@ void expect_same(const bytes& t, const std::vector<std::size_t>& reads) {
   }
 }
 
-TEST(BulkScan, EverySplitOfAHeader) {
+class BulkScan : public testing::TestWithParam<scan_fn> {};
+
+TEST_P(BulkScan, EverySplitOfAHeader) {
   tape_writer w(pulse_values::spread(), 21);
   w.pilot(5003).block(header_payload(1, "SPLIT"));
   bytes t(w.pulses().begin(), w.pulses().begin() + static_cast<std::ptrdiff_t>(w.byte_start(33)));
   t.insert(t.begin(), {48, 48, 0, 48});
   for (std::size_t split = 1; split < t.size(); ++split) {
-    expect_same(t, {split, t.size()});
+    expect_same(GetParam(), t, {split, t.size()});
     if (HasFatalFailure()) return;
   }
 }
 
-TEST(BulkScan, RunsAroundTheThresholdInEveryReadSize) {
+TEST_P(BulkScan, RunsAroundTheThresholdInEveryReadSize) {
   // Runs of 4990 to 5010 short pulses, each ended by one pulse of another
   // class or by the start of a header.
   std::mt19937 rng(5);
@@ -67,10 +74,10 @@ TEST(BulkScan, RunsAroundTheThresholdInEveryReadSize) {
     else w.raw({static_cast<std::uint8_t>(58 + rng() % 198)});
   }
   for (const std::size_t read : {1u, 2u, 5u, 19u, 20u, 4999u, 5000u, 5001u, 5002u, 65536u})
-    expect_same(w.pulses(), {read});
+    expect_same(GetParam(), w.pulses(), {read});
 }
 
-TEST(BulkScan, RandomAndDamagedTapes) {
+TEST_P(BulkScan, RandomAndDamagedTapes) {
   std::mt19937 rng(77);
   for (int round = 0; round < 60; ++round) {
     SCOPED_TRACE(round);
@@ -89,16 +96,22 @@ TEST(BulkScan, RandomAndDamagedTapes) {
     for (int s = 0; s < 4; ++s) {
       std::vector<std::size_t> reads;
       for (int k = 0; k < 8; ++k) reads.push_back(1 + rng() % (s == 0 ? 40 : 20000));
-      expect_same(t, reads);
+      expect_same(GetParam(), t, reads);
     }
   }
 }
 
-TEST(BulkScan, NoiseOfEveryValue) {
+TEST_P(BulkScan, NoiseOfEveryValue) {
   std::mt19937 rng(3);
   bytes t(200000);
   for (auto& b : t) b = static_cast<std::uint8_t>(rng() % 4 ? 39 + rng() % 19 : rng());  // mostly short
-  expect_same(t, {65536, 777, 1});
+  expect_same(GetParam(), t, {65536, 777, 1});
 }
+
+INSTANTIATE_TEST_SUITE_P(Decoder, BulkScan, testing::Values(scan_pulses, scan_pulses_portable),
+                         [](const testing::TestParamInfo<scan_fn>& info) {
+                           return info.index == 0 ? "native" : "portable";
+                         });
+
 
 }  // namespace

@@ -5,9 +5,48 @@
 // skipped unseen.
 #include "decoder/tape_decoder.h"
 
+#if defined(__SSE2__) && !defined(BRIVANE_NO_SIMD)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 bool is_short(std::uint8_t p) { return (pulse_classes.of[p] & PULSE_SHORT) != 0; }
+
+#if defined(__SSE2__) && !defined(BRIVANE_NO_SIMD)
+// Bit k set when p[k] is short, for 16 pulses.
+unsigned short_mask16(const std::uint8_t* p) {
+  const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i above = _mm_sub_epi8(x, _mm_set1_epi8(39));  // 39..57 -> 0..18
+  const __m128i in = _mm_cmpeq_epi8(_mm_min_epu8(above, _mm_set1_epi8(18)), above);
+  return static_cast<unsigned>(_mm_movemask_epi8(in));
+}
+#endif
+
+// The first position from i on whose pulse is not short, or end.
+std::size_t skip_short(const std::uint8_t* p, std::size_t i, std::size_t end) {
+#if defined(__SSE2__) && !defined(BRIVANE_NO_SIMD)
+  for (; end - i >= 16; i += 16) {
+    const unsigned other = ~short_mask16(p + i) & 0xFFFFu;
+    if (other != 0) return i + static_cast<std::size_t>(__builtin_ctz(other));
+  }
+#endif
+  while (i < end && is_short(p[i])) ++i;
+  return i;
+}
+
+// The start of the run of short pulses that ends just before end, looking no
+// further back than begin.
+std::size_t run_start(const std::uint8_t* p, std::size_t begin, std::size_t end) {
+#if defined(__SSE2__) && !defined(BRIVANE_NO_SIMD)
+  for (; end - begin >= 16; end -= 16) {
+    const unsigned other = ~short_mask16(p + end - 16) & 0xFFFFu;
+    if (other != 0) return end - 16 + static_cast<std::size_t>(32 - __builtin_clz(other));
+  }
+#endif
+  while (end > begin && is_short(p[end - 1])) --end;
+  return end;
+}
 
 // Seeks a pilot from pulses[i] on, with d in the seek state and a run of
 // 0 to PILOT_THRESHOLD short pulses behind it. Returns the position after the
@@ -19,8 +58,7 @@ std::size_t seek_pilot(tape_decoder& d, const std::uint8_t* pulses, std::size_t 
   const std::size_t pilot = PILOT_THRESHOLD + 1;
   while (count - i >= pilot - run) {
     const std::size_t last = i + (pilot - run) - 1;  // where the run would complete
-    std::size_t k = last + 1;
-    while (k > i && is_short(pulses[k - 1])) --k;
+    const std::size_t k = run_start(pulses, i, last + 1);
     if (k == i) {  // pulses[i..last] are all short
       d.pilot_run = static_cast<std::int32_t>(pilot);
       d.state = STATE_PILOT;
@@ -29,8 +67,7 @@ std::size_t seek_pilot(tape_decoder& d, const std::uint8_t* pulses, std::size_t 
     run = last + 1 - k;  // pulses[k - 1] ends any run; pulses[k..last] start a new one
     i = last + 1;
   }
-  std::size_t k = count;
-  while (k > i && is_short(pulses[k - 1])) --k;
+  const std::size_t k = run_start(pulses, i, count);
   d.pilot_run = static_cast<std::int32_t>(k == i ? run + (count - i) : count - k);
   return count;
 }
@@ -46,7 +83,7 @@ int scan_pulses(tape_decoder& d, const std::uint8_t* pulses, std::size_t count,
       continue;
     }
     if (d.state == STATE_PILOT && d.pilot_run > PILOT_THRESHOLD) {
-      while (i < count && is_short(pulses[i])) ++i;  // the count stays where it is
+      i = skip_short(pulses, i, count);  // the count stays where it is
       if (i == count) break;
     }
     if (decode_pulse(d, pulses[i++], name_buf, 0)) {

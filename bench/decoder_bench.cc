@@ -1,0 +1,73 @@
+// Decoder throughput in pulses (bytes) per second on generated tapes: the
+// per-pulse step against the bulk scan.
+#include <benchmark/benchmark.h>
+
+#include <random>
+
+#include "decoder/tape_decoder.h"
+#include "tape_writer.h"
+
+namespace {
+
+// About 16 MiB of files as the ROM saves them, with random data.
+const bytes& realistic_tape() {
+  static const bytes tape = [] {
+    std::mt19937 rng(1541);
+    tape_writer w(pulse_values::spread(), 7);
+    for (int n = 0; w.size() < (16u << 20); ++n) {
+      bytes data(2048 + rng() % (58 * 1024));
+      for (auto& b : data) b = static_cast<std::uint8_t>(rng());
+      if (data[0] == 1 || data[0] == 3) data[0] = 0;
+      w.rom_file(1, "BENCH", data);
+    }
+    return w.pulses();
+  }();
+  return tape;
+}
+
+// Nothing but pilot: the slowest ground for the bulk scan.
+const bytes& pilot_tape() {
+  static const bytes tape = tape_writer(pulse_values::spread(), 3).pilot(16u << 20).pulses();
+  return tape;
+}
+
+void per_pulse(benchmark::State& state, const bytes& (*tape)()) {
+  const bytes& t = tape();
+  for (auto _ : state) {
+    tape_decoder d{};
+    std::uint8_t name[17] = {};
+    int found = 0;
+    for (const std::uint8_t p : t) found += decode_pulse(d, p, name, 0);
+    benchmark::DoNotOptimize(found);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * t.size()));
+}
+
+void bulk(benchmark::State& state, const bytes& (*tape)()) {
+  const bytes& t = tape();
+  const std::size_t read = static_cast<std::size_t>(state.range(0));
+  for (auto _ : state) {
+    tape_decoder d{};
+    std::uint8_t name[17] = {};
+    int found = 0;
+    for (std::size_t pos = 0; pos < t.size();) {
+      const std::size_t end = std::min(t.size(), pos + read);
+      while (pos < end) {
+        std::size_t used = 0;
+        found += scan_pulses(d, t.data() + pos, end - pos, name, &used);
+        pos += used;
+      }
+    }
+    benchmark::DoNotOptimize(found);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * t.size()));
+}
+
+BENCHMARK_CAPTURE(per_pulse, realistic, realistic_tape)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(bulk, realistic, realistic_tape)->Arg(64 << 10)->Arg(256 << 10)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(per_pulse, pilot, pilot_tape)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(bulk, pilot, pilot_tape)->Arg(256 << 10)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
