@@ -15,7 +15,7 @@ const bytes& realistic_tape() {
     std::mt19937 rng(1541);
     tape_writer w(pulse_values::spread(), 7);
     for (int n = 0; w.size() < (16u << 20); ++n) {
-      bytes data(2048 + rng() % (58 * 1024));
+      bytes data(2048 + rng() % (std::size_t{58} * 1024));
       for (auto& b : data) b = static_cast<std::uint8_t>(rng());
       if (data[0] == 1 || data[0] == 3) data[0] = 0;
       w.rom_file(1, "BENCH", data);
@@ -33,7 +33,7 @@ const bytes& pilot_tape() {
 
 void per_pulse(benchmark::State& state, const bytes& (*tape)()) {
   const bytes& t = tape();
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     tape_decoder d{};
     std::uint8_t name[17] = {};
     int found = 0;
@@ -46,7 +46,7 @@ void per_pulse(benchmark::State& state, const bytes& (*tape)()) {
 void bulk(benchmark::State& state, const bytes& (*tape)()) {
   const bytes& t = tape();
   const std::size_t read = static_cast<std::size_t>(state.range(0));
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     tape_decoder d{};
     std::uint8_t name[17] = {};
     int found = 0;

@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
   unsigned long long written = 0;
   for (int n = 1; written < target; ++n) {
     tape_writer w(pulse_values::spread(), static_cast<std::uint32_t>(n));
-    bytes data(2048 + rng() % (58 * 1024));
+    bytes data(2048 + rng() % (std::size_t{58} * 1024));
     for (auto& b : data) b = static_cast<std::uint8_t>(rng());
     if (data[0] == 1 || data[0] == 3) data[0] = 0;  // keep data blocks from reading as headers
     const std::string name = "FILE" + std::to_string(n);

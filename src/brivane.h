@@ -50,7 +50,7 @@ class host {
 };
 
 /// Bytes asked of the source per read.
-constexpr std::size_t READ_BLOCK_SIZE = 64 * 1024;
+constexpr std::size_t READ_BLOCK_SIZE = std::size_t{64} * 1024;
 
 void print_usage(const char* program, text_sink& out);
 

@@ -69,6 +69,7 @@ class Cli : public testing::Test {
     else argv = {"brivane"};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;
+    cargv.reserve(argv.size() + 1);
     for (auto& a : argv) cargv.push_back(a.data());
     cargv.push_back(nullptr);
 

@@ -2,4 +2,4 @@
 // under its own name, so that it is held to decode_pulse as well.
 #define BRIVANE_NO_SIMD
 #define scan_pulses scan_pulses_portable
-#include "decoder/pulse_scan.cc"
+#include "decoder/pulse_scan.cc"  // NOLINT(bugprone-suspicious-include)

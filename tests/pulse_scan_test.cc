@@ -95,6 +95,7 @@ TEST_P(BulkScan, RandomAndDamagedTapes) {
     if (rng() % 2) t.resize(rng() % t.size());
     for (int s = 0; s < 4; ++s) {
       std::vector<std::size_t> reads;
+      reads.reserve(8);
       for (int k = 0; k < 8; ++k) reads.push_back(1 + rng() % (s == 0 ? 40 : 20000));
       expect_same(GetParam(), t, reads);
     }

@@ -1,0 +1,63 @@
+// Writes the seed corpus for the fuzz targets: make_fuzz_corpus DIR
+// Each seed is four knob bytes (see fuzz_input.h) and a tape from the tape
+// writer, cut short where the tape is long, since pilots dominate.
+#include <cstdio>
+#include <string>
+
+#include "tape_writer.h"
+
+namespace {
+
+bool put(const std::string& dir, const char* name, std::uint8_t knobs, std::size_t read_size, bytes tape) {
+  if (tape.size() > 12000) tape.resize(12000);
+  tape.insert(tape.begin(), {knobs, static_cast<std::uint8_t>(read_size - 1),
+                             static_cast<std::uint8_t>((read_size - 1) >> 8), 0});
+  std::FILE* f = std::fopen((dir + "/" + name).c_str(), "wb");
+  if (f == nullptr) return false;
+  const bool ok = std::fwrite(tape.data(), 1, tape.size(), f) == tape.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+bytes header(std::string_view name, std::size_t pilot = 5001, std::uint8_t type = 1) {
+  return tape_writer().pilot(pilot).block(header_payload(type, name)).pulses();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fputs("usage: make_fuzz_corpus DIR\n", stderr);
+    return 2;
+  }
+  const std::string dir = argv[1];
+  bytes two = tape_writer(pulse_values::spread(), 4)
+                  .pilot(5001).block(header_payload(1, "ONE"))
+                  .pilot(5001).block(header_payload(3, "TWO")).pulses();
+  bytes repeat = tape_writer().pilot(5001).block(header_payload(1, "R"), block_copy::repeat).pulses();
+  bytes junk_parity = tape_writer().pilot(5001).pulses();
+  {
+    tape_writer w;
+    w.pilot(5001);
+    for (std::uint8_t c = 0x89; c > 0x80; --c) w.byte(c, 0, 255);
+    for (const std::uint8_t b : header_payload(1, "PARITY")) w.byte(b, 76, 76);
+    junk_parity = w.pulses();
+  }
+  bytes data_like(40, 0x41);
+  data_like[0] = 3;
+  const bool ok =
+      put(dir, "one-header", 0, 65536, header("NAME")) &&
+      put(dir, "one-header-all-escaped-short-reads", 3, 7, header("\x93\x05" "CTRL\xa0\x85\xc1")) &&
+      put(dir, "two-headers-all", 1, 4096, two) &&
+      put(dir, "two-headers-read-error", 5, 5001, two) &&
+      put(dir, "pilot-5000", 1, 65536, header("NAME", 5000)) &&
+      put(dir, "type-2", 1, 65536, header("NAME", 5001, 2)) &&
+      put(dir, "repeated-copy", 1, 65536, repeat) &&
+      put(dir, "junk-parity", 3, 300, junk_parity) &&
+      put(dir, "data-block-like-header", 1, 65536, tape_writer().pilot(6000).block(data_like).pulses()) &&
+      put(dir, "spread-values", 3, 1, tape_writer(pulse_values::spread(), 9).pilot(5001).block(header_payload(1, "SPREAD")).pulses());
+  if (!ok) {
+    std::perror(dir.c_str());
+    return 1;
+  }
+  return 0;
+}

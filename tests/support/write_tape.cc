@@ -1,0 +1,53 @@
+// Writes tapes to standard output with the tape writer, for scripts:
+//   write_tape [--repeat N] pilot COUNT   COUNT short pulses
+//   write_tape [--repeat N] header NAME   a 5001-pulse pilot and a header block
+//   write_tape [--repeat N] file NAME     a file as the ROM saves it
+// --repeat writes the same pulses N times over.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "tape_writer.h"
+
+namespace {
+
+bool write_all(const bytes& b) { return std::fwrite(b.data(), 1, b.size(), stdout) == b.size(); }
+
+int usage() {
+  std::fputs("usage: write_tape [--repeat N] pilot COUNT | header NAME | file NAME\n", stderr);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  unsigned long long repeat = 1;
+  int a = 1;
+  if (argc > 2 && std::strcmp(argv[1], "--repeat") == 0) {
+    repeat = std::strtoull(argv[2], nullptr, 10);
+    a = 3;
+  }
+  if (argc != a + 2) return usage();
+  const std::string what = argv[a], arg = argv[a + 1];
+  for (unsigned long long r = 0; r < repeat; ++r) {
+    bool ok = true;
+    if (what == "pilot") {
+      const bytes chunk(1u << 20, 48);
+      unsigned long long left = std::strtoull(arg.c_str(), nullptr, 10);
+      for (; left >= chunk.size() && ok; left -= chunk.size()) ok = write_all(chunk);
+      ok = ok && write_all(bytes(static_cast<std::size_t>(left), 48));
+    } else if (what == "header") {
+      ok = write_all(tape_writer().pilot(5001).block(header_payload(1, arg)).pulses());
+    } else if (what == "file") {
+      ok = write_all(tape_writer().rom_file(1, arg, bytes(64, 0x20)).pulses());
+    } else {
+      return usage();
+    }
+    if (!ok) {
+      std::perror("write_tape");
+      return 1;
+    }
+  }
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}
