@@ -30,19 +30,23 @@ int main(int argc, char** argv) {
   }
   if (argc != a + 2) return usage();
   const std::string what = argv[a], arg = argv[a + 1];
+  bytes once;
+  if (what == "header") {
+    once = tape_writer().pilot(5001).block(header_payload(1, arg)).pulses();
+  } else if (what == "file") {
+    once = tape_writer().rom_file(1, arg, bytes(64, 0x20)).pulses();
+  } else if (what != "pilot") {
+    return usage();
+  }
+  const bytes shorts(1u << 20, 48);
   for (unsigned long long r = 0; r < repeat; ++r) {
     bool ok = true;
     if (what == "pilot") {
-      const bytes chunk(1u << 20, 48);
       unsigned long long left = std::strtoull(arg.c_str(), nullptr, 10);
-      for (; left >= chunk.size() && ok; left -= chunk.size()) ok = write_all(chunk);
-      ok = ok && write_all(bytes(static_cast<std::size_t>(left), 48));
-    } else if (what == "header") {
-      ok = write_all(tape_writer().pilot(5001).block(header_payload(1, arg)).pulses());
-    } else if (what == "file") {
-      ok = write_all(tape_writer().rom_file(1, arg, bytes(64, 0x20)).pulses());
+      for (; left >= shorts.size() && ok; left -= shorts.size()) ok = write_all(shorts);
+      ok = ok && std::fwrite(shorts.data(), 1, static_cast<std::size_t>(left), stdout) == left;
     } else {
-      return usage();
+      ok = write_all(once);
     }
     if (!ok) {
       std::perror("write_tape");
