@@ -1,53 +1,17 @@
 // The bulk scan must give exactly what decode_pulse gives pulse by pulse:
 // the same names at the same places and the same state, wherever the reads
 // split the tape.
-#include <cstring>
 #include <random>
 
 #include <gtest/gtest.h>
 
 #include "decode_helpers.h"
-
-int scan_pulses_portable(tape_decoder& dec, const std::uint8_t* pulses, std::size_t count,
-                         std::uint8_t* name_buf, std::size_t* used);
+#include "lockstep.h"
 
 namespace {
 
-using scan_fn = int (*)(tape_decoder&, const std::uint8_t*, std::size_t, std::uint8_t*, std::size_t*);
-
-bool same_state(const tape_decoder& a, const tape_decoder& b) {
-  return a.state == b.state && a.pilot_run == b.pilot_run && a.byte_index == b.byte_index &&
-         a.pair_phase == b.pair_phase && a.bit_count == b.bit_count &&
-         a.first_pulse == b.first_pulse && a.second_pulse == b.second_pulse &&
-         a.shift_byte == b.shift_byte;
-}
-
-// Scans the tape in reads of the given sizes, cycling through them, with a
-// per-pulse decoder in step: after every call both must have handed over the
-// same names and be in the same state.
 void expect_same(scan_fn scan, const bytes& t, const std::vector<std::size_t>& reads) {
-  tape_decoder ref{}, fast{};
-  std::uint8_t ref_buf[17] = {}, fast_buf[17] = {};
-  std::size_t pos = 0, ref_pos = 0;
-  for (std::size_t n = 0; pos < t.size(); ++n) {
-    const std::size_t end = std::min(t.size(), pos + reads[n % reads.size()]);
-    while (pos < end) {
-      std::size_t used = 0;
-      const int found = scan(fast, t.data() + pos, end - pos, fast_buf, &used);
-      ASSERT_TRUE(used > 0 && used <= end - pos);
-      pos += used;
-      int ref_found = 0;
-      while (ref_pos < pos) {
-        ASSERT_EQ(ref_found, 0) << "a name at " << ref_pos - 1 << " went past";
-        ref_found = decode_pulse(ref, t[ref_pos++], ref_buf, 0);
-      }
-      ASSERT_EQ(found, ref_found) << "at " << pos << ", reads of " << reads.front();
-      ASSERT_TRUE(same_state(fast, ref)) << "at " << pos << ", reads of " << reads.front();
-      if (found) {
-        ASSERT_EQ(std::memcmp(fast_buf, ref_buf, 16), 0) << "at " << pos;
-      }
-    }
-  }
+  ASSERT_EQ(lockstep_difference(scan, t, reads), "") << "reads of " << reads.front();
 }
 
 class BulkScan : public testing::TestWithParam<scan_fn> {};
