@@ -109,10 +109,13 @@ std::string text(std::string s) {
 }
 
 const std::string banner = "Brivane, rel 1.1\n";
-const std::string usage =
-    "Usage: brivane [option(s)] <tap file>\n\nOptions:\n"
-    "   -a: extract all filenames (by default only the first one is extracted)\n"
-    "   -e: escape control codes\n";
+// The usage line names the program as the platform hands it over.
+std::string usage() {
+  return std::string("Usage: ") + env_or("BRIVANE_USAGE_NAME", "brivane") +
+         " [option(s)] <tap file>\n\nOptions:\n"
+         "   -a: extract all filenames (by default only the first one is extracted)\n"
+         "   -e: escape control codes\n";
+}
 const std::string first = "FOUND: \"FIRST\"\n";
 const std::string both = "FOUND (001): \"FIRST\"\nFOUND (002): \"SECOND\"\n";
 const std::string both_escaped =
@@ -126,11 +129,7 @@ struct cli_case {
 };
 
 TEST_F(Cli, ArgumentsAndResults) {
-  // The usage line names the program as the platform hands it over.
-  const std::string usage_text = std::string(env_or("BRIVANE_USAGE_NAME", "")).empty()
-                                     ? usage
-                                     : "Usage: " + std::string(env_or("BRIVANE_USAGE_NAME", "")) +
-                                           usage.substr(usage.find(" [option"));
+  const std::string usage_text = usage();
   const cli_case cases[] = {
       {{}, banner + usage_text, "", 255},
       {{"-a"}, banner + usage_text, "", 255},
