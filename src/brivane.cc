@@ -1,9 +1,8 @@
 #include "brivane.h"
 
 #include <cstdio>
-#include <vector>
+#include <new>
 
-#include "decoder/tape_decoder.h"
 #include "render/filename.h"
 
 options parse_options(int argc, const char* const* argv) {
@@ -32,41 +31,60 @@ void print_filename(std::uint8_t* name_buf, int escape, text_sink& out) {
   out.write(render_filename(name_buf, escape));
 }
 
-scan_end scan_tape(pulse_source& in, const options& opts, text_sink& out) {
-  tape_decoder dec{};
-  std::uint8_t name_buf[NAME_LENGTH + 1] = {};
-  int found_count = 0;
-  std::vector<std::uint8_t> block(READ_BLOCK_SIZE);
+bool tape_scan::feed(const std::uint8_t* pulses, std::size_t count, text_sink& out) {
+  while (!done_ && count > 0) {
+    std::size_t used = 0;
+    const int found = scan_pulses(dec_, pulses, count, name_buf_, &used);
+    pulses += used;
+    count -= used;
+    if (found) write_result(out);
+  }
+  return !done_;
+}
 
+void tape_scan::write_result(text_sink& out) {
+  name_buf_[NAME_LENGTH] = 0;
+  if (extract_all_) {
+    char head[32];
+    std::snprintf(head, sizeof head, "FOUND (%03d): \"", ++found_count_);
+    out.write(head);
+  } else {
+    out.write("FOUND: \"");
+    done_ = true;  // nothing more is read after the first name
+  }
+  print_filename(name_buf_, escape_codes_, out);
+  out.write("\"\n");
+}
+
+namespace {
+
+// A read buffer on a page boundary: the kernel copies into it markedly faster
+// than into one that is not.
+struct aligned_block {
+  aligned_block()
+      : data(static_cast<std::uint8_t*>(
+            ::operator new (READ_BLOCK_SIZE, std::align_val_t{READ_BLOCK_ALIGN}))) {}
+  aligned_block(const aligned_block&) = delete;
+  aligned_block& operator=(const aligned_block&) = delete;
+  ~aligned_block() { ::operator delete (data, std::align_val_t{READ_BLOCK_ALIGN}); }
+  std::uint8_t* const data;
+};
+
+}  // namespace
+
+scan_end scan_tape(pulse_source& in, const options& opts, text_sink& out) {
+  tape_scan scan(opts.extract_all, opts.escape_codes);
+  const aligned_block block;
   for (;;) {
-    const std::ptrdiff_t got = in.read(block.data(), block.size());
+    const std::ptrdiff_t got = in.read(block.data, READ_BLOCK_SIZE);
     if (got < 0) return scan_end::read_error;
     if (got == 0) return scan_end::finished;
-    const std::uint8_t* pulses = block.data();
-    std::size_t left = static_cast<std::size_t>(got);
-    for (;;) {
-      std::size_t used = 0;
-      const int found = scan_pulses(dec, pulses, left, name_buf, &used);
-      pulses += used;
-      left -= used;
-      if (!found) break;
-      name_buf[NAME_LENGTH] = 0;
-      if (opts.extract_all) {
-        char head[32];
-        std::snprintf(head, sizeof head, "FOUND (%03d): \"", ++found_count);
-        out.write(head);
-      } else {
-        out.write("FOUND: \"");
-      }
-      print_filename(name_buf, opts.escape_codes, out);
-      out.write("\"\n");
-      if (!opts.extract_all) return scan_end::finished;
-    }
+    if (!scan.feed(block.data, static_cast<std::size_t>(got), out)) return scan_end::finished;
   }
 }
 
 int run_brivane(int argc, const char* const* argv, host& sys) {
-  sys.out().write("Brivane, rel 1.1\n");
+  sys.out().write(BANNER);
   const options opts = parse_options(argc, argv);
   int status = 0;
   if (opts.path == nullptr) {

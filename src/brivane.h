@@ -8,6 +8,8 @@
 #include <memory>
 #include <string_view>
 
+#include "decoder/tape_decoder.h"
+
 /// What the command line asks for.
 struct options {
   int extract_all = 0;         ///< -a: every name, numbered
@@ -49,19 +51,48 @@ class host {
   virtual bool output_failed() = 0;
 };
 
-/// Bytes asked of the source per read.
-constexpr std::size_t READ_BLOCK_SIZE = std::size_t{64} * 1024;
+/// The first line of every run.
+constexpr std::string_view BANNER = "Brivane, rel 1.1\n";
+
+/// Bytes asked of the source per read, into a buffer aligned to this much.
+constexpr std::size_t READ_BLOCK_SIZE = std::size_t{256} * 1024;
+constexpr std::size_t READ_BLOCK_ALIGN = 4096;
 
 void print_usage(const char* program, text_sink& out);
 
 /// Trims name_buf in place and writes the rendered name.
 void print_filename(std::uint8_t* name_buf, int escape, text_sink& out);
 
+/// One tape scanned as it arrives in pieces: the decoder, the name count and
+/// whether the scan is over carry from one piece to the next, so that any
+/// split of a tape gives the same result lines as the whole.
+class tape_scan {
+ public:
+  tape_scan(int extract_all, int escape_codes)
+      : extract_all_(extract_all), escape_codes_(escape_codes) {}
+
+  /// Feeds the next count pulses and writes a result line for each name they
+  /// complete. Returns false once the scan wants no more pulses (without -a,
+  /// after the first name); later calls then do nothing.
+  bool feed(const std::uint8_t* pulses, std::size_t count, text_sink& out);
+  bool done() const { return done_; }
+  int found_count() const { return found_count_; }
+
+ private:
+  void write_result(text_sink& out);
+
+  tape_decoder dec_{};
+  std::uint8_t name_buf_[NAME_LENGTH + 1] = {};
+  int found_count_ = 0;
+  bool done_ = false;
+  int extract_all_, escape_codes_;
+};
+
 /// How a scan ended.
 enum class scan_end { finished, read_error };
 
-/// Feeds the tape to the header decoder and writes a result line for the
-/// first name found, or for every name when opts.extract_all is set.
+/// Reads the tape from in, in blocks, through a tape_scan: a result line for
+/// the first name found, or for every name when opts.extract_all is set.
 scan_end scan_tape(pulse_source& in, const options& opts, text_sink& out);
 
 /// One whole run: banner, options, scan, messages. Returns the exit status.
