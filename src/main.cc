@@ -3,6 +3,12 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "brivane.h"
 
@@ -47,7 +53,7 @@ class error_sink : public text_sink {
 class stdio_host : public host {
  public:
   std::unique_ptr<pulse_source> open(const char* path) override {
-    std::FILE* f = std::fopen(path, "rb");
+    std::FILE* f = open_file(path);
     if (f == nullptr) return nullptr;
     // A directory opens for reading on some systems; it is still no tape.
     struct stat st {};
@@ -61,14 +67,63 @@ class stdio_host : public host {
   text_sink& err() override { return err_; }
   bool output_failed() override { return std::fflush(stdout) != 0 || std::ferror(stdout) != 0; }
 
+ protected:
+  virtual std::FILE* open_file(const char* path) { return std::fopen(path, "rb"); }
+
  private:
   stream_sink out_{stdout};
   error_sink err_;
 };
 
+#ifdef _WIN32
+// Windows hands over the command line in UTF-16. The narrow C library calls
+// see a name outside the ANSI code page as '?', so the tape is opened by its
+// wide name. The run itself sees narrow arguments: UTF-8 for the options and
+// the path, and the program name in the ANSI code page, as the narrow start-up
+// code would have given it, so that the usage line looks as it always did.
+std::string narrow(const wchar_t* w, UINT code_page) {
+  const int n = WideCharToMultiByte(code_page, 0, w, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return {};
+  std::string s(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(code_page, 0, w, -1, &s[0], n, nullptr, nullptr);
+  s.resize(static_cast<std::size_t>(n - 1));
+  return s;
+}
+
+class wide_host : public stdio_host {
+ public:
+  wide_host(int argc, wchar_t** wargv) : wargv_(wargv) {
+    for (int i = 0; i < argc; ++i) args_.push_back(narrow(wargv[i], i == 0 ? CP_ACP : CP_UTF8));
+    for (const std::string& a : args_) argv_.push_back(a.c_str());
+  }
+  int argc() const { return static_cast<int>(argv_.size()); }
+  const char* const* argv() const { return argv_.data(); }
+
+ protected:
+  // The path is always one of the arguments: open it by its original name.
+  std::FILE* open_file(const char* path) override {
+    for (std::size_t i = 1; i < argv_.size(); ++i)
+      if (argv_[i] == path) return _wfopen(wargv_[i], L"rb");
+    return nullptr;
+  }
+
+ private:
+  wchar_t** wargv_;
+  std::vector<std::string> args_;
+  std::vector<const char*> argv_;
+};
+#endif
+
 }  // namespace
 
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+  wide_host sys(argc, argv);
+  return run_brivane(sys.argc(), sys.argv(), sys);
+}
+#else
 int main(int argc, char** argv) {
   stdio_host sys;
   return run_brivane(argc, argv, sys);
 }
+#endif

@@ -1,6 +1,7 @@
 // The built program, run as a process: stdout, stderr and exit status,
 // byte for byte.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,8 +11,6 @@
 #include <iterator>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tape_writer.h"
 
@@ -28,8 +27,8 @@ std::string slurp(const std::string& path) {
 }
 
 void spill(const std::string& path, const bytes& data) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
-                                              static_cast<std::streamsize>(data.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
 
 const char* env_or(const char* name, const char* fallback) {
@@ -49,24 +48,44 @@ class Cli : public testing::Test {
     tape_writer one;
     spill(dir_ + "/one.tap", one.rom_file(1, "ONLY ONE", bytes(64, 0x20)).pulses());
     tape_writer two(pulse_values::spread(), 5);
-    two.rom_file(1, "FIRST", bytes(64, 0x20)).rom_file(3, "\x93\x1c" "SECOND\xa0\x05", bytes(64, 0x20));
+    two.rom_file(1, "FIRST", bytes(64, 0x20))
+        .rom_file(3,
+                  "\x93\x1c"
+                  "SECOND\xa0\x05",
+                  bytes(64, 0x20));
     spill(dir_ + "/two.tap", tap_file(two.pulses()));
     spill(dir_ + "/empty.tap", {});
+    for (const char* name : kept_names) spill(dir_ + "/" + name, two.pulses());
   }
   static void TearDownTestSuite() {
-    for (const char* f : {"one.tap", "two.tap", "empty.tap", "out", "err"}) unlink((dir_ + "/" + f).c_str());
+    for (const char* f : {"one.tap", "two.tap", "empty.tap", "out", "err"})
+      unlink((dir_ + "/" + f).c_str());
+    for (const char* name : kept_names) unlink((dir_ + "/" + name).c_str());
     rmdir((dir_ + "/adir").c_str());
     rmdir(dir_.c_str());
   }
 
+  // Tapes named in the scripts collectors use (UTF-8 here; UTF-16 on Windows).
+  static constexpr const char* kept_names[] = {
+      "\u30c6\u30b9\u30c8.tap",                                // Japanese
+      "\u0418\u0433\u0440\u0430 \u0434\u0432\u0430.tap",       // Cyrillic, with a space
+      "\u03a0\u03b1\u03b9\u03c7\u03bd\u03af\u03b4\u03b9.tap",  // Greek
+      "t\u00ebst \u0141\u00f3d\u017a.tap",  // accented Latin, in and out of Western code pages
+      "\U0001F680 rocket.tap",              // outside the Basic Multilingual Plane
+  };
+
   // Runs the program in the tapes' folder with standard output going to a
-  // file, or to stdout_path when one is given.
-  static outcome run(const std::vector<std::string>& args, const char* stdout_path = nullptr) {
+  // file, or to stdout_path when one is given; with shared, standard error
+  // goes to the same file as standard output.
+  static outcome run(const std::vector<std::string>& args, const char* stdout_path = nullptr,
+                     bool shared = false) {
     const std::string bin = env_or("BRIVANE_BIN", "brivane");
     const char* launcher = env_or("BRIVANE_LAUNCHER", nullptr);
     std::vector<std::string> argv;
-    if (launcher) argv = {launcher, bin};
-    else argv = {"brivane"};
+    if (launcher)
+      argv = {launcher, bin};
+    else
+      argv = {"brivane"};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;
     cargv.reserve(argv.size() + 1);
@@ -77,19 +96,23 @@ class Cli : public testing::Test {
     const pid_t pid = fork();
     if (pid == 0) {
       const int in = open("/dev/null", O_RDONLY);
-      const int o = open(stdout_path ? stdout_path : out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int o =
+          open(stdout_path ? stdout_path : out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (in < 0 || o < 0 || e < 0 || chdir(dir_.c_str()) != 0) _exit(127);
       dup2(in, 0);
       dup2(o, 1);
-      dup2(e, 2);
-      if (launcher) execvp(launcher, cargv.data());
-      else execv(bin.c_str(), cargv.data());
+      dup2(shared ? o : e, 2);
+      if (launcher)
+        execvp(launcher, cargv.data());
+      else
+        execv(bin.c_str(), cargv.data());
       _exit(127);
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    return {stdout_path ? "" : slurp(out), slurp(err), WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)};
+    return {stdout_path ? "" : slurp(out), slurp(err),
+            WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)};
   }
 
   static std::string dir_;
@@ -164,9 +187,46 @@ TEST_F(Cli, ArgumentsAndResults) {
   }
 }
 
+TEST_F(Cli, TapesNamedInAnyScript) {
+  for (const char* name : kept_names) {
+    SCOPED_TRACE(name);
+    const outcome r = run({"-a", name});
+    EXPECT_EQ(r.out, text(banner + both));
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    const outcome missing = run({std::string("no ") + name});
+    EXPECT_EQ(missing.out, text(banner));
+    EXPECT_EQ(missing.err, text(open_failure));
+    EXPECT_EQ(missing.status, 255);
+  }
+}
+
+// On one shared file the banner comes before the message, whatever buffering
+// standard output has.
+TEST_F(Cli, MessageFollowsWhatWasWrittenBefore) {
+  const outcome r = run({"missing.tap"}, nullptr, true);
+  EXPECT_EQ(r.out, text(banner + open_failure));
+  EXPECT_EQ(r.status, 255);
+}
+
+// A file that opens but cannot be read: reading /proc/self/mem from its start
+// fails with EIO.
+TEST_F(Cli, ReadErrorIsAFailure) {
+  if (std::getenv("BRIVANE_LAUNCHER") || access("/proc/self/mem", R_OK) != 0)
+    GTEST_SKIP() << "no /proc/self/mem for this program";
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"/proc/self/mem"}, {"-a", "/proc/self/mem"}}) {
+    const outcome r = run(args);
+    EXPECT_EQ(r.out, banner);
+    EXPECT_EQ(r.err, "Could not read input file.\n");
+    EXPECT_EQ(r.status, 255);
+  }
+}
+
 TEST_F(Cli, FullDiskIsAFailure) {
   if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full here";
-  for (const std::vector<std::string>& args : {std::vector<std::string>{"two.tap"}, {"-a", "two.tap"}}) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"two.tap"}, {"-a", "two.tap"}}) {
     const outcome r = run(args, "/dev/full");
     EXPECT_EQ(r.err, text("Could not write output.\n"));
     EXPECT_EQ(r.status, 255);

@@ -1,8 +1,9 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstring>
-
-#include <gtest/gtest.h>
 
 #include "decode_helpers.h"
 
@@ -22,15 +23,23 @@ TEST(Pilot, NeedsMoreThan5000ShortPulses) {
   EXPECT_EQ(names_in(one_header("NAME", 5001)), std::vector<std::string>{padded("NAME")});
 }
 
-TEST(Pilot, OutOfClassPulseRestartsTheCount) {
-  for (const std::uint8_t breaker : {0, 38, 58, 76, 86, 255}) {
-    SCOPED_TRACE(int{breaker});
-    tape_writer w;
-    w.pilot(3000).raw({breaker}).pilot(5000).block(header_payload(1, "X"));
-    EXPECT_TRUE(names_in(w.pulses()).empty());
-    tape_writer ok;
-    ok.pilot(3000).raw({breaker}).pilot(5001).block(header_payload(1, "X"));
-    EXPECT_EQ(names_in(ok.pulses()).size(), 1u);
+// A pulse of no class, or a medium one, ends a run of short pulses whether the
+// run has reached a pilot yet or not; a new pilot needs a run of its own.
+TEST(Pilot, BrokenRunStartsOver) {
+  const struct {
+    std::size_t before, after;
+    bool found;
+  } runs[] = {
+      {3000, 5000, false}, {3000, 5001, true},                       // seeking a pilot
+      {6000, 1, false},    {6000, 5000, false}, {6000, 5001, true},  // in the pilot
+  };
+  for (const std::uint8_t breaker : {0, 38, 58, 66, 75, 76, 96, 255}) {
+    for (const auto& r : runs) {
+      tape_writer w;
+      w.pilot(r.before).raw({breaker}).pilot(r.after).block(header_payload(1, "X"));
+      EXPECT_EQ(names_in(w.pulses()).size(), r.found ? 1u : 0u)
+          << "pulse " << int{breaker} << " after " << r.before << ", then " << r.after;
+    }
   }
 }
 
@@ -38,7 +47,11 @@ TEST(Pilot, CountedAfreshAfterAName) {
   for (const std::size_t second_pilot : {5000u, 5001u}) {
     tape_writer w;
     // The block ends in a short pulse; the 0 keeps it out of the next run.
-    w.pilot(5001).block(header_payload(1, "ONE")).raw({0}).pilot(second_pilot).block(header_payload(1, "TWO"));
+    w.pilot(5001)
+        .block(header_payload(1, "ONE"))
+        .raw({0})
+        .pilot(second_pilot)
+        .block(header_payload(1, "TWO"));
     tape_decoder end{};
     const auto names = names_in(w.pulses(), &end);
     EXPECT_EQ(names.size(), second_pilot > 5000 ? 2u : 1u) << second_pilot;
@@ -79,6 +92,7 @@ struct class_edge_case {
   const char* why;
   pulse_values values;
   bool found;
+  friend void PrintTo(const class_edge_case& c, std::ostream* os) { *os << c.why; }
 };
 
 class ClassEdges : public testing::TestWithParam<class_edge_case> {};
@@ -90,20 +104,19 @@ TEST_P(ClassEdges, DecideWhetherTheHeaderIsFound) {
 
 INSTANTIATE_TEST_SUITE_P(
     Decoder, ClassEdges,
-    testing::Values(
-        class_edge_case{"lowest short", {{39, 39}, {66, 66}, {86, 86}}, true},
-        class_edge_case{"57 as short", {{57, 57}, {66, 66}, {86, 86}}, true},
-        class_edge_case{"57 as medium", {{48, 48}, {57, 57}, {86, 86}}, true},
-        class_edge_case{"highest medium", {{48, 48}, {75, 75}, {86, 86}}, true},
-        class_edge_case{"lowest long", {{48, 48}, {66, 66}, {77, 77}}, true},
-        class_edge_case{"highest long", {{48, 48}, {66, 66}, {95, 95}}, true},
-        class_edge_case{"76 is not long", {{48, 48}, {66, 66}, {76, 76}}, false},
-        class_edge_case{"76 is not medium", {{48, 48}, {76, 76}, {86, 86}}, false},
-        class_edge_case{"38 is not short", {{38, 38}, {66, 66}, {86, 86}}, false},
-        class_edge_case{"96 is not long", {{48, 48}, {66, 66}, {96, 96}}, false},
-        // (57, 57) reads as a 1, so every 0 bit of the countdown turns into a 1.
-        class_edge_case{"57 pairs are ones", {{57, 57}, {57, 57}, {86, 86}}, false},
-        class_edge_case{"any values of each class", pulse_values::spread(), true}),
+    testing::Values(class_edge_case{"lowest short", {{39, 39}, {66, 66}, {86, 86}}, true},
+                    class_edge_case{"57 as short", {{57, 57}, {66, 66}, {86, 86}}, true},
+                    class_edge_case{"57 as medium", {{48, 48}, {57, 57}, {86, 86}}, true},
+                    class_edge_case{"highest medium", {{48, 48}, {75, 75}, {86, 86}}, true},
+                    class_edge_case{"lowest long", {{48, 48}, {66, 66}, {77, 77}}, true},
+                    class_edge_case{"highest long", {{48, 48}, {66, 66}, {95, 95}}, true},
+                    class_edge_case{"76 is not long", {{48, 48}, {66, 66}, {76, 76}}, false},
+                    class_edge_case{"76 is not medium", {{48, 48}, {76, 76}, {86, 86}}, false},
+                    class_edge_case{"38 is not short", {{38, 38}, {66, 66}, {86, 86}}, false},
+                    class_edge_case{"96 is not long", {{48, 48}, {66, 66}, {96, 96}}, false},
+                    // (57, 57) reads as a 1, so every 0 bit of the countdown turns into a 1.
+                    class_edge_case{"57 pairs are ones", {{57, 57}, {57, 57}, {86, 86}}, false},
+                    class_edge_case{"any values of each class", pulse_values::spread(), true}),
     [](const testing::TestParamInfo<class_edge_case>& info) {
       std::string name = info.param.why;
       for (char& c : name)
@@ -121,12 +134,57 @@ TEST(Bits, PairOf57sIsAOne) {
   EXPECT_EQ(names_in(t), std::vector<std::string>{padded("A")});  // 0x41
 }
 
-TEST(Bits, OutOfClassPulseInAPairEndsTheAttempt) {
-  for (const std::size_t at : {2u, 3u, 17u}) {  // in a bit pair of the first byte
-    tape_writer w;
-    w.pilot(5001).block(header_payload(1, "X"));
-    w.pulses()[w.byte_start(1) + at] = 76;
-    EXPECT_TRUE(names_in(w.pulses()).empty()) << at;
+// Each pulse of a header that the decoder looks at, replaced by a pulse of
+// every class and of none: only its own class (57 counting as short and as
+// medium) lets the header through, and then the name is unchanged.
+TEST(Header, EachPulseNeedsItsOwnClass) {
+  const std::vector<std::uint8_t> longs{77, 86, 95}, mediums{57, 58, 66, 75}, shorts{39, 48, 57};
+  const std::uint8_t every[] = {0, 38, 39, 48, 57, 58, 66, 75, 76, 77, 86, 95, 96, 255};
+  enum where { MARKER_LONG, MARKER_MEDIUM, ZERO_FIRST, ZERO_SECOND, ONE_FIRST, ONE_SECOND };
+  const struct {
+    const char* what;
+    where at;
+    const std::vector<std::uint8_t>& accepted;
+  } places[] = {
+      {"long pulse that ends the pilot or confirms a byte", MARKER_LONG, longs},
+      {"medium pulse of a byte marker", MARKER_MEDIUM, mediums},
+      {"first half of a 0 bit", ZERO_FIRST, shorts},
+      {"second half of a 0 bit", ZERO_SECOND, mediums},
+      {"first half of a 1 bit", ONE_FIRST, mediums},
+      {"second half of a 1 bit", ONE_SECOND, shorts},
+  };
+  const bytes payload = header_payload(3, "PLACES");
+  tape_writer w;
+  w.pilot(5001).block(payload);
+  const bytes clean = w.pulses();
+  // Byte 1 (its long pulse ends the pilot), countdown, type, first and last
+  // name byte, and the byte after the name (its long pulse confirms the name).
+  for (const std::size_t n : {1u, 5u, 9u, 10u, 15u, 30u, 31u}) {
+    const std::uint8_t value = n <= 9 ? static_cast<std::uint8_t>(138 - n) : payload[n - 10];
+    const auto bit_at = [&](int one) {
+      int k = 0;
+      while (((value >> k) & 1) != one) ++k;  // every byte here has both bit values
+      return w.byte_start(n) + 2 + 2 * static_cast<std::size_t>(k);
+    };
+    for (const auto& place : places) {
+      if (n == 31 && place.at != MARKER_LONG) continue;  // past the name: not read
+      const std::size_t at = place.at == MARKER_LONG     ? w.byte_start(n)
+                             : place.at == MARKER_MEDIUM ? w.byte_start(n) + 1
+                             : place.at == ZERO_FIRST    ? bit_at(0)
+                             : place.at == ZERO_SECOND   ? bit_at(0) + 1
+                             : place.at == ONE_FIRST     ? bit_at(1)
+                                                         : bit_at(1) + 1;
+      for (const std::uint8_t v : every) {
+        bytes t = clean;
+        t[at] = v;
+        const bool ok =
+            std::find(place.accepted.begin(), place.accepted.end(), v) != place.accepted.end();
+        const auto names = names_in(t);
+        EXPECT_EQ(names,
+                  ok ? std::vector<std::string>{padded("PLACES")} : std::vector<std::string>{})
+            << place.what << ", byte " << n << ", pulse " << int{v};
+      }
+    }
   }
 }
 
