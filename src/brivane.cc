@@ -75,10 +75,12 @@ struct aligned_block {
 scan_end scan_tape(pulse_source& in, const options& opts, text_sink& out) {
   tape_scan scan(opts.extract_all, opts.escape_codes);
   const aligned_block block;
-  for (;;) {
-    const std::ptrdiff_t got = in.read(block.data, READ_BLOCK_SIZE);
+  for (std::size_t total = 0;;) {
+    const std::size_t want = total < FIRST_READS_UP_TO ? FIRST_READ_SIZE : READ_BLOCK_SIZE;
+    const std::ptrdiff_t got = in.read(block.data, want);
     if (got < 0) return scan_end::read_error;
     if (got == 0) return scan_end::finished;
+    total += static_cast<std::size_t>(got);
     if (!scan.feed(block.data, static_cast<std::size_t>(got), out)) return scan_end::finished;
   }
 }

@@ -54,8 +54,13 @@ class host {
 /// The first line of every run.
 constexpr std::string_view BANNER = "Brivane, rel 1.1\n";
 
-/// Bytes asked of the source per read, into a buffer aligned to this much.
+/// Bytes asked of the source per read: small reads at first, so that a small
+/// tape touches little memory and starts fast, larger ones once a tape proves
+/// long, into a buffer aligned to a page. Chosen by measurement
+/// (bench/run_tape_bench.sh, bench/startup.py).
 constexpr std::size_t READ_BLOCK_SIZE = std::size_t{256} * 1024;
+constexpr std::size_t FIRST_READ_SIZE = std::size_t{64} * 1024;
+constexpr std::size_t FIRST_READS_UP_TO = std::size_t{1024} * 1024;
 constexpr std::size_t READ_BLOCK_ALIGN = 4096;
 
 void print_usage(const char* program, text_sink& out);

@@ -179,10 +179,12 @@ TEST(Header, EachPulseNeedsItsOwnClass) {
         t[at] = v;
         const bool ok =
             std::find(place.accepted.begin(), place.accepted.end(), v) != place.accepted.end();
-        const auto names = names_in(t);
-        EXPECT_EQ(names,
-                  ok ? std::vector<std::string>{padded("PLACES")} : std::vector<std::string>{})
-            << place.what << ", byte " << n << ", pulse " << int{v};
+        const auto want =
+            ok ? std::vector<std::string>{padded("PLACES")} : std::vector<std::string>{};
+        const std::string where = std::string(place.what) + ", byte " + std::to_string(n) +
+                                  ", pulse " + std::to_string(v);
+        EXPECT_EQ(names_in(t), want) << where;
+        EXPECT_EQ(names_in_bulk(t), want) << "bulk scan: " << where;
       }
     }
   }

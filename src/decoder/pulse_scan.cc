@@ -72,6 +72,33 @@ std::size_t seek_pilot(tape_decoder& d, const std::uint8_t* pulses, std::size_t 
   return count;
 }
 
+// Reads a whole byte from a marker's medium pulse on: the medium pulse, eight
+// bit pairs, the parity pair. Returns false, with d untouched, when any of
+// them does not fit, so that the pulses can go through decode_pulse instead;
+// otherwise leaves d exactly as decode_pulse would, waiting for the long pulse
+// that confirms the byte.
+bool read_byte(tape_decoder& d, const std::uint8_t* p) {
+  if ((pulse_classes.of[p[0]] & PULSE_MEDIUM) == 0) return false;
+  unsigned value = 0;
+  for (int k = 0; k < 8; ++k) {
+    const unsigned a = pulse_classes.of[p[1 + 2 * k]], b = pulse_classes.of[p[2 + 2 * k]];
+    const bool one = (a & PULSE_MEDIUM) && (b & PULSE_SHORT);  // tested first: (57, 57) is a 1
+    if (!one && !((a & PULSE_SHORT) && (b & PULSE_MEDIUM))) return false;
+    value |= static_cast<unsigned>(one) << k;
+  }
+  d.shift_byte = static_cast<std::uint8_t>(value);
+  d.first_pulse = p[17];  // the parity pair, never checked
+  d.second_pulse = p[18];
+  d.pair_phase = 0;
+  d.bit_count = 0;
+  ++d.byte_index;
+  d.state = STATE_CHECK_BYTE;
+  return true;
+}
+
+// Pulses from a marker's medium pulse to the parity pair's end.
+constexpr std::size_t BYTE_PULSES = 19;
+
 }  // namespace
 
 int scan_pulses(tape_decoder& d, const std::uint8_t* pulses, std::size_t count,
@@ -86,6 +113,8 @@ int scan_pulses(tape_decoder& d, const std::uint8_t* pulses, std::size_t count,
       i = skip_short(pulses, i, count);  // the count stays where it is
       if (i == count) break;
     }
+    if (d.state == STATE_MARKER && count - i > BYTE_PULSES && read_byte(d, pulses + i))
+      i += BYTE_PULSES;
     if (decode_pulse(d, pulses[i++], name_buf, 0)) {
       *used = i;
       return 1;

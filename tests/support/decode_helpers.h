@@ -20,6 +20,17 @@ inline std::vector<std::string> names_in(const bytes& tape, tape_decoder* end = 
   return names;
 }
 
+/// The same through the bulk scan, the tape handed over whole.
+inline std::vector<std::string> names_in_bulk(const bytes& tape) {
+  tape_decoder d{};
+  std::uint8_t buf[17] = {};
+  std::vector<std::string> names;
+  for (std::size_t at = 0, used = 0; at < tape.size(); at += used)
+    if (scan_pulses(d, tape.data() + at, tape.size() - at, buf, &used))
+      names.emplace_back(reinterpret_cast<char*>(buf), 16);
+  return names;
+}
+
 /// A name as the decoder hands it over: padded with spaces to 16 bytes.
 inline std::string padded(std::string name) {
   name.resize(16, ' ');
