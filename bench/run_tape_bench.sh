@@ -2,17 +2,17 @@
 # Times brivane over a 1 GiB tape of realistic content against merely reading
 # the file with dd, interleaved, and prints medians, ratios and peak RSS.
 #
-#   bench/run_tape_bench.sh [BUILD_DIR] [OTHER_BRIVANE]
+#   bench/run_tape_bench.sh [BUILD_DIR] [OTHER_BRIVANE ...]
 #
 # BUILD_DIR is a release build configured with -DBRIVANE_BENCH=ON (default
-# build-rel; it is built if missing). OTHER_BRIVANE, when given, is timed in
-# the same rounds, to compare with an earlier build. RUNS (default 7) and
+# build-rel; it is built if missing). Each OTHER_BRIVANE is timed in the same
+# rounds, to compare with an earlier build or other build flags. RUNS (default 7) and
 # SIZE_MIB (default 1024) can be set in the environment. The tape is kept in
 # ${TMPDIR:-/tmp} and reused.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-rel}
-other=${2:-}
+others=("${@:2}")
 runs=${RUNS:-7}
 size=${SIZE_MIB:-1024}
 tmp=${TMPDIR:-/tmp}
@@ -31,7 +31,7 @@ fi
 [ -f "$small" ] || "$build/bench/make_bench_tape" 1 "$small" "$small.expected"
 
 echo "checking the output of -a on $(basename "$tape")"
-for b in "$bin" $other; do
+for b in "$bin" "${others[@]}"; do
   if ! "$b" -a "$tape" | cmp -s - "$tape.expected"; then
     echo "FAIL: $b -a gives other names than the tape holds" >&2
     exit 1
@@ -55,20 +55,21 @@ for ((r = 0; r < runs; r++)); do
   timed dd dd if="$tape" of=/dev/null bs=1M
   timed all "$bin" -a "$tape"
   timed first "$bin" "$tape"
-  [ -n "$other" ] && timed other_all "$other" -a "$tape"
+  for k in "${!others[@]}"; do timed "other$k" "${others[$k]}" -a "$tape"; done
 done
 
 median() { tr ' ' '\n' | grep . | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 dd_us=$(echo "${times[dd]}" | median)
 printf '%-28s %10s %8s\n' "median of $runs runs" "ms" "x dd"
-for k in dd all first other_all; do
-  [ -n "${times[$k]:-}" ] || continue
+keys=(dd all first)
+for k in "${!others[@]}"; do keys+=("other$k"); done
+for k in "${keys[@]}"; do
   us=$(echo "${times[$k]}" | median)
   case $k in
     dd) label="dd bs=1M" ;;
     all) label="brivane -a" ;;
     first) label="brivane (first name)" ;;
-    other_all) label="$other -a" ;;
+    other*) label="${others[${k#other}]} -a" ;;
   esac
   awk -v l="$label" -v us="$us" -v dd="$dd_us" 'BEGIN {printf "%-28s %10.1f %8.3f\n", l, us / 1000, us / dd}'
 done
