@@ -45,17 +45,9 @@ class Cli : public testing::Test {
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir_ = tmpl;
     ASSERT_EQ(mkdir((dir_ + "/adir").c_str(), 0755), 0);
-    tape_writer one;
-    spill(dir_ + "/one.tap", one.rom_file(1, "ONLY ONE", bytes(64, 0x20)).pulses());
-    tape_writer two(pulse_values::spread(), 5);
-    two.rom_file(1, "FIRST", bytes(64, 0x20))
-        .rom_file(3,
-                  "\x93\x1c"
-                  "SECOND\xa0\x05",
-                  bytes(64, 0x20));
-    spill(dir_ + "/two.tap", tap_file(two.pulses()));
+    for (const auto& [name, tape] : sample_tapes()) spill(dir_ + "/" + name, tape);
     spill(dir_ + "/empty.tap", {});
-    for (const char* name : kept_names) spill(dir_ + "/" + name, two.pulses());
+    for (const char* name : kept_names) spill(dir_ + "/" + name, sample_tapes().at("two.tap"));
   }
   static void TearDownTestSuite() {
     for (const char* f : {"one.tap", "two.tap", "empty.tap", "out", "err"})

@@ -126,3 +126,11 @@ bytes example_tape() {
   }
   return tap_file(w.pulses());
 }
+
+std::map<std::string, bytes> sample_tapes() {
+  tape_writer one;
+  one.rom_file(1, "ONLY ONE", bytes(64, 0x20));
+  tape_writer two(pulse_values::spread(), 5);
+  two.rom_file(1, "FIRST", bytes(64, 0x20)).rom_file(3, "\x93\x1c" "SECOND\xa0\x05", bytes(64, 0x20));
+  return {{"one.tap", one.pulses()}, {"two.tap", tap_file(two.pulses())}, {"empty.tap", {}}};
+}

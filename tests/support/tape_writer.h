@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -83,5 +85,10 @@ bytes tap_file(const bytes& pulses);
 
 /// The example tape shipped in examples/.
 bytes example_tape();
+
+/// The tapes the command-line cases run on, by file name: one.tap (one
+/// name), two.tap (two names, one with control codes, behind a TAP file
+/// header) and empty.tap.
+std::map<std::string, bytes> sample_tapes();
 
 #endif

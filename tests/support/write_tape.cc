@@ -3,6 +3,7 @@
 //   write_tape [--repeat N] header NAME   a 5001-pulse pilot and a header block
 //   write_tape [--repeat N] file NAME     a file as the ROM saves it
 // --repeat writes the same pulses N times over.
+//   write_tape samples DIR                the command-line cases' tapes, into DIR
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,13 +16,24 @@ namespace {
 bool write_all(const bytes& b) { return std::fwrite(b.data(), 1, b.size(), stdout) == b.size(); }
 
 int usage() {
-  std::fputs("usage: write_tape [--repeat N] pilot COUNT | header NAME | file NAME\n", stderr);
+  std::fputs("usage: write_tape [--repeat N] pilot COUNT | header NAME | file NAME; write_tape samples DIR\n", stderr);
   return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "samples") == 0) {
+    for (const auto& [name, tape] : sample_tapes()) {
+      const std::string path = std::string(argv[2]) + "/" + name;
+      std::FILE* f = std::fopen(path.c_str(), "wb");
+      if (f == nullptr || std::fwrite(tape.data(), 1, tape.size(), f) != tape.size() || std::fclose(f) != 0) {
+        std::perror(path.c_str());
+        return 1;
+      }
+    }
+    return 0;
+  }
   unsigned long long repeat = 1;
   int a = 1;
   if (argc > 2 && std::strcmp(argv[1], "--repeat") == 0) {

@@ -1,0 +1,85 @@
+#!/usr/bin/env python3
+"""Times the page in headless Chromium on a large generated tape: from picking
+the file, with "all names" ticked, to its last line, and the browser's peak
+memory while reading it, beside the command-line tool on the same tape.
+
+usage: bench/web_bench.py PAGE_DIR BRIVANE MAKE_BENCH_TAPE [SIZE_MIB ...]
+       (run with Debian's python3, which has python3-selenium; default sizes 32 and 256)
+"""
+import os, statistics, subprocess, sys, threading, time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "web"))
+import browser  # noqa: E402
+
+page, bin_, make = (os.path.abspath(a) for a in sys.argv[1:4])
+sizes = [int(s) for s in sys.argv[4:]] or [32, 256]
+tmp = os.environ.get("TMPDIR", "/tmp")
+RUNS = int(os.environ.get("RUNS", "5"))
+
+
+def tree_rss_kib(root):
+    """Resident memory of root and all its descendants."""
+    kids = {}
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            ppid = int(open("/proc/%s/stat" % pid).read().rsplit(")", 1)[1].split()[1])
+            kids.setdefault(ppid, []).append(int(pid))
+        except (OSError, IndexError, ValueError):
+            pass
+    total, todo = 0, [root]
+    while todo:
+        pid = todo.pop()
+        todo += kids.get(pid, [])
+        try:
+            for line in open("/proc/%d/status" % pid):
+                if line.startswith("VmRSS:"):
+                    total += int(line.split()[1])
+        except OSError:
+            pass
+    return total
+
+
+def run_page(driver, path, root):
+    driver.get(driver.current_url)
+    driver.find_element("id", "opt-all").click()
+    base = tree_rss_kib(root)
+    peak, stop = [base], threading.Event()
+
+    def sample():
+        while not stop.is_set():
+            peak[0] = max(peak[0], tree_rss_kib(root))
+            time.sleep(0.01)
+    t = threading.Thread(target=sample)
+    t.start()
+    browser.pick(driver, [path])
+    browser.settled(driver, timeout=120)
+    stop.set()
+    t.join()
+    ms = driver.execute_script("const d = document.documentElement.dataset; return d.finishedAt - d.pickedAt;")
+    out = driver.find_element("css selector", "pre[data-tape]").get_attribute("textContent")
+    return ms, peak[0] - base, out
+
+
+with browser.serve(page) as url, browser.chromium() as driver:
+    driver.get(url)
+    root = driver.service.process.pid
+    print("%-10s %12s %14s %16s %12s" % ("tape", "page ms", "median of", "page peak MiB", "native ms"))
+    for size in sizes:
+        path = os.path.join(tmp, "brivane-bench-%dm.tap" % size)
+        if not os.path.exists(path + ".expected"):
+            subprocess.run([make, str(size), path, path + ".expected"], check=True)
+        want = open(path + ".expected", "rb").read().decode("latin-1")
+        times, mems = [], []
+        for _ in range(RUNS):
+            ms, mem, out = run_page(driver, path, root)
+            if out != want:
+                sys.exit("FAIL: the page's output for %s differs from the names written" % path)
+            times.append(ms)
+            mems.append(mem)
+        native = []
+        for _ in range(RUNS):
+            t0 = time.perf_counter()
+            subprocess.run([bin_, "-a", path], stdout=subprocess.DEVNULL, check=True)
+            native.append((time.perf_counter() - t0) * 1000)
+        print("%-10s %12.0f %14s %16.1f %12.1f" % ("%d MiB" % size, statistics.median(times), "%d runs" % RUNS,
+                                                   max(mems) / 1024, statistics.median(native)))

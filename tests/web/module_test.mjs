@@ -1,0 +1,95 @@
+// The page's module against the command-line tool, on the same tapes: the
+// bytes of listNames and of a scan fed in pieces are the program's standard
+// output, byte for byte.
+//   BRIVANE_BIN=build/brivane WRITE_TAPE=build/tests/write_tape \
+//   BRIVANE_MJS=build-web/web/brivane.mjs node --test tests/web/
+import {test} from 'node:test';
+import assert from 'node:assert/strict';
+import {execFileSync} from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import {pathToFileURL} from 'node:url';
+
+const env = (name) => {
+  if (!process.env[name]) throw new Error(`set ${name}`);
+  return path.resolve(process.env[name]);
+};
+const bin = env('BRIVANE_BIN');
+const writeTape = env('WRITE_TAPE');
+const {default: loadBrivane} = await import(pathToFileURL(env('BRIVANE_MJS')).href);
+const brivane = await loadBrivane();
+const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'brivane-web-'));
+process.on('exit', () => fs.rmSync(dir, {recursive: true, force: true}));
+
+const OPTIONS = [{}, {all: true}, {escape: true}, {all: true, escape: true}];
+const flags = ({all, escape}) => [...(all ? ['-a'] : []), ...(escape ? ['-e'] : [])];
+
+function native(bytes, options) {
+  const file = path.join(dir, 'tape.tap');
+  fs.writeFileSync(file, bytes);
+  return new Uint8Array(execFileSync(bin, [...flags(options), file]));
+}
+const same = (got, want, what) => assert.ok(Buffer.from(got).equals(Buffer.from(want)),
+  `${what}:\n got  ${JSON.stringify(Buffer.from(got).toString('latin1'))}\n want ${JSON.stringify(Buffer.from(want).toString('latin1'))}`);
+
+function tapes() {
+  execFileSync(writeTape, ['samples', dir]);
+  const found = {demo: fs.readFileSync(new URL('../../examples/demo.tap', import.meta.url))};
+  for (const name of ['one.tap', 'two.tap', 'empty.tap']) found[name] = fs.readFileSync(path.join(dir, name));
+  found.header = execFileSync(writeTape, ['header', 'SPLIT ME']);
+  return found;
+}
+const TAPES = tapes();
+
+test('every tape with every option, whole', () => {
+  for (const [name, bytes] of Object.entries(TAPES))
+    for (const options of OPTIONS) same(brivane.listNames(bytes, options), native(bytes, options), `${name} ${flags(options)}`);
+});
+
+test('a header fed in two pieces, split at every place', () => {
+  const tape = TAPES.header;
+  for (const options of [{}, {all: true}]) {
+    const want = native(tape, options);
+    for (let split = 0; split <= tape.length; split++) {
+      const scan = brivane.openScan(options);
+      scan.feed(tape.subarray(0, split));
+      scan.feed(tape.subarray(split));
+      same(scan.output(), want, `split at ${split}`);
+      scan.close();
+    }
+  }
+});
+
+test('a header cut at every length around its end, and at a stride before', () => {
+  const tape = TAPES.header;
+  const lengths = [];
+  for (let n = 0; n < tape.length - 400; n += 97) lengths.push(n);
+  for (let n = tape.length - 400; n <= tape.length; n++) lengths.push(n);
+  const wants = new Set();
+  for (const n of lengths) {
+    const cut = tape.subarray(0, n);
+    const want = native(cut, {all: true});
+    wants.add(Buffer.from(want).toString('latin1'));
+    same(brivane.listNames(cut, {all: true}), want, `cut at ${n}`);
+  }
+  assert.equal(wants.size, 2, 'some cuts give the name and some do not');
+});
+
+test('a tape larger than the core takes at once, in uneven pieces, with flat memory', () => {
+  const tape = execFileSync(writeTape, ['--repeat', '120', 'file', 'MANY'], {maxBuffer: 1 << 30});
+  assert.ok(tape.length > 4 << 20);
+  const before = brivane.memoryBytes();
+  const scans = OPTIONS.map((o) => brivane.openScan(o));
+  for (let at = 0, step = 1; at < tape.length; at += step, step = (step * 7 + 3) % (3 << 20))
+    brivane.feedAll(scans, tape.subarray(at, at + step));
+  OPTIONS.forEach((o, i) => same(scans[i].output(), native(tape, o), `pieces ${flags(o)}`));
+  for (const s of scans) s.close();
+  assert.equal(brivane.memoryBytes(), before, 'the core grew with the tape');
+});
+
+test('a closed scan refuses more', () => {
+  const scan = brivane.openScan();
+  scan.close();
+  assert.throws(() => scan.feed(new Uint8Array(1)), /closed/);
+});

@@ -1,0 +1,262 @@
+// The page: picks and drops tapes, hands them to a pool of Workers that read
+// them, and shows each tape's output as the command-line tool writes it.
+import {bytesToText, namesIn, toCsv} from './csv.mjs';
+
+const $ = (id) => document.getElementById(id);
+const fileInput = $('file-input');
+const folderInput = $('folder-input');
+const dropZone = $('drop-zone');
+const optAll = $('opt-all');
+const optEscape = $('opt-escape');
+const results = $('results');
+const status = $('status');
+const overall = $('overall');
+const overallProgress = $('overall-progress');
+const overallText = $('overall-text');
+const buttons = {copy: $('copy-all'), csv: $('download-csv'), cancel: $('cancel'), clear: $('clear')};
+
+const POOL_SIZE = Math.max(1, Math.min(navigator.hardwareConcurrency || 2, 4));
+const tapes = [];   // every tape shown, in the order picked
+const queue = [];   // tapes waiting for a worker
+const pool = [];    // {worker, tape}: tape is the one it is reading, or null
+let nextId = 1;
+
+const isTapeName = (name) => /\.tap$/i.test(name);
+const variant = () => (optAll.checked ? 'a' : '') + (optEscape.checked ? 'e' : '');
+const plural = (n, one, many) => `${n.toLocaleString('en')} ${n === 1 ? one : many}`;
+
+function el(tag, props = {}, ...children) {
+  const e = document.createElement(tag);
+  Object.assign(e, props);
+  e.append(...children);
+  return e;
+}
+
+// --- the pool of workers -----------------------------------------------------
+
+function startWorker() {
+  const entry = {worker: new Worker(new URL('./worker.mjs', import.meta.url), {type: 'module'}), tape: null};
+  entry.worker.onmessage = ({data}) => onWorkerMessage(entry, data);
+  entry.worker.onerror = (event) => {
+    event.preventDefault();
+    const tape = entry.tape;
+    entry.worker.terminate();
+    pool.splice(pool.indexOf(entry), 1);
+    if (tape) finish(tape, {error: 'The page could not start its reader for this file.'});
+  };
+  pool.push(entry);
+  return entry;
+}
+
+function dispatch() {
+  while (queue.length > 0) {
+    let entry = pool.find((p) => p.tape === null);
+    if (!entry && pool.length < POOL_SIZE) entry = startWorker();
+    if (!entry) break;
+    const tape = queue.shift();
+    entry.tape = tape;
+    tape.state = 'reading';
+    tape.progress.hidden = false;
+    entry.worker.postMessage({type: 'tape', id: tape.id, file: tape.file});
+  }
+  updateStatus();
+}
+
+function onWorkerMessage(entry, data) {
+  const tape = entry.tape;
+  if (!tape || tape.id !== data.id) return;
+  if (data.type === 'progress') {
+    tape.done = data.done;
+    tape.progress.value = data.total ? data.done / data.total : 1;
+    updateOverall();
+    return;
+  }
+  entry.tape = null;
+  if (data.type === 'result') finish(tape, {outputs: data.outputs});
+  else if (data.type === 'cancelled') finish(tape, {cancelled: true});
+  else finish(tape, {error: data.message});
+  dispatch();
+}
+
+// --- tapes and their results ------------------------------------------------
+
+function addTapes(files, skipped = 0) {
+  if (files.length === 0 && skipped === 0) return;
+  document.documentElement.dataset.pickedAt = performance.now();
+  for (const file of files) {
+    const tape = {id: nextId++, file, name: file.name, size: file.size, done: 0, state: 'queued'};
+    tape.progress = el('progress', {max: 1, value: 0, hidden: true});
+    tape.progress.setAttribute('aria-label', `Reading ${file.name}`);
+    tape.pre = el('pre');
+    tape.pre.dataset.tape = file.name;
+    tape.note = el('p', {className: 'note', textContent: 'Waiting to be read.'});
+    tape.element = el('article', {className: 'tape'},
+      el('h3', {textContent: file.name}),
+      el('p', {className: 'meta', textContent: plural(file.size, 'byte', 'bytes')}),
+      tape.progress, tape.note);
+    results.append(tape.element);
+    tapes.push(tape);
+    queue.push(tape);
+  }
+  if (skipped > 0) {
+    results.append(el('p', {className: 'skipped', textContent: `${plural(skipped, 'other file', 'other files')} skipped: only .tap files are read from a folder.`}));
+  }
+  dispatch();
+}
+
+function finish(tape, {outputs, error, cancelled}) {
+  document.documentElement.dataset.finishedAt = performance.now();
+  tape.state = outputs ? 'done' : cancelled ? 'cancelled' : 'failed';
+  tape.file = null;  // let the browser forget it
+  tape.progress.remove();
+  if (outputs) {
+    tape.outputs = outputs;
+    tape.note.before(tape.pre);
+    showOutput(tape);
+  } else if (cancelled) {
+    tape.note.textContent = 'Reading cancelled.';
+  } else {
+    tape.error = error;
+    tape.note.className = 'error';
+    tape.note.dataset.error = tape.name;
+    tape.note.textContent = error;
+  }
+  updateStatus();
+}
+
+function showOutput(tape) {
+  tape.pre.textContent = bytesToText(tape.outputs[variant()]);
+  const names = namesIn(bytesToText(tape.outputs.a)).length;
+  tape.note.textContent = tape.size === 0 ? 'The file is empty: it holds no tape header.'
+    : names === 0 ? 'No tape header found: this file holds no names.' : '';
+  tape.note.hidden = names > 0;
+}
+
+function listing() {
+  return tapes.filter((t) => t.state === 'done').map((t) => [t.name, bytesToText(t.outputs[variant()])]);
+}
+
+// --- status ------------------------------------------------------------------
+
+function updateOverall() {
+  const active = tapes.filter((t) => t.state === 'reading' || t.state === 'queued');
+  overall.hidden = active.length === 0;
+  if (active.length === 0) return;
+  const total = active.reduce((n, t) => n + t.size, 0);
+  const done = active.reduce((n, t) => n + t.done, 0);
+  overallProgress.value = total ? done / total : 0;
+  overallText.textContent = `${plural(active.length, 'tape', 'tapes')} left`;
+}
+
+function updateStatus() {
+  const count = (state) => tapes.filter((t) => t.state === state).length;
+  const busy = count('reading') + count('queued');
+  const parts = [`${plural(count('done'), 'tape', 'tapes')} read`];
+  if (busy) parts.push(`${busy.toLocaleString('en')} to go`);
+  if (count('failed')) parts.push(`${plural(count('failed'), 'file', 'files')} could not be read`);
+  if (count('cancelled')) parts.push(`${count('cancelled').toLocaleString('en')} cancelled`);
+  status.textContent = tapes.length ? parts.join(', ') + '.' : '';
+  buttons.copy.disabled = buttons.csv.disabled = count('done') === 0;
+  buttons.cancel.disabled = busy === 0;
+  buttons.clear.disabled = tapes.length === 0 || busy > 0;
+  updateOverall();
+}
+
+// --- picking and dropping ------------------------------------------------------
+
+fileInput.addEventListener('change', () => {
+  addTapes([...fileInput.files]);
+  fileInput.value = '';
+});
+
+folderInput.addEventListener('change', () => {
+  const all = [...folderInput.files];
+  const picked = all.filter((f) => isTapeName(f.name));
+  addTapes(picked, all.length - picked.length);
+  folderInput.value = '';
+});
+
+// Every file below a dropped folder, in name order.
+async function filesIn(entry, out) {
+  if (entry.isFile) {
+    out.push(await new Promise((resolve, reject) => entry.file(resolve, reject)));
+    return;
+  }
+  const reader = entry.createReader();
+  const entries = [];
+  for (let batch; (batch = await new Promise((res, rej) => reader.readEntries(res, rej))).length > 0;) entries.push(...batch);
+  entries.sort((a, b) => (a.name < b.name ? -1 : a.name > b.name ? 1 : 0));
+  for (const e of entries) await filesIn(e, out);
+}
+
+dropZone.addEventListener('dragover', (event) => {
+  event.preventDefault();
+  dropZone.classList.add('over');
+});
+dropZone.addEventListener('dragleave', () => dropZone.classList.remove('over'));
+dropZone.addEventListener('drop', async (event) => {
+  event.preventDefault();
+  dropZone.classList.remove('over');
+  const dropped = [], fromFolders = [];
+  const entries = [...event.dataTransfer.items].map((item) => item.webkitGetAsEntry && item.webkitGetAsEntry());
+  const files = [...event.dataTransfer.files];
+  try {
+    for (let i = 0; i < entries.length; i++) {
+      if (entries[i] && entries[i].isDirectory) await filesIn(entries[i], fromFolders);
+      else if (files[i]) dropped.push(files[i]);
+    }
+  } catch (e) {
+    status.textContent = `Could not read the dropped folder (${e.name || e}).`;
+  }
+  const picked = fromFolders.filter((f) => isTapeName(f.name));
+  addTapes([...dropped, ...picked], fromFolders.length - picked.length);
+});
+dropZone.addEventListener('keydown', (event) => {
+  if (event.key === 'Enter' || event.key === ' ') {
+    event.preventDefault();
+    fileInput.click();
+  }
+});
+dropZone.addEventListener('click', () => fileInput.click());
+
+// --- options and actions ---------------------------------------------------------
+
+for (const box of [optAll, optEscape]) {
+  box.addEventListener('change', () => {
+    for (const t of tapes) if (t.state === 'done') showOutput(t);
+  });
+}
+
+buttons.copy.addEventListener('click', async () => {
+  const text = listing().map(([name, out]) => `${name}\n${out}`).join('\n');
+  try {
+    await navigator.clipboard.writeText(text);
+  } catch {
+    const area = el('textarea', {value: text});
+    document.body.append(area);
+    area.select();
+    document.execCommand('copy');
+    area.remove();
+  }
+  status.textContent = `Copied the listing of ${plural(listing().length, 'tape', 'tapes')}.`;
+});
+
+buttons.csv.addEventListener('click', () => {
+  const url = URL.createObjectURL(new Blob([toCsv(listing())], {type: 'text/csv'}));
+  const a = el('a', {href: url, download: 'brivane.csv'});
+  document.body.append(a);
+  a.click();
+  a.remove();
+  setTimeout(() => URL.revokeObjectURL(url), 10000);
+});
+
+buttons.cancel.addEventListener('click', () => {
+  for (const t of queue.splice(0)) finish(t, {cancelled: true});
+  for (const p of pool) if (p.tape) p.worker.postMessage({type: 'cancel', id: p.tape.id});
+});
+
+buttons.clear.addEventListener('click', () => {
+  tapes.length = 0;
+  results.replaceChildren();
+  updateStatus();
+});
