@@ -12,7 +12,7 @@ import browser  # noqa: E402
 page, out, files = sys.argv[1], sys.argv[2], [os.path.abspath(f) for f in sys.argv[3:]]
 prefix = os.environ.get("SHOT_NAME", "page")
 for dark in (False, True):
-    with browser.serve(page) as url, browser.chromium(width=900, height=720, dark=dark) as driver:
+    with browser.serve(page) as url, browser.chromium(width=900, height=1000, dark=dark) as driver:
         driver.get(url)
         for box in ("opt-all", "opt-escape"):
             driver.find_element("id", box).click()
