@@ -45,9 +45,14 @@ class Cli : public testing::Test {
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir_ = tmpl;
     ASSERT_EQ(mkdir((dir_ + "/adir").c_str(), 0755), 0);
-    for (const auto& [name, tape] : sample_tapes()) spill(dir_ + "/" + name, tape);
+    for (const auto& [name, tape] : sample_tapes()) spill(in_dir(name), tape);
     spill(dir_ + "/empty.tap", {});
     for (const char* name : kept_names) spill(dir_ + "/" + name, sample_tapes().at("two.tap"));
+  }
+  static std::string in_dir(const std::string& name) {
+    std::string path = dir_;
+    path.append("/").append(name);
+    return path;
   }
   static void TearDownTestSuite() {
     for (const char* f : {"one.tap", "two.tap", "empty.tap", "out", "err"})

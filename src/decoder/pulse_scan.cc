@@ -84,7 +84,7 @@ bool read_byte(tape_decoder& d, const std::uint8_t* p) {
     const unsigned a = pulse_classes.of[p[1 + 2 * k]], b = pulse_classes.of[p[2 + 2 * k]];
     const bool one = (a & PULSE_MEDIUM) && (b & PULSE_SHORT);  // tested first: (57, 57) is a 1
     if (!one && !((a & PULSE_SHORT) && (b & PULSE_MEDIUM))) return false;
-    value |= static_cast<unsigned>(one) << k;
+    if (one) value |= 1u << k;
   }
   d.shift_byte = static_cast<std::uint8_t>(value);
   d.first_pulse = p[17];  // the parity pair, never checked
