@@ -20,16 +20,22 @@ const FEED_LIMIT = 1 << 20;
 export default async function loadBrivane() {
   const core = await createBrivaneCore();
 
-  // Copies bytes into the core's input and feeds them to every open scan in
-  // scans that still wants pulses. Returns whether any still does.
-  function feedScans(scans, bytes) {
+  // Copies bytes into the core's input and feeds them to every scan in scans
+  // that still wants pulses; with check ({crc, size}), adds them to its
+  // CRC-32 and count, also once no scan wants more. Returns whether any scan
+  // still does.
+  function feedScans(scans, bytes, check) {
     let wanted = scans.filter((s) => s.wantsMore);
-    for (let at = 0; at < bytes.length && wanted.length > 0; at += FEED_LIMIT) {
+    for (let at = 0; at < bytes.length && (wanted.length > 0 || check); at += FEED_LIMIT) {
       const part = bytes.subarray(at, Math.min(bytes.length, at + FEED_LIMIT));
       const ptr = core._bv_input(part.length);
       core.HEAPU8.set(part, ptr);  // HEAPU8 is read anew: the call above may have grown memory
       for (const s of wanted) s.wantsMore = core._bv_scan_feed(s.handle, part.length) !== 0;
       wanted = wanted.filter((s) => s.wantsMore);
+      if (check) {
+        check.crc = core._bv_input_crc32(check.crc, part.length) >>> 0;
+        check.size += part.length;
+      }
     }
     return wanted.length > 0;
   }
@@ -59,10 +65,14 @@ export default async function loadBrivane() {
 
   return {
     openScan,
-    /** Feeds one piece to several scans with a single copy; true while any wants more. */
-    feedAll(scans, bytes) {
+    /**
+     * Feeds one piece to several scans with a single copy; true while any
+     * wants more. With check, an object {crc, size} starting at {crc: 0,
+     * size: 0}, also keeps the CRC-32 and the count of every byte fed.
+     */
+    feedAll(scans, bytes, check) {
       if (scans.some((s) => !s.handle)) throw new Error('scan is closed');
-      return feedScans(scans, bytes);
+      return feedScans(scans, bytes, check);
     },
     /** Bytes of memory the core holds now: it stays the same whatever the tape's size. */
     memoryBytes() {

@@ -23,6 +23,33 @@ struct web_scan {
   string_sink out;
 };
 
+// CRC-32 (as zip and gzip use it), eight bytes a step.
+struct crc_tables {
+  std::uint32_t t[8][256];
+  crc_tables() : t() {
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      t[0][i] = c;
+    }
+    for (int n = 1; n < 8; ++n)
+      for (std::uint32_t i = 0; i < 256; ++i) t[n][i] = (t[n - 1][i] >> 8) ^ t[0][t[n - 1][i] & 0xFF];
+  }
+};
+
+std::uint32_t crc32(std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
+  static const crc_tables tables;
+  const auto& t = tables.t;
+  crc = ~crc;
+  for (; n >= 8; n -= 8, p += 8) {
+    const std::uint32_t lo = crc ^ (p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24);
+    crc = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^
+          t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]];
+  }
+  for (; n > 0; --n) crc = t[0][(crc ^ *p++) & 0xFF] ^ (crc >> 8);
+  return ~crc;
+}
+
 // Where the caller puts the next piece; shared by all scans, so that one
 // copy of a piece can be fed to several of them.
 std::vector<std::uint8_t> input;
@@ -46,6 +73,12 @@ EMSCRIPTEN_KEEPALIVE std::uint8_t* bv_input(std::size_t size) {
 /// scan wants more of the tape, 0 once it is over.
 EMSCRIPTEN_KEEPALIVE int bv_scan_feed(web_scan* s, std::size_t size) {
   return s->scan.feed(input.data(), size, s->out) ? 1 : 0;
+}
+
+/// The CRC-32 of the bytes fed so far, given crc for those before the input's
+/// first size bytes.
+EMSCRIPTEN_KEEPALIVE std::uint32_t bv_input_crc32(std::uint32_t crc, std::size_t size) {
+  return crc32(crc, input.data(), size);
 }
 
 EMSCRIPTEN_KEEPALIVE const char* bv_scan_output(web_scan* s) { return s->out.text.data(); }

@@ -1,6 +1,7 @@
 // The page: picks and drops tapes, hands them to a pool of Workers that read
 // them, and shows each tape's output as the command-line tool writes it.
 import {bytesToText, namesIn, toCsv} from './csv.mjs';
+import {isGzipTapeName, isTapeName, isZipName} from './zip.mjs';
 
 const $ = (id) => document.getElementById(id);
 const fileInput = $('file-input');
@@ -21,7 +22,7 @@ const queue = [];   // tapes waiting for a worker
 const pool = [];    // {worker, tape}: tape is the one it is reading, or null
 let nextId = 1;
 
-const isTapeName = (name) => /\.tap$/i.test(name);
+const isReadable = (name) => isTapeName(name) || isZipName(name) || isGzipTapeName(name);
 const variant = () => (optAll.checked ? 'a' : '') + (optEscape.checked ? 'e' : '');
 const plural = (n, one, many) => `${n.toLocaleString('en')} ${n === 1 ? one : many}`;
 
@@ -57,7 +58,7 @@ function dispatch() {
     entry.tape = tape;
     tape.state = 'reading';
     tape.progress.hidden = false;
-    entry.worker.postMessage({type: 'tape', id: tape.id, file: tape.file});
+    entry.worker.postMessage({type: tape.kind, id: tape.id, file: tape.file, member: tape.member});
   }
   updateStatus();
 }
@@ -72,7 +73,8 @@ function onWorkerMessage(entry, data) {
     return;
   }
   entry.tape = null;
-  if (data.type === 'result') finish(tape, {outputs: data.outputs});
+  if (data.type === 'listing') listed(tape, data.members);
+  else if (data.type === 'result') finish(tape, {outputs: data.outputs, error: data.error});
   else if (data.type === 'cancelled') finish(tape, {cancelled: true});
   else finish(tape, {error: data.message});
   dispatch();
@@ -80,60 +82,92 @@ function onWorkerMessage(entry, data) {
 
 // --- tapes and their results ------------------------------------------------
 
+// A tape, an archive or a member as the page shows it: heading, size, and
+// the output or a message in its place.
+function entry(name, size, kind, file, parent = results, member = null) {
+  const tape = {id: nextId++, file, kind, member, name, size, done: 0, state: 'queued'};
+  tape.total = member ? member.compressedSize : size;  // bytes of the file it reads
+  tape.progress = el('progress', {max: 1, value: 0, hidden: true});
+  tape.progress.setAttribute('aria-label', `Reading ${name}`);
+  tape.pre = el('pre');
+  tape.pre.dataset.tape = name;
+  tape.note = el('p', {className: 'note', textContent: 'Waiting to be read.'});
+  tape.element = el(kind === 'archive' ? 'section' : 'article', {className: kind === 'archive' ? 'archive' : 'tape'},
+    el(kind === 'archive' ? 'h3' : parent === results ? 'h3' : 'h4', {textContent: name}),
+    el('p', {className: 'meta', textContent: plural(size, 'byte', 'bytes') + (kind === 'archive' ? ', zip archive' : '')}),
+    tape.progress, tape.note);
+  parent.append(tape.element);
+  tapes.push(tape);
+  return tape;
+}
+
 function addTapes(files, skipped = 0) {
   if (files.length === 0 && skipped === 0) return;
   document.documentElement.dataset.pickedAt = performance.now();
   for (const file of files) {
-    const tape = {id: nextId++, file, name: file.name, size: file.size, done: 0, state: 'queued'};
-    tape.progress = el('progress', {max: 1, value: 0, hidden: true});
-    tape.progress.setAttribute('aria-label', `Reading ${file.name}`);
-    tape.pre = el('pre');
-    tape.pre.dataset.tape = file.name;
-    tape.note = el('p', {className: 'note', textContent: 'Waiting to be read.'});
-    tape.element = el('article', {className: 'tape'},
-      el('h3', {textContent: file.name}),
-      el('p', {className: 'meta', textContent: plural(file.size, 'byte', 'bytes')}),
-      tape.progress, tape.note);
-    results.append(tape.element);
-    tapes.push(tape);
-    queue.push(tape);
+    const kind = isZipName(file.name) ? 'archive' : isGzipTapeName(file.name) ? 'gzip' : 'tape';
+    queue.push(entry(file.name, file.size, kind, file));
   }
   if (skipped > 0) {
-    results.append(el('p', {className: 'skipped', textContent: `${plural(skipped, 'other file', 'other files')} skipped: only .tap files are read from a folder.`}));
+    results.append(el('p', {className: 'skipped', textContent: `${plural(skipped, 'other file', 'other files')} skipped: only .tap, .tap.gz and .zip files are read from a folder.`}));
   }
   dispatch();
 }
 
+// An archive's members are known: each tape in it gets its own entry, in the
+// archive's order, read by whichever worker is free.
+function listed(archive, members) {
+  const tapesIn = members.filter((m) => m.tape);
+  const others = members.length - tapesIn.length;
+  archive.state = 'done';
+  archive.progress.remove();
+  archive.note.textContent = `${plural(tapesIn.length, 'tape', 'tapes')} in it` +
+    (others ? `; ${plural(others, 'other file', 'other files')} skipped.` : '.');
+  archive.note.className = 'skipped';
+  for (const m of tapesIn) queue.push(entry(`${archive.name}/${m.path}`, m.size, 'member', archive.file, archive.element, m));
+  archive.file = null;
+  updateStatus();
+}
+
 function finish(tape, {outputs, error, cancelled}) {
   document.documentElement.dataset.finishedAt = performance.now();
-  tape.state = outputs ? 'done' : cancelled ? 'cancelled' : 'failed';
+  tape.state = error ? 'failed' : outputs ? 'done' : 'cancelled';
   tape.file = null;  // let the browser forget it
   tape.progress.remove();
   if (outputs) {
     tape.outputs = outputs;
-    tape.note.before(tape.pre);
     showOutput(tape);
-  } else if (cancelled) {
+  }
+  if (cancelled) {
     tape.note.textContent = 'Reading cancelled.';
-  } else {
-    tape.error = error;
+  } else if (error) {
+    const what = tape.kind === 'archive' ? 'this archive' : tape.kind === 'member' ? 'this tape in the archive' : 'this file';
     tape.note.className = 'error';
     tape.note.dataset.error = tape.name;
-    tape.note.textContent = error;
+    tape.note.textContent = outputs && namesIn(bytesToText(outputs.a)).length
+      ? `Could not read the rest of ${what}: ${error}. The names above were found before that.`
+      : `Could not read ${what}: ${error}.`;
+    tape.note.hidden = false;
   }
   updateStatus();
 }
 
+// Shows the output for the options ticked. A tape that could not be read
+// keeps its output only where names were found in it.
 function showOutput(tape) {
-  tape.pre.textContent = bytesToText(tape.outputs[variant()]);
   const names = namesIn(bytesToText(tape.outputs.a)).length;
+  if (tape.state === 'done' || names > 0) {
+    if (!tape.pre.isConnected) tape.note.before(tape.pre);
+    tape.pre.textContent = bytesToText(tape.outputs[variant()]);
+  }
+  if (tape.state !== 'done') return;
   tape.note.textContent = tape.size === 0 ? 'The file is empty: it holds no tape header.'
     : names === 0 ? 'No tape header found: this file holds no names.' : '';
   tape.note.hidden = names > 0;
 }
 
 function listing() {
-  return tapes.filter((t) => t.state === 'done').map((t) => [t.name, bytesToText(t.outputs[variant()])]);
+  return tapes.filter((t) => t.outputs && t.pre.isConnected).map((t) => [t.name, bytesToText(t.outputs[variant()])]);
 }
 
 // --- status ------------------------------------------------------------------
@@ -142,14 +176,14 @@ function updateOverall() {
   const active = tapes.filter((t) => t.state === 'reading' || t.state === 'queued');
   overall.hidden = active.length === 0;
   if (active.length === 0) return;
-  const total = active.reduce((n, t) => n + t.size, 0);
+  const total = active.reduce((n, t) => n + t.total, 0);
   const done = active.reduce((n, t) => n + t.done, 0);
   overallProgress.value = total ? done / total : 0;
   overallText.textContent = `${plural(active.length, 'tape', 'tapes')} left`;
 }
 
 function updateStatus() {
-  const count = (state) => tapes.filter((t) => t.state === state).length;
+  const count = (state) => tapes.filter((t) => t.state === state && (t.kind !== 'archive' || state !== 'done')).length;
   const busy = count('reading') + count('queued');
   const parts = [`${plural(count('done'), 'tape', 'tapes')} read`];
   if (busy) parts.push(`${busy.toLocaleString('en')} to go`);
@@ -171,7 +205,7 @@ fileInput.addEventListener('change', () => {
 
 folderInput.addEventListener('change', () => {
   const all = [...folderInput.files];
-  const picked = all.filter((f) => isTapeName(f.name));
+  const picked = all.filter((f) => isReadable(f.name));
   addTapes(picked, all.length - picked.length);
   folderInput.value = '';
 });
@@ -208,7 +242,7 @@ dropZone.addEventListener('drop', async (event) => {
   } catch (e) {
     status.textContent = `Could not read the dropped folder (${e.name || e}).`;
   }
-  const picked = fromFolders.filter((f) => isTapeName(f.name));
+  const picked = fromFolders.filter((f) => isReadable(f.name));
   addTapes([...dropped, ...picked], fromFolders.length - picked.length);
 });
 dropZone.addEventListener('keydown', (event) => {
@@ -223,7 +257,7 @@ dropZone.addEventListener('click', () => fileInput.click());
 
 for (const box of [optAll, optEscape]) {
   box.addEventListener('change', () => {
-    for (const t of tapes) if (t.state === 'done') showOutput(t);
+    for (const t of tapes) if (t.outputs) showOutput(t);
   });
 }
 

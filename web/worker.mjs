@@ -2,6 +2,7 @@
 // flight at once, fed in order to four scans (every combination of -a and
 // -e), so that ticking an option later needs no second reading.
 import loadBrivane from './brivane.mjs';
+import {ArchiveError, inflate, listArchive, memberBytes} from './zip.mjs';
 
 const SLICE = 16 << 20;  // bytes a read asks for: large slices read fastest
 const IN_FLIGHT = 2;     // reads under way at once
@@ -54,24 +55,79 @@ async function* slices(file) {
   }
 }
 
-async function readTape(id, file) {
+// Feeds the tape that source yields to the four scans. Returns the outputs,
+// and with them, when the tape could not be read to its end, what went
+// wrong: the names found before stay. check, when given, gets the tape's
+// CRC-32 and size.
+async function readTape(id, source, total, check) {
   const b = await brivane;
   const scans = VARIANTS.map(([, all, escape]) => b.openScan({all, escape}));
+  const reply = {type: 'result', id, outputs: {}};
   try {
-    let done = 0;
-    for await (const bytes of slices(file)) {
+    let done = 0, lastReport = 0;
+    for await (const bytes of source()) {
       if (cancelled.has(id)) return {type: 'cancelled', id};
+      b.feedAll(scans, bytes, check);
       done += bytes.length;
-      const more = b.feedAll(scans, bytes);
-      postMessage({type: 'progress', id, done, total: file.size});
-      if (!more) break;  // only when every scan is over, which -a never is
+      const read = source.read ? source.read() : done;
+      if (read - lastReport >= (1 << 20) || read === total) {
+        postMessage({type: 'progress', id, done: read, total});
+        lastReport = read;
+      }
     }
-    const outputs = {};
-    VARIANTS.forEach(([key], i) => { outputs[key] = scans[i].output(); });
-    return {type: 'result', id, outputs};
+  } catch (e) {
+    reply.error = e instanceof ArchiveError ? e.message : `the browser could not read it (${e && e.name ? e.name : e})`;
   } finally {
+    VARIANTS.forEach(([key], i) => { reply.outputs[key] = scans[i].output(); });
     for (const s of scans) s.close();
   }
+  return reply;
+}
+
+// A source counting the archive's bytes it has read.
+function counted(make) {
+  let read = 0;
+  const source = () => make((n) => { read += n; });
+  source.read = () => read;
+  return source;
+}
+
+const hex = (n) => n.toString(16).padStart(8, '0');
+
+async function readMember(id, file, m) {
+  const check = {crc: 0, size: 0};
+  const reply = await readTape(id, counted((onRead) => memberBytes(file, m, onRead)), m.compressedSize, check);
+  if (reply.type === 'result' && !reply.error) {
+    if (check.size !== m.size)
+      reply.error = `it inflated to ${check.size.toLocaleString('en')} bytes where the archive records ${m.size.toLocaleString('en')}`;
+    else if (check.crc !== m.crc)
+      reply.error = `its CRC-32 is ${hex(check.crc)} where the archive records ${hex(m.crc)}: the data is damaged`;
+  }
+  return reply;
+}
+
+async function job(data) {
+  const {id, file} = data;
+  switch (data.type) {
+    case 'tape':
+      return readTape(id, () => slices(file), file.size);
+    case 'gzip':
+      return readTape(id, counted((onRead) => inflate(blobSlices(file), 'gzip', onRead)), file.size);
+    case 'member':
+      return readMember(id, file, data.member);
+    case 'archive':
+      try {
+        return {type: 'listing', id, members: await listArchive(file)};
+      } catch (e) {
+        return {type: 'error', id, message: e instanceof ArchiveError ? e.message : `the browser could not read it (${e && e.name ? e.name : e})`};
+      }
+  }
+  return {type: 'error', id, message: 'the page cannot read this'};
+}
+
+// The whole of a blob in 4 MiB slices, for the inflater.
+async function* blobSlices(blob) {
+  for (let at = 0; at < blob.size; at += 4 << 20) yield new Uint8Array(await blob.slice(at, at + (4 << 20)).arrayBuffer());
 }
 
 onmessage = async ({data}) => {
@@ -79,12 +135,11 @@ onmessage = async ({data}) => {
     cancelled.add(data.id);
     return;
   }
-  if (data.type !== 'tape') return;
   let reply;
   try {
-    reply = cancelled.has(data.id) ? {type: 'cancelled', id: data.id} : await readTape(data.id, data.file);
+    reply = cancelled.has(data.id) ? {type: 'cancelled', id: data.id} : await job(data);
   } catch (e) {
-    reply = {type: "error", id: data.id, message: `Could not read this file (${e && e.name ? e.name : e}).`};
+    reply = {type: 'error', id: data.id, message: `the browser could not read it (${e && e.name ? e.name : e})`};
   }
   cancelled.delete(data.id);
   postMessage(reply);

@@ -93,3 +93,13 @@ test('a closed scan refuses more', () => {
   scan.close();
   assert.throws(() => scan.feed(new Uint8Array(1)), /closed/);
 });
+
+test('the CRC-32 kept while feeding is zip\'s, in any pieces', async () => {
+  const {crc32} = await import('node:zlib');
+  const data = new Uint8Array(3 << 20).map((_, i) => (i * 2654435761) >>> 24);
+  for (const step of [1, 7, 65536, 1 << 20, 3 << 20]) {
+    const check = {crc: 0, size: 0};
+    for (let at = 0; at < data.length; at += step) brivane.feedAll([], data.subarray(at, at + step), check);
+    assert.deepEqual(check, {crc: crc32(data) >>> 0, size: data.length}, `pieces of ${step}`);
+  }
+});
