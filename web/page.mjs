@@ -1,7 +1,7 @@
 // The page: picks and drops tapes, hands them to a pool of Workers that read
 // them, and shows each tape's output as the command-line tool writes it.
 import {bytesToText, namesIn, toCsv} from './csv.mjs';
-import {isGzipTapeName, isTapeName, isZipName} from './zip.mjs';
+import {isGzipTapeName, isTapeName, isZipName, memberEnd} from './zip.mjs';
 
 const $ = (id) => document.getElementById(id);
 const fileInput = $('file-input');
@@ -16,10 +16,13 @@ const overallProgress = $('overall-progress');
 const overallText = $('overall-text');
 const buttons = {copy: $('copy-all'), csv: $('download-csv'), cancel: $('cancel'), clear: $('clear')};
 
-const POOL_SIZE = Math.max(1, Math.min(navigator.hardwareConcurrency || 2, 4));
+// Workers, and reads each has under way: reading a member of an archive
+// mostly waits on the browser, so several go at once.
+const POOL_SIZE = Math.max(4, Math.min(navigator.hardwareConcurrency || 4, 8));
+const PER_WORKER = 2;
 const tapes = [];   // every tape shown, in the order picked
 const queue = [];   // tapes waiting for a worker
-const pool = [];    // {worker, tape}: tape is the one it is reading, or null
+const pool = [];    // {worker, reading}: reading maps the ids of the tapes it reads to them
 let nextId = 1;
 
 const isReadable = (name) => isTapeName(name) || isZipName(name) || isGzipTapeName(name);
@@ -36,43 +39,76 @@ function el(tag, props = {}, ...children) {
 // --- the pool of workers -----------------------------------------------------
 
 function startWorker() {
-  const entry = {worker: new Worker(new URL('./worker.mjs', import.meta.url), {type: 'module'}), tape: null};
+  const entry = {worker: new Worker(new URL('./worker.mjs', import.meta.url), {type: 'module'}), reading: new Map(), jobs: 0};
   entry.worker.onmessage = ({data}) => onWorkerMessage(entry, data);
   entry.worker.onerror = (event) => {
     event.preventDefault();
-    const tape = entry.tape;
     entry.worker.terminate();
     pool.splice(pool.indexOf(entry), 1);
-    if (tape) finish(tape, {error: 'The page could not start its reader for this file.'});
+    for (const tape of entry.reading.values()) finish(tape, {error: 'the page could not start its reader for it'});
+    dispatch();
   };
   pool.push(entry);
   return entry;
 }
 
+// The members that follow the first in the queue, side by side in the same
+// archive, that one read of at most BATCH bytes takes in.
+const BATCH = 16 << 20;
+function batchFrom(first) {
+  const batch = [first];
+  let start = first.member.headerOffset, end = memberEnd(first.member);
+  for (const t of queue) {
+    if (t.kind !== 'member' || t.archive !== first.archive || batch.length >= 64) break;
+    const s = Math.min(start, t.member.headerOffset), e = Math.max(end, memberEnd(t.member));
+    if (e - s > BATCH) break;
+    batch.push(t);
+    start = s;
+    end = e;
+  }
+  queue.splice(0, batch.length - 1);
+  return {batch, start, end};
+}
+
+// Hands waiting tapes to the least busy worker: a large tape or an archive
+// takes a worker to itself; small members go in batches, a few to a worker.
 function dispatch() {
   while (queue.length > 0) {
-    let entry = pool.find((p) => p.tape === null);
-    if (!entry && pool.length < POOL_SIZE) entry = startWorker();
-    if (!entry) break;
-    const tape = queue.shift();
-    entry.tape = tape;
-    tape.state = 'reading';
-    tape.progress.hidden = false;
-    entry.worker.postMessage({type: tape.kind, id: tape.id, file: tape.file, member: tape.member});
+    if (pool.length < POOL_SIZE && pool.every((p) => p.jobs > 0)) startWorker();
+    const entry = pool.reduce((a, b) => (b.jobs < a.jobs ? b : a));
+    const tape = queue[0];
+    if (entry.jobs >= (tape.total > BATCH ? 1 : PER_WORKER)) break;
+    queue.shift();
+    const job = tape.kind === 'member' && tape.total <= BATCH ? batchFrom(tape) : {batch: [tape]};
+    const counter = {left: job.batch.length};
+    entry.jobs++;
+    for (const t of job.batch) {
+      entry.reading.set(t.id, t);
+      t.job = counter;
+      t.state = 'reading';
+      t.progress.hidden = false;
+    }
+    if (job.batch.length > 1 || tape.kind === 'member') {
+      entry.worker.postMessage({type: 'batch', file: tape.file, start: job.start, end: job.end,
+                                members: job.batch.map((t) => ({id: t.id, member: t.member}))});
+    } else {
+      entry.worker.postMessage({type: tape.kind, id: tape.id, file: tape.file});
+    }
   }
-  updateStatus();
+  scheduleStatus();
 }
 
 function onWorkerMessage(entry, data) {
-  const tape = entry.tape;
-  if (!tape || tape.id !== data.id) return;
+  const tape = entry.reading.get(data.id);
+  if (!tape) return;
   if (data.type === 'progress') {
     tape.done = data.done;
     tape.progress.value = data.total ? data.done / data.total : 1;
-    updateOverall();
+    scheduleStatus();
     return;
   }
-  entry.tape = null;
+  entry.reading.delete(data.id);
+  if (--tape.job.left === 0) entry.jobs--;
   if (data.type === 'listing') listed(tape, data.members);
   else if (data.type === 'result') finish(tape, {outputs: data.outputs, error: data.error});
   else if (data.type === 'cancelled') finish(tape, {cancelled: true});
@@ -124,9 +160,13 @@ function listed(archive, members) {
   archive.note.textContent = `${plural(tapesIn.length, 'tape', 'tapes')} in it` +
     (others ? `; ${plural(others, 'other file', 'other files')} skipped.` : '.');
   archive.note.className = 'skipped';
-  for (const m of tapesIn) queue.push(entry(`${archive.name}/${m.path}`, m.size, 'member', archive.file, archive.element, m));
+  for (const m of tapesIn) {
+    const t = entry(`${archive.name}/${m.path}`, m.size, 'member', archive.file, archive.element, m);
+    t.archive = archive;
+    queue.push(t);
+  }
   archive.file = null;
-  updateStatus();
+  scheduleStatus();
 }
 
 function finish(tape, {outputs, error, cancelled}) {
@@ -149,7 +189,7 @@ function finish(tape, {outputs, error, cancelled}) {
       : `Could not read ${what}: ${error}.`;
     tape.note.hidden = false;
   }
-  updateStatus();
+  scheduleStatus();
 }
 
 // Shows the output for the options ticked. A tape that could not be read
@@ -180,6 +220,18 @@ function updateOverall() {
   const done = active.reduce((n, t) => n + t.done, 0);
   overallProgress.value = total ? done / total : 0;
   overallText.textContent = `${plural(active.length, 'tape', 'tapes')} left`;
+}
+
+// Status and progress are brought up to date once a frame, however many
+// tapes finish in it: an archive can finish hundreds at once.
+let statusPending = false;
+function scheduleStatus() {
+  if (statusPending) return;
+  statusPending = true;
+  requestAnimationFrame(() => {
+    statusPending = false;
+    updateStatus();
+  });
 }
 
 function updateStatus() {
@@ -286,7 +338,7 @@ buttons.csv.addEventListener('click', () => {
 
 buttons.cancel.addEventListener('click', () => {
   for (const t of queue.splice(0)) finish(t, {cancelled: true});
-  for (const p of pool) if (p.tape) p.worker.postMessage({type: 'cancel', id: p.tape.id});
+  for (const p of pool) for (const id of p.reading.keys()) p.worker.postMessage({type: 'cancel', id});
 });
 
 buttons.clear.addEventListener('click', () => {

@@ -2,7 +2,7 @@
 // flight at once, fed in order to four scans (every combination of -a and
 // -e), so that ticking an option later needs no second reading.
 import loadBrivane from './brivane.mjs';
-import {ArchiveError, inflate, listArchive, memberBytes} from './zip.mjs';
+import {ArchiveError, fileSource, inflate, listArchive, memberBytes, memorySource} from './zip.mjs';
 
 const SLICE = 16 << 20;  // bytes a read asks for: large slices read fastest
 const IN_FLIGHT = 2;     // reads under way at once
@@ -94,9 +94,9 @@ function counted(make) {
 
 const hex = (n) => n.toString(16).padStart(8, '0');
 
-async function readMember(id, file, m) {
+async function readMember(id, source, m) {
   const check = {crc: 0, size: 0};
-  const reply = await readTape(id, counted((onRead) => memberBytes(file, m, onRead)), m.compressedSize, check);
+  const reply = await readTape(id, counted((onRead) => memberBytes(source, m, onRead)), m.compressedSize, check);
   if (reply.type === 'result' && !reply.error) {
     if (check.size !== m.size)
       reply.error = `it inflated to ${check.size.toLocaleString('en')} bytes where the archive records ${m.size.toLocaleString('en')}`;
@@ -114,7 +114,28 @@ async function job(data) {
     case 'gzip':
       return readTape(id, counted((onRead) => inflate(blobSlices(file), 'gzip', onRead)), file.size);
     case 'member':
-      return readMember(id, file, data.member);
+      return readMember(id, fileSource(file), data.member);
+    case 'batch': {
+      // Members side by side in the archive, read in one go: one large read
+      // is much faster than many small ones. Each gets its own reply.
+      let source;
+      try {
+        source = memorySource(file, await fileSource(file).read(data.start, data.end), data.start);
+      } catch {
+        source = fileSource(file);  // each member then says what went wrong for it
+      }
+      for (const {id: memberId, member} of data.members) {
+        let reply;
+        try {
+          reply = cancelled.has(memberId) ? {type: 'cancelled', id: memberId} : await readMember(memberId, source, member);
+        } catch (e) {
+          reply = {type: 'error', id: memberId, message: `the browser could not read it (${e && e.name ? e.name : e})`};
+        }
+        cancelled.delete(memberId);
+        postMessage(reply);
+      }
+      return null;
+    }
     case 'archive':
       try {
         return {type: 'listing', id, members: await listArchive(file)};
@@ -142,5 +163,5 @@ onmessage = async ({data}) => {
     reply = {type: 'error', id: data.id, message: `the browser could not read it (${e && e.name ? e.name : e})`};
   }
   cancelled.delete(data.id);
-  postMessage(reply);
+  if (reply) postMessage(reply);
 };

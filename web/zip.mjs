@@ -83,6 +83,7 @@ export async function listArchive(file) {
       compressedSize: v.getUint32(at + 20, true),
       size: v.getUint32(at + 24, true),
       headerOffset: v.getUint32(at + 42, true),
+      nameLength, extraLength,
     };
     const nameAt = at + 46;
     if (nameAt + nameLength + extraLength > v.byteLength) throw new ArchiveError('the archive is damaged: its directory is unreadable');
@@ -159,18 +160,49 @@ export async function* inflate(source, format, onRead = () => {}) {
 
 const SLICE = 4 << 20;
 
+/** A file read through slices of it: each read is a trip to the browser. */
+export const fileSource = (file) => ({
+  size: file.size,
+  read: async (start, end) => new Uint8Array(await file.slice(start, end).arrayBuffer()),
+});
+
 /**
- * The bytes of one tape member, as they come out of the archive; onRead
- * counts the archive's bytes read. Throws ArchiveError for what cannot be read.
+ * Part of a file already in memory, bytes holding the file's bytes from
+ * offset on; reads outside it go to the file.
  */
-export async function* memberBytes(file, m, onRead = () => {}) {
+export const memorySource = (file, bytes, offset) => ({
+  size: file.size,
+  read: async (start, end) => (start >= offset && end <= offset + bytes.length
+    ? bytes.subarray(start - offset, end - offset) : fileSource(file).read(start, end)),
+});
+
+/** Where a member's data ends at the most, as far as its directory entry tells. */
+export const memberEnd = (m) => m.headerOffset + 30 + m.nameLength + m.extraLength + 64 + m.compressedSize;
+
+/**
+ * The bytes of one tape member, as they come out of the archive (a source
+ * from fileSource or memorySource); onRead counts the archive's bytes read.
+ * Throws ArchiveError for what cannot be read.
+ */
+export async function* memberBytes(source, m, onRead = () => {}) {
   if (m.encrypted) throw new ArchiveError('it is encrypted, which the page cannot read');
   if (m.method !== 0 && m.method !== 8) throw new ArchiveError(`it is compressed with method ${m.method}, which the page cannot read`);
-  const h = await bytesAt(file, m.headerOffset, 30).catch(() => null);
-  if (!h || h.getUint32(0, true) !== 0x04034b50) throw new ArchiveError('the archive is cut short or damaged: this member is not where its directory says');
-  const start = m.headerOffset + 30 + h.getUint16(26, true) + h.getUint16(28, true);
-  if (start + m.compressedSize > file.size) throw new ArchiveError('the archive is cut short: part of this member is missing');
-  const data = blobSlices(file.slice(start, start + m.compressedSize), SLICE);
+  // The local header and, for a small member, its data in one read.
+  const first = await source.read(m.headerOffset, Math.min(source.size, m.compressedSize <= SLICE ? memberEnd(m) : m.headerOffset + 30 + 0xFFFF * 2));
+  const h = new DataView(first.buffer, first.byteOffset, first.byteLength);
+  if (first.byteLength < 30 || h.getUint32(0, true) !== 0x04034b50)
+    throw new ArchiveError('the archive is cut short or damaged: this member is not where its directory says');
+  const skip = 30 + h.getUint16(26, true) + h.getUint16(28, true);
+  const start = m.headerOffset + skip;
+  if (start + m.compressedSize > source.size) throw new ArchiveError('the archive is cut short: part of this member is missing');
+  const data = (async function* () {
+    if (skip + m.compressedSize <= first.byteLength) {
+      if (m.compressedSize > 0) yield first.subarray(skip, skip + m.compressedSize);
+      return;
+    }
+    for (let at = start; at < start + m.compressedSize; at += SLICE)
+      yield await source.read(at, Math.min(start + m.compressedSize, at + SLICE));
+  })();
   if (m.method === 8) {
     yield* inflate(data, 'deflate-raw', onRead);
   } else {
