@@ -17,52 +17,19 @@ tmp = os.environ.get("TMPDIR", "/tmp")
 RUNS = int(os.environ.get("RUNS", "5"))
 
 
-def tree_rss_kib(root):
-    """Resident memory of root and all its descendants."""
-    kids = {}
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            ppid = int(open("/proc/%s/stat" % pid).read().rsplit(")", 1)[1].split()[1])
-            kids.setdefault(ppid, []).append(int(pid))
-        except (OSError, IndexError, ValueError):
-            pass
-    total, todo = 0, [root]
-    while todo:
-        pid = todo.pop()
-        todo += kids.get(pid, [])
-        try:
-            for line in open("/proc/%d/status" % pid):
-                if line.startswith("VmRSS:"):
-                    total += int(line.split()[1])
-        except OSError:
-            pass
-    return total
-
-
-def run_page(driver, path, root):
+def run_page(driver, path):
     driver.get(driver.current_url)
     driver.find_element("id", "opt-all").click()
-    base = tree_rss_kib(root)
-    peak, stop = [base], threading.Event()
-
-    def sample():
-        while not stop.is_set():
-            peak[0] = max(peak[0], tree_rss_kib(root))
-            time.sleep(0.01)
-    t = threading.Thread(target=sample)
-    t.start()
-    browser.pick(driver, [path])
-    browser.settled(driver, timeout=120)
-    stop.set()
-    t.join()
+    with browser.peak_rss_kib(driver) as peak:
+        browser.pick(driver, [path])
+        browser.settled(driver, timeout=120)
     ms = driver.execute_script("const d = document.documentElement.dataset; return d.finishedAt - d.pickedAt;")
     out = driver.find_element("css selector", "pre[data-tape]").get_attribute("textContent")
-    return ms, peak[0] - base, out
+    return ms, peak[0], out
 
 
 with browser.serve(page) as url, browser.chromium() as driver:
     driver.get(url)
-    root = driver.service.process.pid
     print("%-10s %12s %14s %16s %12s" % ("tape", "page ms", "median of", "page peak MiB", "native ms"))
     for size in sizes:
         path = os.path.join(tmp, "brivane-bench-%dm.tap" % size)
@@ -71,7 +38,7 @@ with browser.serve(page) as url, browser.chromium() as driver:
         want = open(path + ".expected", "rb").read().decode("latin-1")
         times, mems = [], []
         for _ in range(RUNS):
-            ms, mem, out = run_page(driver, path, root)
+            ms, mem, out = run_page(driver, path)
             if out != want:
                 sys.exit("FAIL: the page's output for %s differs from the names written" % path)
             times.append(ms)

@@ -88,11 +88,11 @@ function dispatch() {
       t.state = 'reading';
       t.progress.hidden = false;
     }
-    if (job.batch.length > 1 || tape.kind === 'member') {
+    if (job.start !== undefined) {
       entry.worker.postMessage({type: 'batch', file: tape.file, start: job.start, end: job.end,
                                 members: job.batch.map((t) => ({id: t.id, member: t.member}))});
     } else {
-      entry.worker.postMessage({type: tape.kind, id: tape.id, file: tape.file});
+      entry.worker.postMessage({type: tape.kind, id: tape.id, file: tape.file, member: tape.member});
     }
   }
   scheduleStatus();

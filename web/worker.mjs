@@ -2,7 +2,7 @@
 // flight at once, fed in order to four scans (every combination of -a and
 // -e), so that ticking an option later needs no second reading.
 import loadBrivane from './brivane.mjs';
-import {ArchiveError, fileSource, inflate, listArchive, memberBytes, memorySource} from './zip.mjs';
+import {ArchiveError, fileSource, inflate, listArchive, memberBytes, memorySource, readInto} from './zip.mjs';
 
 const SLICE = 16 << 20;  // bytes a read asks for: large slices read fastest
 const IN_FLIGHT = 2;     // reads under way at once
@@ -10,25 +10,6 @@ const VARIANTS = [['', false, false], ['a', true, false], ['e', false, true], ['
 
 const brivane = loadBrivane();
 const cancelled = new Set();
-
-// Reads all of blob into buffer. A read moves the buffer, and the bytes come
-// back on its new self, so no memory is taken anew. Returns them.
-async function readInto(blob, buffer) {
-  const reader = blob.stream().getReader({mode: 'byob'});
-  const size = Math.min(buffer.byteLength, blob.size);
-  let filled = 0;
-  try {
-    while (filled < size) {
-      const {value, done} = await reader.read(new Uint8Array(buffer, filled, size - filled));
-      if (done) break;
-      filled += value.byteLength;
-      buffer = value.buffer;
-    }
-  } finally {
-    await reader.cancel();  // an open reader holds on to the browser's resources
-  }
-  return new Uint8Array(buffer, 0, filled);
-}
 
 // The file's bytes, slice by slice, in order, with reads of the next slices
 // already under way, each into a buffer used again and again: memory stays

@@ -132,8 +132,7 @@ export async function* inflate(source, format, onRead = () => {}) {
   const reader = stream.readable.getReader();
   const feeding = (async () => {
     for await (const piece of source) {
-      await writer.ready;
-      writer.write(piece).catch(() => {});
+      await writer.write(piece);  // taken in before the next piece may reuse its memory
       onRead(piece.length);
     }
     await writer.close();
@@ -149,6 +148,8 @@ export async function* inflate(source, format, onRead = () => {}) {
       }
       if (result.done) break;
       yield result.value;
+      // Used up: give its memory back now, not whenever the collector comes by.
+      if (result.value.buffer.transfer) result.value.buffer.transfer(0);
     }
     await feeding.catch((e) => {
       throw e instanceof ArchiveError ? e : new ArchiveError('it could not be inflated: its compressed data is damaged');
@@ -160,8 +161,40 @@ export async function* inflate(source, format, onRead = () => {}) {
 
 const SLICE = 4 << 20;
 
+// Reads all of blob into buffer. A read moves the buffer, and the bytes come
+// back on its new self, so no memory is taken anew. Returns them.
+export async function readInto(blob, buffer) {
+  const reader = blob.stream().getReader({mode: 'byob'});
+  const size = Math.min(buffer.byteLength, blob.size);
+  let filled = 0;
+  try {
+    while (filled < size) {
+      const {value, done} = await reader.read(new Uint8Array(buffer, filled, size - filled));
+      if (done) break;
+      filled += value.byteLength;
+      buffer = value.buffer;
+    }
+  } finally {
+    await reader.cancel();  // an open reader holds on to the browser's resources
+  }
+  return new Uint8Array(buffer, 0, filled);
+}
+
+// The bytes of blob in slices, each read into the same buffer: a slice must
+// be used up before the next is asked for. Memory stays the same whatever
+// the blob's size.
+async function* reusedSlices(blob) {
+  let buffer = new ArrayBuffer(Math.min(SLICE, blob.size));
+  for (let at = 0; at < blob.size; at += SLICE) {
+    const bytes = await readInto(blob.slice(at, Math.min(blob.size, at + SLICE)), buffer);
+    yield bytes;
+    buffer = bytes.buffer;
+  }
+}
+
 /** A file read through slices of it: each read is a trip to the browser. */
 export const fileSource = (file) => ({
+  file,
   size: file.size,
   read: async (start, end) => new Uint8Array(await file.slice(start, end).arrayBuffer()),
 });
@@ -198,6 +231,10 @@ export async function* memberBytes(source, m, onRead = () => {}) {
   const data = (async function* () {
     if (skip + m.compressedSize <= first.byteLength) {
       if (m.compressedSize > 0) yield first.subarray(skip, skip + m.compressedSize);
+      return;
+    }
+    if (source.file) {
+      yield* reusedSlices(source.file.slice(start, start + m.compressedSize));
       return;
     }
     for (let at = start; at < start + m.compressedSize; at += SLICE)

@@ -1,6 +1,6 @@
 """Headless Chromium from Debian, driven by Selenium, against the page served
 on 127.0.0.1: shared by the page's tests and its benchmark."""
-import contextlib, functools, http.server, os, shutil, socketserver, tempfile, threading
+import contextlib, functools, http.server, os, shutil, socketserver, tempfile, threading, time
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
@@ -64,3 +64,47 @@ def settled(driver, timeout=60):
         lambda d: d.execute_script(
             "return document.querySelectorAll('.tape').length > 0 &&"
             " document.getElementById('cancel').disabled"))
+
+
+def tree_rss_kib(root):
+    """Resident memory of root and all its descendants."""
+    kids = {}
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/stat" % pid) as f:
+                ppid = int(f.read().rsplit(")", 1)[1].split()[1])
+            kids.setdefault(ppid, []).append(int(pid))
+        except (OSError, IndexError, ValueError):
+            pass
+    total, todo = 0, [root]
+    while todo:
+        pid = todo.pop()
+        todo += kids.get(pid, [])
+        try:
+            with open("/proc/%d/status" % pid) as f:
+                total += sum(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
+        except OSError:
+            pass
+    return total
+
+
+@contextlib.contextmanager
+def peak_rss_kib(driver):
+    """Yields a list whose one item becomes the most resident memory, above
+    what it held before, of the browser and all its processes while the
+    block ran."""
+    root = driver.service.process.pid
+    base = tree_rss_kib(root)
+    peak, stop = [0], threading.Event()
+
+    def sample():
+        while not stop.is_set():
+            peak[0] = max(peak[0], tree_rss_kib(root) - base)
+            time.sleep(0.01)
+    t = threading.Thread(target=sample)
+    t.start()
+    try:
+        yield peak
+    finally:
+        stop.set()
+        t.join()

@@ -180,5 +180,29 @@ class Archives(unittest.TestCase):
             self.driver.find_element("id", "opt-all").click()
 
 
+class LargeMember(unittest.TestCase):
+    def test_listed_with_flat_memory(self):
+        # A stored member of 256 MiB, many times the page's 4 MiB slice: the
+        # browser's memory while reading it stays far below its size.
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "large.zip")
+            with open(os.path.join(d, "large.tap"), "wb") as f:
+                subprocess.run([WRITE_TAPE, "--repeat", "6000", "file", "LARGE"], stdout=f, check=True)
+            with zipfile.ZipFile(path, "w", zipfile.ZIP_STORED) as z:
+                z.write(os.path.join(d, "large.tap"), "large.tap")
+            size = os.path.getsize(os.path.join(d, "large.tap"))
+            self.assertGreater(size, 256 << 20)
+            with browser.serve(PAGE) as url, browser.chromium() as driver:
+                driver.get(url)
+                driver.find_element("id", "opt-all").click()
+                with browser.peak_rss_kib(driver) as peak:
+                    browser.pick(driver, [path])
+                    browser.settled(driver, timeout=120)
+                out = driver.find_element("css selector", 'pre[data-tape="large.zip/large.tap"]').get_attribute("textContent")
+            self.assertEqual(out.count("\n"), 6001)
+            self.assertTrue(out.endswith('FOUND (6000): "LARGE"\n'))
+            self.assertLess(peak[0] * 1024, size // 3, "the browser's memory grew with the member")
+
+
 if __name__ == "__main__":
     unittest.main(argv=[sys.argv[0]], verbosity=2)
