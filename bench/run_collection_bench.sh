@@ -41,20 +41,12 @@ sizes=$(find "$tapes" -type f -iname '*.tap' -printf '%s\n' | sort -n | sed -n '
 echo "$count tapes, $((bytes / 1048576)) MiB, $(sed 's/ / to /' <<<"$sizes")MiB each; catalogue checked"
 
 find "$tapes" -type f -print0 | xargs -0 cat >/dev/null  # warm the page cache
-now() { date +%s%N; }
-declare -A times
-timed() {  # name, command...
-  local name=$1; shift
-  local t0 t1
-  t0=$(now); "$@" >/dev/null 2>&1; t1=$(now)
-  times[$name]+="$(( (t1 - t0) / 1000 )) "
-}
+source bench/timing.sh
 for ((r = 0; r < runs; r++)); do
   timed cat sh -c 'find "$1" -type f -iname "*.tap" -print0 | xargs -0 cat' sh "$tapes"
   timed serial sh "$work/command1"
   timed parallel sh "$work/command2"
 done
-median() { tr ' ' '\n' | grep . | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 cat_us=$(echo "${times[cat]}" | median)
 printf '| %-38s | %8s | %10s | %8s |\n' "median of $runs runs, $(nproc) cores" "s" "tapes/s" "x cat"
 for k in cat serial parallel; do

@@ -43,14 +43,7 @@ echo "$(grep -c FOUND "$tape.expected") names, $(stat -c %s "$tape") bytes"
 
 cat "$tape" >/dev/null  # warm the page cache
 
-now() { date +%s%N; }
-declare -A times
-timed() {  # name, command...
-  local name=$1; shift
-  local t0 t1
-  t0=$(now); "$@" >/dev/null 2>&1; t1=$(now)
-  times[$name]+="$(( (t1 - t0) / 1000 )) "
-}
+source bench/timing.sh
 for ((r = 0; r < runs; r++)); do
   timed dd dd if="$tape" of=/dev/null bs=1M
   timed all "$bin" -a "$tape"
@@ -58,7 +51,6 @@ for ((r = 0; r < runs; r++)); do
   for k in "${!others[@]}"; do timed "other$k" "${others[$k]}" -a "$tape"; done
 done
 
-median() { tr ' ' '\n' | grep . | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 dd_us=$(echo "${times[dd]}" | median)
 printf '%-28s %10s %8s\n' "median of $runs runs" "ms" "x dd"
 keys=(dd all first)
