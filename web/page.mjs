@@ -120,7 +120,7 @@ function onWorkerMessage(entry, data) {
 
 // A tape, an archive or a member as the page shows it: heading, size, and
 // the output or a message in its place.
-function entry(name, size, kind, file, parent = results, member = null) {
+function addEntry(name, size, kind, file, parent = results, member = null) {
   const tape = {id: nextId++, file, kind, member, name, size, done: 0, state: 'queued'};
   tape.total = member ? member.compressedSize : size;  // bytes of the file it reads
   tape.progress = el('progress', {max: 1, value: 0, hidden: true});
@@ -142,7 +142,7 @@ function addTapes(files, skipped = 0) {
   document.documentElement.dataset.pickedAt = performance.now();
   for (const file of files) {
     const kind = isZipName(file.name) ? 'archive' : isGzipTapeName(file.name) ? 'gzip' : 'tape';
-    queue.push(entry(file.name, file.size, kind, file));
+    queue.push(addEntry(file.name, file.size, kind, file));
   }
   if (skipped > 0) {
     results.append(el('p', {className: 'skipped', textContent: `${plural(skipped, 'other file', 'other files')} skipped: only .tap, .tap.gz and .zip files are read from a folder.`}));
@@ -161,7 +161,7 @@ function listed(archive, members) {
     (others ? `; ${plural(others, 'other file', 'other files')} skipped.` : '.');
   archive.note.className = 'skipped';
   for (const m of tapesIn) {
-    const t = entry(`${archive.name}/${m.path}`, m.size, 'member', archive.file, archive.element, m);
+    const t = addEntry(`${archive.name}/${m.path}`, m.size, 'member', archive.file, archive.element, m);
     t.archive = archive;
     queue.push(t);
   }

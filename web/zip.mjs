@@ -144,7 +144,7 @@ export async function* inflate(source, format, onRead = () => {}) {
       try {
         result = await reader.read();
       } catch {
-        throw new ArchiveError('it could not be inflated: its compressed data is damaged');
+        throw new ArchiveError('its compressed data is damaged, so it could not be inflated');
       }
       if (result.done) break;
       yield result.value;
@@ -152,7 +152,7 @@ export async function* inflate(source, format, onRead = () => {}) {
       if (result.value.buffer.transfer) result.value.buffer.transfer(0);
     }
     await feeding.catch((e) => {
-      throw e instanceof ArchiveError ? e : new ArchiveError('it could not be inflated: its compressed data is damaged');
+      throw e instanceof ArchiveError ? e : new ArchiveError('its compressed data is damaged, so it could not be inflated');
     });
   } finally {
     reader.cancel().catch(() => {});
