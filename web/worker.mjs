@@ -2,7 +2,7 @@
 // flight at once, fed in order to four scans (every combination of -a and
 // -e), so that ticking an option later needs no second reading.
 import loadBrivane from './brivane.mjs';
-import {ArchiveError, fileSource, inflate, listArchive, memberBytes, memorySource, readInto} from './zip.mjs';
+import {ArchiveError, fileSource, inflate, listArchive, memberBytes, memorySource, readInto, reusedSlices} from './zip.mjs';
 
 const SLICE = 16 << 20;  // bytes a read asks for: large slices read fastest
 const IN_FLIGHT = 2;     // reads under way at once
@@ -93,7 +93,7 @@ async function job(data) {
     case 'tape':
       return readTape(id, () => slices(file), file.size);
     case 'gzip':
-      return readTape(id, counted((onRead) => inflate(blobSlices(file), 'gzip', onRead)), file.size);
+      return readTape(id, counted((onRead) => inflate(reusedSlices(file), 'gzip', onRead)), file.size);
     case 'member':
       return readMember(id, fileSource(file), data.member);
     case 'batch': {
@@ -125,11 +125,6 @@ async function job(data) {
       }
   }
   return {type: 'error', id, message: 'the page cannot read this'};
-}
-
-// The whole of a blob in 4 MiB slices, for the inflater.
-async function* blobSlices(blob) {
-  for (let at = 0; at < blob.size; at += 4 << 20) yield new Uint8Array(await blob.slice(at, at + (4 << 20)).arrayBuffer());
 }
 
 onmessage = async ({data}) => {

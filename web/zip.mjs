@@ -109,17 +109,6 @@ export async function listArchive(file) {
   return members;
 }
 
-/** The bytes of blob in slices of at most size, one read ahead. */
-async function* blobSlices(blob, size) {
-  let next = blob.size > 0 ? blob.slice(0, size).arrayBuffer() : null;
-  for (let at = 0; next; ) {
-    const buffer = await next;
-    at += buffer.byteLength;
-    next = at < blob.size ? blob.slice(at, Math.min(blob.size, at + size)).arrayBuffer() : null;
-    yield new Uint8Array(buffer);
-  }
-}
-
 /**
  * Inflates the compressed bytes that come from source with the platform's
  * DecompressionStream ("deflate-raw" or "gzip"), yielding the output as it
@@ -183,7 +172,7 @@ export async function readInto(blob, buffer) {
 // The bytes of blob in slices, each read into the same buffer: a slice must
 // be used up before the next is asked for. Memory stays the same whatever
 // the blob's size.
-async function* reusedSlices(blob) {
+export async function* reusedSlices(blob) {
   let buffer = new ArrayBuffer(Math.min(SLICE, blob.size));
   for (let at = 0; at < blob.size; at += SLICE) {
     const bytes = await readInto(blob.slice(at, Math.min(blob.size, at + SLICE)), buffer);
