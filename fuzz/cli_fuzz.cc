@@ -3,7 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "brivane.h"
+#include "command_line.h"
+#include "expected_text.h"
 #include "fuzz_input.h"
 #include "memory_host.h"
 
@@ -14,7 +15,7 @@ struct result {
   std::string out, err;
 };
 
-result run(const fuzz_input& in, int extract_all, int escape_codes) {
+result run(const fuzz_input& in, bool extract_all, bool escape_codes) {
   memory_host sys;
   sys.files["t.tap"] = bytes(in.tape, in.tape + in.tape_size);
   sys.chunk = in.read_size;
@@ -28,15 +29,13 @@ result run(const fuzz_input& in, int extract_all, int escape_codes) {
   return {status, sys.out_.text, sys.err_.text};
 }
 
-const std::string banner = "Brivane, rel 1.1\n";
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz_input in{};
   if (!parse_fuzz_input(data, size, in)) return 0;
-  const result all = run(in, 1, in.escape_codes);
-  const result first = run(in, 0, in.escape_codes);
+  const result all = run(in, true, in.escape_codes);
+  const result first = run(in, false, in.escape_codes);
 
   for (const result* r : {&all, &first}) {
     FUZZ_CHECK(r->out.compare(0, banner.size(), banner) == 0);

@@ -36,7 +36,7 @@ bool allowed_rendering(const std::string& out) {
 }
 
 void check_rendering(const std::uint8_t* name16) {
-  for (const int escape : {0, 1}) {
+  for (const bool escape : {false, true}) {
     std::uint8_t buf[17];
     std::memcpy(buf, name16, 16);
     buf[16] = 0;

@@ -17,7 +17,7 @@
   } while (0)
 
 struct fuzz_input {
-  int extract_all, escape_codes;
+  bool extract_all, escape_codes;
   std::size_t read_size;  // most bytes one read hands over, 1 to 65536
   bool read_fails;        // reading fails at the end of the tape instead of ending
   const std::uint8_t* tape;
@@ -26,8 +26,8 @@ struct fuzz_input {
 
 inline bool parse_fuzz_input(const std::uint8_t* data, std::size_t size, fuzz_input& in) {
   if (size < 4) return false;
-  in.extract_all = data[0] & 1;
-  in.escape_codes = (data[0] >> 1) & 1;
+  in.extract_all = (data[0] & 1) != 0;
+  in.escape_codes = ((data[0] >> 1) & 1) != 0;
   in.read_fails = (data[0] >> 2) & 1;
   in.read_size = 1 + (data[1] | static_cast<std::size_t>(data[2]) << 8);
   in.tape = data + 4;

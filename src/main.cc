@@ -1,5 +1,6 @@
 // The brivane program: the standard streams and the file system behind the
 // seams of run_brivane.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -7,29 +8,16 @@
 #include <vector>
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
-#include "brivane.h"
+#include "command_line.h"
+#include "fd_source.h"
 
 namespace {
-
-class file_source : public pulse_source {
- public:
-  explicit file_source(std::FILE* f) : f_(f) {}
-  file_source(const file_source&) = delete;
-  file_source& operator=(const file_source&) = delete;
-  ~file_source() override { std::fclose(f_); }
-
-  std::ptrdiff_t read(std::uint8_t* buf, std::size_t size) override {
-    const std::size_t got = std::fread(buf, 1, size, f_);
-    if (got == 0 && std::ferror(f_)) return -1;
-    return static_cast<std::ptrdiff_t>(got);
-  }
-
- private:
-  std::FILE* f_;
-};
 
 class stream_sink : public text_sink {
  public:
@@ -53,22 +41,24 @@ class error_sink : public text_sink {
 class stdio_host : public host {
  public:
   std::unique_ptr<pulse_source> open(const char* path) override {
-    std::FILE* f = open_file(path);
-    if (f == nullptr) return nullptr;
+    const int fd = open_file(path);
+    if (fd < 0) return nullptr;
+    auto source = std::make_unique<fd_source>(fd);
     // A directory opens for reading on some systems; it is still no tape.
     struct stat st {};
-    if (fstat(fileno(f), &st) != 0 || S_ISDIR(st.st_mode)) {
-      std::fclose(f);
-      return nullptr;
-    }
-    return std::make_unique<file_source>(f);
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) return nullptr;
+    return source;
   }
   text_sink& out() override { return out_; }
   text_sink& err() override { return err_; }
   bool output_failed() override { return std::fflush(stdout) != 0 || std::ferror(stdout) != 0; }
 
  protected:
-  virtual std::FILE* open_file(const char* path) { return std::fopen(path, "rb"); }
+#ifdef _WIN32
+  virtual int open_file(const char* path) { return _open(path, _O_RDONLY | _O_BINARY); }
+#else
+  virtual int open_file(const char* path) { return ::open(path, O_RDONLY | O_CLOEXEC); }
+#endif
 
  private:
   stream_sink out_{stdout};
@@ -101,10 +91,10 @@ class wide_host : public stdio_host {
 
  protected:
   // The path is always one of the arguments: open it by its original name.
-  std::FILE* open_file(const char* path) override {
+  int open_file(const char* path) override {
     for (std::size_t i = 1; i < argv_.size(); ++i)
-      if (argv_[i] == path) return _wfopen(wargv_[i], L"rb");
-    return nullptr;
+      if (argv_[i] == path) return _wopen(wargv_[i], _O_RDONLY | _O_BINARY);
+    return -1;
   }
 
  private:

@@ -1,5 +1,5 @@
 // The command-line logic run in-process, with tapes and streams in memory.
-#include "brivane.h"
+#include "command_line.h"
 
 #include <map>
 #include <string>
@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "decode_helpers.h"
+#include "expected_text.h"
 #include "memory_host.h"
 
 namespace {
@@ -24,14 +25,6 @@ result run(memory_host& sys, std::vector<const char*> args) {
   return {status, sys.out_.text, sys.err_.text};
 }
 
-const std::string banner = "Brivane, rel 1.1\n";
-
-std::string usage(const std::string& program) {
-  return "Usage: " + program +
-         " [option(s)] <tap file>\n\nOptions:\n"
-         "   -a: extract all filenames (by default only the first one is extracted)\n"
-         "   -e: escape control codes\n";
-}
 
 bytes two_names() {
   tape_writer w(pulse_values::spread(), 3);
@@ -41,7 +34,7 @@ bytes two_names() {
 TEST(Options, JudgedBySecondCharacterUpToThePath) {
   const struct {
     std::vector<const char*> args;
-    int all, escape;
+    bool all, escape;
     const char* path;
   } cases[] = {
       {{}, 0, 0, nullptr},
@@ -58,8 +51,8 @@ TEST(Options, JudgedBySecondCharacterUpToThePath) {
     std::vector<const char*> argv{"prog"};
     argv.insert(argv.end(), c.args.begin(), c.args.end());
     const options o = parse_options(static_cast<int>(argv.size()), argv.data());
-    EXPECT_EQ(o.extract_all, c.all);
-    EXPECT_EQ(o.escape_codes, c.escape);
+    EXPECT_EQ(o.scan.extract_all, c.all);
+    EXPECT_EQ(o.scan.escape_codes, c.escape);
     EXPECT_STREQ(o.path, c.path);
     EXPECT_STREQ(o.program, "prog");
   }

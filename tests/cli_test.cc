@@ -2,6 +2,9 @@
 // byte for byte.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "expected_text.h"
 #include "tape_writer.h"
 
 namespace {
@@ -128,14 +132,7 @@ std::string text(std::string s) {
   return t;
 }
 
-const std::string banner = "Brivane, rel 1.1\n";
-// The usage line names the program as the platform hands it over.
-std::string usage() {
-  return std::string("Usage: ") + env_or("BRIVANE_USAGE_NAME", "brivane") +
-         " [option(s)] <tap file>\n\nOptions:\n"
-         "   -a: extract all filenames (by default only the first one is extracted)\n"
-         "   -e: escape control codes\n";
-}
+
 const std::string first = "FOUND: \"FIRST\"\n";
 const std::string both = "FOUND (001): \"FIRST\"\nFOUND (002): \"SECOND\"\n";
 const std::string both_escaped =
@@ -149,7 +146,8 @@ struct cli_case {
 };
 
 TEST_F(Cli, ArgumentsAndResults) {
-  const std::string usage_text = usage();
+  // The usage line names the program as the platform hands it over.
+  const std::string usage_text = usage(env_or("BRIVANE_USAGE_NAME", "brivane"));
   const cli_case cases[] = {
       {{}, banner + usage_text, "", 255},
       {{"-a"}, banner + usage_text, "", 255},
@@ -240,6 +238,86 @@ TEST_F(Cli, UnreadableFileIsAnOpenFailure) {
   if (!refused) GTEST_SKIP() << "permissions are not enforced for this user";
   EXPECT_EQ(r.err, text(open_failure));
   EXPECT_EQ(r.status, 255);
+}
+
+// A tape still being captured, piped in: each name reaches the terminal as
+// soon as its header has passed, before the next piece of tape is sent and
+// while the pipe is still open.
+TEST_F(Cli, NamesShowWhileTheTapeArrives) {
+  if (std::getenv("BRIVANE_LAUNCHER")) GTEST_SKIP() << "needs a terminal of this system";
+  // Each file as the ROM saves it; the cut falls just past the pulse that
+  // completes its header's name.
+  std::vector<std::size_t> cuts;
+  tape_writer v(pulse_values::spread(), 9);
+  for (const char* name : {"FIRST", "SECOND", "THIRD"}) {
+    v.pilot(HEADER_PILOT).block(header_payload(1, name));
+    cuts.push_back(v.byte_start(31) + 1);
+    v.pilot(COPY_GAP).block(header_payload(1, name), block_copy::repeat).pilot(DATA_PILOT).block(bytes(40, 0x20));
+  }
+  const bytes& tape = v.pulses();
+  signal(SIGPIPE, SIG_IGN);  // the program stops reading after the first name without -a
+
+  for (const bool all : {true, false}) {
+    SCOPED_TRACE(all ? "-a" : "no options");
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string slave_name = ptsname(master);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const std::string bin = env_or("BRIVANE_BIN", "brivane");
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int slave = open(slave_name.c_str(), O_RDWR);
+      termios raw{};
+      if (slave < 0 || tcgetattr(slave, &raw) != 0) _exit(127);
+      cfmakeraw(&raw);
+      tcsetattr(slave, TCSANOW, &raw);
+      dup2(fds[0], 0);
+      dup2(slave, 1);
+      close(fds[1]);
+      execl(bin.c_str(), "brivane", all ? "-a" : "-e", "/dev/stdin", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[0]);
+    std::string shown;
+    // Reads the terminal until it shows want, for up to five seconds.
+    const auto shows = [&](const std::string& want) {
+      for (int waited = 0; shown.find(want) == std::string::npos && waited < 50; ++waited) {
+        pollfd p{master, POLLIN, 0};
+        if (poll(&p, 1, 100) > 0) {
+          char buf[256];
+          const ssize_t n = read(master, buf, sizeof buf);
+          if (n > 0) shown.append(buf, static_cast<std::size_t>(n));
+        }
+      }
+      return shown.find(want) != std::string::npos;
+    };
+    const std::vector<std::string> lines =
+        all ? std::vector<std::string>{"FOUND (001): \"FIRST\"\n", "FOUND (002): \"SECOND\"\n",
+                                       "FOUND (003): \"THIRD\"\n"}
+            : std::vector<std::string>{"FOUND: \"FIRST\"\n"};
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      const std::size_t n = cuts[i] - at;
+      ASSERT_EQ(write(fds[1], tape.data() + at, n), static_cast<ssize_t>(n));
+      at = cuts[i];
+      EXPECT_TRUE(shows(lines[i])) << "not shown before the next piece: " << lines[i] << "shown: " << shown;
+    }
+    if (all) {
+      ASSERT_EQ(write(fds[1], tape.data() + at, tape.size() - at), static_cast<ssize_t>(tape.size() - at));
+    }
+    close(fds[1]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    shows("\n\n");  // whatever is left
+    close(master);
+    EXPECT_EQ(status, 0);
+    std::string want = banner;
+    for (const auto& l : lines) want += l;
+    EXPECT_EQ(shown, want);
+  }
 }
 
 }  // namespace

@@ -13,10 +13,12 @@ M = [
  ("byte confirmed by medium", "src/decoder/tape_decoder.cc", "if (cls & PULSE_LONG) return check_byte", "if (cls & (PULSE_LONG | PULSE_MEDIUM)) return check_byte"),
  ("broken pilot keeps count", "src/decoder/tape_decoder.cc", "      } else {\n        d.pilot_run = 0;\n        d.state = STATE_SEEK_PILOT;", "      } else {\n        d.state = STATE_SEEK_PILOT;"),
  ("F4 and F5 swapped", "src/render/filename.cc", '"{F4}", "{F5}"', '"{F5}", "{F4}"'),
- ("read error ignored", "src/main.cc", "if (got == 0 && std::ferror(f_)) return -1;", ""),
+ ("read error taken for the end", "src/fd_source.cc", "if (errno != EINTR) return -1;", "if (errno != EINTR) return 0;"),
+ ("interrupted read taken for an error", "src/fd_source.cc", "if (errno != EINTR) return -1;", "return -1;"),
+ ("pair rule: 0 takes a long second pulse", "src/decoder/tape_decoder.h", "if (is_short(first) && is_medium(second)) return 0;", "if (is_short(first) && (is_medium(second) || pulse_classes.of[second] & PULSE_LONG)) return 0;"),
  ("no flush before stderr", "src/main.cc", "std::fflush(stdout);\n    std::fwrite", "std::fwrite"),
- ("whole byte: marker takes long", "src/decoder/pulse_scan.cc", "if ((pulse_classes.of[p[0]] & PULSE_MEDIUM) == 0) return false;", "if ((pulse_classes.of[p[0]] & (PULSE_MEDIUM | PULSE_LONG)) == 0) return false;"),
- ("whole byte: 0 bit takes long second", "src/decoder/pulse_scan.cc", "(a & PULSE_SHORT) && (b & PULSE_MEDIUM)", "(a & PULSE_SHORT) && (b & (PULSE_MEDIUM | PULSE_LONG))"),
+ ("whole byte: marker takes long", "src/decoder/pulse_scan.cc", "if (!is_medium(p[0])) return false;", "if (!is_medium(p[0]) && !(pulse_classes.of[p[0]] & PULSE_LONG)) return false;"),
+ ("whole byte: bits the wrong way round", "src/decoder/pulse_scan.cc", "value |= static_cast<unsigned>(bit) << k;", "value |= static_cast<unsigned>(bit) << (7 - k);"),
  ("whole byte: parity pulse not kept", "src/decoder/pulse_scan.cc", "d.second_pulse = p[18];", ""),
 ]
 bad = 0

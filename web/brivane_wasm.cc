@@ -7,7 +7,7 @@
 
 #include <emscripten/emscripten.h>
 
-#include "brivane.h"
+#include "tape_scan.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ class string_sink : public text_sink {
 };
 
 struct web_scan {
-  web_scan(int all, int escape) : scan(all, escape) { out.write(BANNER); }
+  web_scan(bool all, bool escape) : scan({all, escape}) { out.write(BANNER); }
   tape_scan scan;
   string_sink out;
 };
@@ -59,7 +59,7 @@ std::vector<std::uint8_t> input;
 extern "C" {
 
 /// A new scan whose output holds the banner.
-EMSCRIPTEN_KEEPALIVE web_scan* bv_scan_new(int all, int escape) { return new web_scan(all, escape); }
+EMSCRIPTEN_KEEPALIVE web_scan* bv_scan_new(int all, int escape) { return new web_scan(all != 0, escape != 0); }
 
 EMSCRIPTEN_KEEPALIVE void bv_scan_free(web_scan* s) { delete s; }
 
@@ -80,6 +80,9 @@ EMSCRIPTEN_KEEPALIVE int bv_scan_feed(web_scan* s, std::size_t size) {
 EMSCRIPTEN_KEEPALIVE std::uint32_t bv_input_crc32(std::uint32_t crc, std::size_t size) {
   return crc32(crc, input.data(), size);
 }
+
+/// Names found so far.
+EMSCRIPTEN_KEEPALIVE int bv_scan_found_count(web_scan* s) { return s->scan.found_count(); }
 
 EMSCRIPTEN_KEEPALIVE const char* bv_scan_output(web_scan* s) { return s->out.text.data(); }
 EMSCRIPTEN_KEEPALIVE std::size_t bv_scan_output_size(web_scan* s) { return s->out.text.size(); }

@@ -11,8 +11,6 @@
 
 namespace {
 
-bool is_short(std::uint8_t p) { return (pulse_classes.of[p] & PULSE_SHORT) != 0; }
-
 #if defined(__SSE2__) && !defined(BRIVANE_NO_SIMD)
 // Bit k set when p[k] is short, for 16 pulses.
 unsigned short_mask16(const std::uint8_t* p) {
@@ -78,13 +76,12 @@ std::size_t seek_pilot(tape_decoder& d, const std::uint8_t* pulses, std::size_t 
 // otherwise leaves d exactly as decode_pulse would, waiting for the long pulse
 // that confirms the byte.
 bool read_byte(tape_decoder& d, const std::uint8_t* p) {
-  if ((pulse_classes.of[p[0]] & PULSE_MEDIUM) == 0) return false;
+  if (!is_medium(p[0])) return false;
   unsigned value = 0;
   for (int k = 0; k < 8; ++k) {
-    const unsigned a = pulse_classes.of[p[1 + 2 * k]], b = pulse_classes.of[p[2 + 2 * k]];
-    const bool one = (a & PULSE_MEDIUM) && (b & PULSE_SHORT);  // tested first: (57, 57) is a 1
-    if (!one && !((a & PULSE_SHORT) && (b & PULSE_MEDIUM))) return false;
-    if (one) value |= 1u << k;
+    const int bit = pair_bit(p[1 + 2 * k], p[2 + 2 * k]);
+    if (bit < 0) return false;
+    value |= static_cast<unsigned>(bit) << k;
   }
   d.shift_byte = static_cast<std::uint8_t>(value);
   d.first_pulse = p[17];  // the parity pair, never checked

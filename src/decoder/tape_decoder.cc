@@ -2,9 +2,6 @@
 
 namespace {
 
-bool is_short(std::uint8_t p) { return (pulse_classes.of[p] & PULSE_SHORT) != 0; }
-bool is_medium(std::uint8_t p) { return (pulse_classes.of[p] & PULSE_MEDIUM) != 0; }
-
 // Counts one more short pulse. The count stops once it is past the threshold:
 // nothing depends on how far past, and a pilot of more than 2^31 pulses must
 // not overflow it.
@@ -85,11 +82,15 @@ int decode_pulse(tape_decoder& d, std::uint8_t pulse, std::uint8_t* name_buf, in
     case STATE_BITS:
       if (!store_in_pair(d, pulse)) return 0;
       d.shift_byte = static_cast<std::uint8_t>(d.shift_byte >> 1);
-      if (is_medium(d.first_pulse) && is_short(d.second_pulse)) {
-        d.shift_byte |= 0x80;  // (medium, short) is a 1; tested first, so (57, 57) is a 1
-      } else if (!(is_short(d.first_pulse) && is_medium(d.second_pulse))) {
-        d.state = STATE_SEEK_PILOT;
-        return 0;
+      switch (pair_bit(d.first_pulse, d.second_pulse)) {
+        case 1:
+          d.shift_byte |= 0x80;
+          break;
+        case 0:
+          break;
+        default:
+          d.state = STATE_SEEK_PILOT;
+          return 0;
       }
       if (++d.bit_count == 8) {
         d.bit_count = 0;

@@ -54,6 +54,18 @@ struct pulse_class_table {
 };
 inline constexpr pulse_class_table pulse_classes{};
 
+inline bool is_short(std::uint8_t p) { return (pulse_classes.of[p] & PULSE_SHORT) != 0; }
+inline bool is_medium(std::uint8_t p) { return (pulse_classes.of[p] & PULSE_MEDIUM) != 0; }
+
+/// The data bit a pair of pulses stands for: (medium, short) is 1 and
+/// (short, medium) is 0, tested in that order, so (57, 57) is a 1; -1 when
+/// the pair is neither.
+inline int pair_bit(std::uint8_t first, std::uint8_t second) {
+  if (is_medium(first) && is_short(second)) return 1;
+  if (is_short(first) && is_medium(second)) return 0;
+  return -1;
+}
+
 /// Feeds one pulse to the decoder. Writes filename bytes into positions 0 to
 /// 15 of name_buf as they are confirmed and returns 1 when the sixteenth has
 /// been confirmed by the long pulse that follows it; 0 otherwise. A nonzero

@@ -17,7 +17,7 @@ const char* const control_names_high[33] = {
 };
 // clang-format on
 
-std::string render_filename(std::uint8_t* name_buf, int escape) {
+std::string render_filename(std::uint8_t* name_buf, bool escape) {
   for (int i = 15; i >= 0 && name_buf[i] == ' '; --i) name_buf[i] = 0;
 
   std::string out;

@@ -12,8 +12,8 @@ extern const char* const control_names_high[33];
 
 /// Trims trailing spaces of name_buf[0..15] in place (they become 0) and
 /// returns the bytes of the name up to the first 0: 32 to 93 as themselves,
-/// 161 to 255 as ".", and the rest named or dotted when escape is nonzero,
-/// dropped when it is 0. name_buf[16] must be 0.
-std::string render_filename(std::uint8_t* name_buf, int escape);
+/// 161 to 255 as ".", and the rest named or dotted with escape,
+/// dropped without it. name_buf[16] must be 0.
+std::string render_filename(std::uint8_t* name_buf, bool escape);
 
 #endif

@@ -8,7 +8,7 @@
 #include <map>
 #include <string>
 
-#include "brivane.h"
+#include "command_line.h"
 #include "tape_writer.h"
 
 class memory_source : public pulse_source {

@@ -1,7 +1,7 @@
 // Lays down tapes pulse by pulse, the way the ROM tape routines record them,
 // with knobs for the pulse values used and room for damage.
-#ifndef BRIVANE_TESTS_TAPE_WRITER_H
-#define BRIVANE_TESTS_TAPE_WRITER_H
+#ifndef BRIVANE_TAPE_WRITER_H
+#define BRIVANE_TAPE_WRITER_H
 
 #include <cstddef>
 #include <cstdint>

@@ -1,0 +1,55 @@
+// A tape scanned as it arrives, in pieces of any size, into the result lines
+// the program prints: what the command line and the page both run.
+#ifndef BRIVANE_TAPE_SCAN_H
+#define BRIVANE_TAPE_SCAN_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "decoder/tape_decoder.h"
+
+/// The first line of every run.
+constexpr std::string_view BANNER = "Brivane, rel 1.1\n";
+
+/// What a scan reports.
+struct scan_options {
+  bool extract_all = false;   ///< -a: every name, numbered, not just the first
+  bool escape_codes = false;  ///< -e: control codes by name
+};
+
+/// Where text goes.
+class text_sink {
+ public:
+  virtual ~text_sink() = default;
+  virtual void write(std::string_view bytes) = 0;
+};
+
+/// Trims name_buf in place and writes the rendered name.
+void print_filename(std::uint8_t* name_buf, bool escape, text_sink& out);
+
+/// One tape scanned as it arrives in pieces: the decoder, the name count and
+/// whether the scan is over carry from one piece to the next, so that any
+/// split of a tape gives the same result lines as the whole.
+class tape_scan {
+ public:
+  explicit tape_scan(scan_options opts) : opts_(opts) {}
+
+  /// Feeds the next count pulses and writes a result line for each name they
+  /// complete. Returns false once the scan wants no more pulses (without -a,
+  /// after the first name); later calls then do nothing.
+  bool feed(const std::uint8_t* pulses, std::size_t count, text_sink& out);
+  /// Names found so far.
+  int found_count() const { return found_count_; }
+
+ private:
+  void write_result(text_sink& out);
+
+  tape_decoder dec_{};
+  std::uint8_t name_buf_[NAME_LENGTH + 1] = {};
+  int found_count_ = 0;
+  bool done_ = false;
+  scan_options opts_;
+};
+
+#endif
