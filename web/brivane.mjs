@@ -12,13 +12,22 @@
 //   const out = scan.output();
 //   scan.close();
 import createBrivaneCore from './brivane-core.mjs';
+import coreBase64 from './brivane-core-wasm.mjs';
 
 // The most bytes copied into the core at once: pieces larger than this are
 // fed in parts, so that the core's memory stays small whatever the piece.
 const FEED_LIMIT = 1 << 20;
 
+// The core's bytes, handed over rather than fetched.
+function coreBytes() {
+  const text = atob(coreBase64);
+  const bytes = new Uint8Array(text.length);
+  for (let i = 0; i < text.length; i++) bytes[i] = text.charCodeAt(i);
+  return bytes;
+}
+
 export default async function loadBrivane() {
-  const core = await createBrivaneCore();
+  const core = await createBrivaneCore({wasmBinary: coreBytes()});
 
   // Copies bytes into the core's input and feeds them to every scan in scans
   // that still wants pulses; with check ({crc, size}), adds them to its
@@ -48,6 +57,11 @@ export default async function loadBrivane() {
       feed(bytes) {
         if (!this.handle) throw new Error('scan is closed');
         return feedScans([this], bytes);
+      },
+      /** Names found so far. */
+      names() {
+        if (!this.handle) throw new Error('scan is closed');
+        return core._bv_scan_found_count(this.handle);
       },
       /** What the program would have written to standard output so far. */
       output() {

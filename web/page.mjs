@@ -1,7 +1,9 @@
-// The page: picks and drops tapes, hands them to a pool of Workers that read
-// them, and shows each tape's output as the command-line tool writes it.
-import {bytesToText, namesIn, toCsv} from './csv.mjs';
-import {isGzipTapeName, isTapeName, isZipName, memberEnd} from './zip.mjs';
+// The page: picks and drops tapes, hands them to the pool of workers that
+// read them, and shows each tape's output as the command-line tool writes it.
+import {bytesToText, toCsv} from './csv.mjs';
+import {createPool} from './pool.mjs';
+import {isTapePath, kindOf} from './protocol.mjs';
+import workerSource from './worker_source.mjs';
 
 const $ = (id) => document.getElementById(id);
 const fileInput = $('file-input');
@@ -16,16 +18,9 @@ const overallProgress = $('overall-progress');
 const overallText = $('overall-text');
 const buttons = {copy: $('copy-all'), csv: $('download-csv'), cancel: $('cancel'), clear: $('clear')};
 
-// Workers, and reads each has under way: reading a member of an archive
-// mostly waits on the browser, so several go at once.
-const POOL_SIZE = Math.max(4, Math.min(navigator.hardwareConcurrency || 4, 8));
-const PER_WORKER = 2;
-const tapes = [];   // every tape shown, in the order picked
-const queue = [];   // tapes waiting for a worker
-const pool = [];    // {worker, reading}: reading maps the ids of the tapes it reads to them
+const tapes = [];  // every tape shown, in the order picked
 let nextId = 1;
 
-const isReadable = (name) => isTapeName(name) || isZipName(name) || isGzipTapeName(name);
 const variant = () => (optAll.checked ? 'a' : '') + (optEscape.checked ? 'e' : '');
 const plural = (n, one, many) => `${n.toLocaleString('en')} ${n === 1 ? one : many}`;
 
@@ -36,100 +31,48 @@ function el(tag, props = {}, ...children) {
   return e;
 }
 
-// --- the pool of workers -----------------------------------------------------
-
-function startWorker() {
-  const entry = {worker: new Worker(new URL('./worker.mjs', import.meta.url), {type: 'module'}), reading: new Map(), jobs: 0};
-  entry.worker.onmessage = ({data}) => onWorkerMessage(entry, data);
-  entry.worker.onerror = (event) => {
-    event.preventDefault();
-    entry.worker.terminate();
-    pool.splice(pool.indexOf(entry), 1);
-    for (const tape of entry.reading.values()) finish(tape, {error: 'the page could not start its reader for it'});
-    dispatch();
-  };
-  pool.push(entry);
-  return entry;
+// The workers: from worker.mjs beside the page where it is served, or from
+// the source the one-file page carries (a classic worker from a blob: works
+// from disk in every engine; a module worker from one does not).
+function createWorker() {
+  if (workerSource === null) return new Worker(new URL('./worker.mjs', import.meta.url), {type: 'module'});
+  createWorker.url ||= URL.createObjectURL(new Blob([workerSource], {type: 'text/javascript'}));
+  return new Worker(createWorker.url);
 }
 
-// The members that follow the first in the queue, side by side in the same
-// archive, that one read of at most BATCH bytes takes in.
-const BATCH = 16 << 20;
-function batchFrom(first) {
-  const batch = [first];
-  let start = first.member.headerOffset, end = memberEnd(first.member);
-  for (const t of queue) {
-    if (t.kind !== 'member' || t.archive !== first.archive || batch.length >= 64) break;
-    const s = Math.min(start, t.member.headerOffset), e = Math.max(end, memberEnd(t.member));
-    if (e - s > BATCH) break;
-    batch.push(t);
-    start = s;
-    end = e;
-  }
-  queue.splice(0, batch.length - 1);
-  return {batch, start, end};
-}
+// --- what the pool tells ------------------------------------------------------
 
-// Hands waiting tapes to the least busy worker: a large tape or an archive
-// takes a worker to itself; small members go in batches, a few to a worker.
-function dispatch() {
-  while (queue.length > 0) {
-    if (pool.length < POOL_SIZE && pool.every((p) => p.jobs > 0)) startWorker();
-    const entry = pool.reduce((a, b) => (b.jobs < a.jobs ? b : a));
-    const tape = queue[0];
-    if (entry.jobs >= (tape.total > BATCH ? 1 : PER_WORKER)) break;
-    queue.shift();
-    const job = tape.kind === 'member' && tape.total <= BATCH ? batchFrom(tape) : {batch: [tape]};
-    const counter = {left: job.batch.length};
-    entry.jobs++;
-    for (const t of job.batch) {
-      entry.reading.set(t.id, t);
-      t.job = counter;
-      t.state = 'reading';
-      t.progress.hidden = false;
-    }
-    if (job.start !== undefined) {
-      entry.worker.postMessage({type: 'batch', file: tape.file, start: job.start, end: job.end,
-                                members: job.batch.map((t) => ({id: t.id, member: t.member}))});
-    } else {
-      entry.worker.postMessage({type: tape.kind, id: tape.id, file: tape.file, member: tape.member});
-    }
-  }
-  scheduleStatus();
-}
-
-function onWorkerMessage(entry, data) {
-  const tape = entry.reading.get(data.id);
-  if (!tape) return;
-  if (data.type === 'progress') {
-    tape.done = data.done;
-    tape.progress.value = data.total ? data.done / data.total : 1;
+const pool = createPool(createWorker, {
+  progress(tape) {
+    tape.progress.value = tape.total ? tape.done / tape.total : 1;
     scheduleStatus();
-    return;
-  }
-  entry.reading.delete(data.id);
-  if (--tape.job.left === 0) entry.jobs--;
-  if (data.type === 'listing') listed(tape, data.members);
-  else if (data.type === 'result') finish(tape, {outputs: data.outputs, error: data.error});
-  else if (data.type === 'cancelled') finish(tape, {cancelled: true});
-  else finish(tape, {error: data.message});
-  dispatch();
-}
+  },
+  listed,
+  finished,
+  changed: scheduleStatus,
+  broken(message) {
+    const note = $('broken');
+    note.textContent = `This browser could not start the page's tape reader (${message}), so no tape can be ` +
+      'read here. Try reloading the page, or open it in a current Chromium, Firefox or Safari.';
+    note.hidden = false;
+  },
+});
 
 // --- tapes and their results ------------------------------------------------
 
 // A tape, an archive or a member as the page shows it: heading, size, and
 // the output or a message in its place.
 function addEntry(name, size, kind, file, parent = results, member = null) {
-  const tape = {id: nextId++, file, kind, member, name, size, done: 0, state: 'queued'};
+  const tape = {id: nextId++, file, kind, member, name, size};
   tape.total = member ? member.compressedSize : size;  // bytes of the file it reads
-  tape.progress = el('progress', {max: 1, value: 0, hidden: true});
+  tape.progress = el('progress', {max: 1, value: 0});
   tape.progress.setAttribute('aria-label', `Reading ${name}`);
   tape.pre = el('pre');
   tape.pre.dataset.tape = name;
   tape.note = el('p', {className: 'note', textContent: 'Waiting to be read.'});
+  const heading = kind === 'archive' || parent === results ? 'h3' : 'h4';
   tape.element = el(kind === 'archive' ? 'section' : 'article', {className: kind === 'archive' ? 'archive' : 'tape'},
-    el(kind === 'archive' ? 'h3' : parent === results ? 'h3' : 'h4', {textContent: name}),
+    el(heading, {textContent: name}),
     el('p', {className: 'meta', textContent: plural(size, 'byte', 'bytes') + (kind === 'archive' ? ', zip archive' : '')}),
     tape.progress, tape.note);
   parent.append(tape.element);
@@ -140,42 +83,40 @@ function addEntry(name, size, kind, file, parent = results, member = null) {
 function addTapes(files, skipped = 0) {
   if (files.length === 0 && skipped === 0) return;
   document.documentElement.dataset.pickedAt = performance.now();
-  for (const file of files) {
-    const kind = isZipName(file.name) ? 'archive' : isGzipTapeName(file.name) ? 'gzip' : 'tape';
-    queue.push(addEntry(file.name, file.size, kind, file));
-  }
+  const added = files.map((file) => addEntry(file.name, file.size, kindOf(file.name) || 'tape', file));
   if (skipped > 0) {
     results.append(el('p', {className: 'skipped', textContent: `${plural(skipped, 'other file', 'other files')} skipped: only .tap, .tap.gz and .zip files are read from a folder.`}));
   }
-  dispatch();
+  // On a small screen the results start below the fold: bring them into view.
+  const first = added[0];
+  if (first && first.element.getBoundingClientRect().top > innerHeight) first.element.scrollIntoView({block: 'start'});
+  pool.add(...added);
 }
 
 // An archive's members are known: each tape in it gets its own entry, in the
 // archive's order, read by whichever worker is free.
 function listed(archive, members) {
-  const tapesIn = members.filter((m) => m.tape);
+  const tapesIn = members.filter((m) => isTapePath(m.path));
   const others = members.length - tapesIn.length;
-  archive.state = 'done';
   archive.progress.remove();
   archive.note.textContent = `${plural(tapesIn.length, 'tape', 'tapes')} in it` +
     (others ? `; ${plural(others, 'other file', 'other files')} skipped.` : '.');
   archive.note.className = 'skipped';
-  for (const m of tapesIn) {
+  const added = tapesIn.map((m) => {
     const t = addEntry(`${archive.name}/${m.path}`, m.size, 'member', archive.file, archive.element, m);
     t.archive = archive;
-    queue.push(t);
-  }
+    return t;
+  });
   archive.file = null;
-  scheduleStatus();
+  pool.add(...added);
 }
 
-function finish(tape, {outputs, error, cancelled}) {
+function finished(tape, {outputs, names, error, cancelled}) {
   document.documentElement.dataset.finishedAt = performance.now();
-  tape.state = error ? 'failed' : outputs ? 'done' : 'cancelled';
-  tape.file = null;  // let the browser forget it
   tape.progress.remove();
   if (outputs) {
     tape.outputs = outputs;
+    tape.names = names;
     showOutput(tape);
   }
   if (cancelled) {
@@ -184,7 +125,7 @@ function finish(tape, {outputs, error, cancelled}) {
     const what = tape.kind === 'archive' ? 'this archive' : tape.kind === 'member' ? 'this tape in the archive' : 'this file';
     tape.note.className = 'error';
     tape.note.dataset.error = tape.name;
-    tape.note.textContent = outputs && namesIn(bytesToText(outputs.a)).length
+    tape.note.textContent = tape.names
       ? `Could not read the rest of ${what}: ${error}. The names above were found before that.`
       : `Could not read ${what}: ${error}.`;
     tape.note.hidden = false;
@@ -195,15 +136,14 @@ function finish(tape, {outputs, error, cancelled}) {
 // Shows the output for the options ticked. A tape that could not be read
 // keeps its output only where names were found in it.
 function showOutput(tape) {
-  const names = namesIn(bytesToText(tape.outputs.a)).length;
-  if (tape.state === 'done' || names > 0) {
+  if (tape.state === 'done' || tape.names > 0) {
     if (!tape.pre.isConnected) tape.note.before(tape.pre);
     tape.pre.textContent = bytesToText(tape.outputs[variant()]);
   }
   if (tape.state !== 'done') return;
   tape.note.textContent = tape.size === 0 ? 'The file is empty: it holds no tape header.'
-    : names === 0 ? 'No tape header found: this file holds no names.' : '';
-  tape.note.hidden = names > 0;
+    : tape.names === 0 ? 'No tape header found: this file holds no names.' : '';
+  tape.note.hidden = tape.names > 0;
 }
 
 function listing() {
@@ -211,16 +151,6 @@ function listing() {
 }
 
 // --- status ------------------------------------------------------------------
-
-function updateOverall() {
-  const active = tapes.filter((t) => t.state === 'reading' || t.state === 'queued');
-  overall.hidden = active.length === 0;
-  if (active.length === 0) return;
-  const total = active.reduce((n, t) => n + t.total, 0);
-  const done = active.reduce((n, t) => n + t.done, 0);
-  overallProgress.value = total ? done / total : 0;
-  overallText.textContent = `${plural(active.length, 'tape', 'tapes')} left`;
-}
 
 // Status and progress are brought up to date once a frame, however many
 // tapes finish in it: an archive can finish hundreds at once.
@@ -235,17 +165,28 @@ function scheduleStatus() {
 }
 
 function updateStatus() {
-  const count = (state) => tapes.filter((t) => t.state === state && (t.kind !== 'archive' || state !== 'done')).length;
-  const busy = count('reading') + count('queued');
-  const parts = [`${plural(count('done'), 'tape', 'tapes')} read`];
+  const counts = {queued: 0, reading: 0, done: 0, failed: 0, cancelled: 0};
+  let total = 0, done = 0;
+  for (const t of tapes) {
+    if (t.kind === 'archive' && t.state === 'done') continue;
+    counts[t.state]++;
+    if (t.state === 'queued' || t.state === 'reading') {
+      total += t.total;
+      done += t.done;
+    }
+  }
+  const busy = counts.reading + counts.queued;
+  const parts = [`${plural(counts.done, 'tape', 'tapes')} read`];
   if (busy) parts.push(`${busy.toLocaleString('en')} to go`);
-  if (count('failed')) parts.push(`${plural(count('failed'), 'file', 'files')} could not be read`);
-  if (count('cancelled')) parts.push(`${count('cancelled').toLocaleString('en')} cancelled`);
+  if (counts.failed) parts.push(`${plural(counts.failed, 'file', 'files')} could not be read`);
+  if (counts.cancelled) parts.push(`${counts.cancelled.toLocaleString('en')} cancelled`);
   status.textContent = tapes.length ? parts.join(', ') + '.' : '';
-  buttons.copy.disabled = buttons.csv.disabled = count('done') === 0;
+  buttons.copy.disabled = buttons.csv.disabled = counts.done === 0;
   buttons.cancel.disabled = busy === 0;
   buttons.clear.disabled = tapes.length === 0 || busy > 0;
-  updateOverall();
+  overall.hidden = busy === 0;
+  overallProgress.value = total ? done / total : 0;
+  overallText.textContent = `${plural(busy, 'tape', 'tapes')} left`;
 }
 
 // --- picking and dropping ------------------------------------------------------
@@ -257,7 +198,7 @@ fileInput.addEventListener('change', () => {
 
 folderInput.addEventListener('change', () => {
   const all = [...folderInput.files];
-  const picked = all.filter((f) => isReadable(f.name));
+  const picked = all.filter((f) => kindOf(f.name));
   addTapes(picked, all.length - picked.length);
   folderInput.value = '';
 });
@@ -294,7 +235,7 @@ dropZone.addEventListener('drop', async (event) => {
   } catch (e) {
     status.textContent = `Could not read the dropped folder (${e.name || e}).`;
   }
-  const picked = fromFolders.filter((f) => isReadable(f.name));
+  const picked = fromFolders.filter((f) => kindOf(f.name));
   addTapes([...dropped, ...picked], fromFolders.length - picked.length);
 });
 dropZone.addEventListener('keydown', (event) => {
@@ -314,7 +255,8 @@ for (const box of [optAll, optEscape]) {
 }
 
 buttons.copy.addEventListener('click', async () => {
-  const text = listing().map(([name, out]) => `${name}\n${out}`).join('\n');
+  const shown = listing();
+  const text = shown.map(([name, out]) => `${name}\n${out}`).join('\n');
   try {
     await navigator.clipboard.writeText(text);
   } catch {
@@ -323,8 +265,9 @@ buttons.copy.addEventListener('click', async () => {
     area.select();
     document.execCommand('copy');
     area.remove();
+    buttons.copy.focus();
   }
-  status.textContent = `Copied the listing of ${plural(listing().length, 'tape', 'tapes')}.`;
+  status.textContent = `Copied the listing of ${plural(shown.length, 'tape', 'tapes')}.`;
 });
 
 buttons.csv.addEventListener('click', () => {
@@ -336,13 +279,13 @@ buttons.csv.addEventListener('click', () => {
   setTimeout(() => URL.revokeObjectURL(url), 10000);
 });
 
-buttons.cancel.addEventListener('click', () => {
-  for (const t of queue.splice(0)) finish(t, {cancelled: true});
-  for (const p of pool) for (const id of p.reading.keys()) p.worker.postMessage({type: 'cancel', id});
-});
+buttons.cancel.addEventListener('click', () => pool.cancel());
 
 buttons.clear.addEventListener('click', () => {
   tapes.length = 0;
   results.replaceChildren();
   updateStatus();
+  dropZone.focus();  // the button just pressed is disabled now: start again where tapes are picked
 });
+
+document.documentElement.dataset.ready = '';

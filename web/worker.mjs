@@ -1,83 +1,129 @@
-// Reads tapes off the page's thread: each file in large slices, several in
-// flight at once, fed in order to four scans (every combination of -a and
-// -e), so that ticking an option later needs no second reading.
+// Reads tapes off the page's thread: each file in large slices, fed in order
+// to four scans (every combination of -a and -e), so that ticking an option
+// later needs no second reading. The messages are those of protocol.mjs.
 import loadBrivane from './brivane.mjs';
-import {ArchiveError, fileSource, inflate, listArchive, memberBytes, memorySource, readInto, reusedSlices} from './zip.mjs';
+import {VARIANTS, isTapePath} from './protocol.mjs';
+import {fileSource, memorySource, readThroughPage, slices} from './read.mjs';
+import {ArchiveError, LOCAL_HEADER_MAX, checkReadable, dataOffset, listArchive, memberEnd} from './zip.mjs';
 
-const SLICE = 16 << 20;  // bytes a read asks for: large slices read fastest
-const IN_FLIGHT = 2;     // reads under way at once
-const VARIANTS = [['', false, false], ['a', true, false], ['e', false, true], ['ae', true, true]];
+// Compressed data is read in smaller slices, one at a time: the inflater,
+// not the reading, sets the pace.
+const COMPRESSED = {slice: 4 << 20, ahead: 1};
 
 const brivane = loadBrivane();
+brivane.catch((e) => postMessage({type: 'broken', message: String(e && e.message ? e.message : e)}));
 const cancelled = new Set();
 
-// The file's bytes, slice by slice, in order, with reads of the next slices
-// already under way, each into a buffer used again and again: memory stays
-// the same whatever the file's size.
-async function* slices(file) {
-  const spare = [];
-  const pending = [];
-  let next = 0;
-  const more = () => {
-    while (pending.length < IN_FLIGHT && next < file.size) {
-      const end = Math.min(file.size, next + SLICE);
-      const read = readInto(file.slice(next, end), spare.pop() || new ArrayBuffer(Math.min(SLICE, file.size)));
-      read.catch(() => {});  // handled where it is awaited
-      pending.push(read);
-      next = end;
+// Where this engine lets only the page's thread read a picked file.
+const asked = new Map();
+let nextRequest = 1;
+readThroughPage((blob) => new Promise((resolve, reject) => {
+  const request = nextRequest++;
+  asked.set(request, {resolve, reject});
+  postMessage({type: 'read', request, blob});
+}));
+
+const unreadable = (e) => `the browser could not read it (${e && e.name ? e.name : e})`;
+const said = (e) => (e instanceof ArchiveError ? e.message : unreadable(e));
+
+/**
+ * Inflates the compressed pieces with the platform's DecompressionStream
+ * ("deflate-raw" or "gzip"), yielding the output as it comes. Each piece is
+ * written as it is, already in memory, and taken in before the next is read.
+ */
+async function* inflate(pieces, format, onRead) {
+  const stream = new DecompressionStream(format);
+  const writer = stream.writable.getWriter();
+  const reader = stream.readable.getReader();
+  const feeding = (async () => {
+    for await (const piece of pieces) {
+      await writer.write(piece);
+      onRead(piece.length);
     }
-  };
-  more();
-  while (pending.length > 0) {
-    const bytes = await pending.shift();
-    yield bytes;  // used up before the generator resumes
-    spare.push(bytes.buffer);
-    more();
+    await writer.close();
+  })();
+  feeding.catch(() => {});
+  const damaged = () => new ArchiveError('its compressed data is damaged, so it could not be inflated');
+  try {
+    for (;;) {
+      let result;
+      try {
+        result = await reader.read();
+      } catch {
+        throw damaged();
+      }
+      if (result.done) break;
+      yield result.value;
+      // Used up: give its memory back now, not whenever the collector comes by.
+      if (result.value.buffer.transfer) result.value.buffer.transfer(0);
+    }
+    await feeding.catch((e) => {
+      throw e instanceof ArchiveError || !(e instanceof TypeError) ? e : damaged();
+    });
+  } finally {
+    reader.cancel().catch(() => {});
   }
 }
 
-// Feeds the tape that source yields to the four scans. Returns the outputs,
-// and with them, when the tape could not be read to its end, what went
-// wrong: the names found before stay. check, when given, gets the tape's
-// CRC-32 and size.
-async function readTape(id, source, total, check) {
+// Feeds the tape that pieces yields to the four scans. Returns the reply:
+// the outputs and the count of names, and with them, when the tape could not
+// be read to its end, what went wrong: the names found before stay. check,
+// when given, gets the tape's CRC-32 and size; read(), when given, tells how
+// much of the file has been read, for progress, where that is not the bytes
+// of the pieces (which an inflater makes).
+async function readTape(id, pieces, total, {check, read} = {}) {
   const b = await brivane;
   const scans = VARIANTS.map(([, all, escape]) => b.openScan({all, escape}));
-  const reply = {type: 'result', id, outputs: {}};
+  const reply = {type: 'result', id, outputs: {}, names: 0};
   try {
-    let done = 0, lastReport = 0;
-    for await (const bytes of source()) {
+    let lastReport = 0, fed = 0;
+    for await (const bytes of pieces) {
       if (cancelled.has(id)) return {type: 'cancelled', id};
       b.feedAll(scans, bytes, check);
-      done += bytes.length;
-      const read = source.read ? source.read() : done;
-      if (read - lastReport >= (1 << 20) || read === total) {
-        postMessage({type: 'progress', id, done: read, total});
-        lastReport = read;
+      fed += bytes.length;
+      const done = read ? read() : fed;
+      if (done - lastReport >= (1 << 20) || done === total) {
+        postMessage({type: 'progress', id, done, total});
+        lastReport = done;
       }
     }
   } catch (e) {
-    reply.error = e instanceof ArchiveError ? e.message : `the browser could not read it (${e && e.name ? e.name : e})`;
+    reply.error = said(e);
   } finally {
     VARIANTS.forEach(([key], i) => { reply.outputs[key] = scans[i].output(); });
+    reply.names = scans[1].names();
     for (const s of scans) s.close();
   }
   return reply;
 }
 
-// A source counting the archive's bytes it has read.
-function counted(make) {
-  let read = 0;
-  const source = () => make((n) => { read += n; });
-  source.read = () => read;
-  return source;
+// A member's compressed bytes, from a source of fileSource or memorySource.
+async function* compressedBytes(source, m) {
+  checkReadable(m);
+  // The local header and, for a small member, its data in one read.
+  const small = m.compressedSize <= COMPRESSED.slice;
+  const first = await source.read(m.headerOffset, Math.min(source.size, small ? memberEnd(m) : m.headerOffset + LOCAL_HEADER_MAX));
+  const skip = dataOffset(first);
+  const start = m.headerOffset + skip;
+  if (start + m.compressedSize > source.size) throw new ArchiveError('the archive is cut short: part of this member is missing');
+  if (skip + m.compressedSize <= first.byteLength) {
+    if (m.compressedSize > 0) yield first.subarray(skip, skip + m.compressedSize);
+    return;
+  }
+  yield* slices(source.file.slice(start, start + m.compressedSize), COMPRESSED);
 }
 
 const hex = (n) => n.toString(16).padStart(8, '0');
 
+// One member, read, inflated and scanned, then held to the size and CRC-32
+// its archive records for it.
 async function readMember(id, source, m) {
   const check = {crc: 0, size: 0};
-  const reply = await readTape(id, counted((onRead) => memberBytes(source, m, onRead)), m.compressedSize, check);
+  let read = 0;
+  const compressed = compressedBytes(source, m);
+  const reply = m.method === 8
+    ? await readTape(id, inflate(compressed, 'deflate-raw', (n) => { read += n; }), m.compressedSize, {check, read: () => read})
+    : await readTape(id, compressed, m.compressedSize, {check});
   if (reply.type === 'result' && !reply.error) {
     if (check.size !== m.size)
       reply.error = `it inflated to ${check.size.toLocaleString('en')} bytes where the archive records ${m.size.toLocaleString('en')}`;
@@ -91,9 +137,11 @@ async function job(data) {
   const {id, file} = data;
   switch (data.type) {
     case 'tape':
-      return readTape(id, () => slices(file), file.size);
-    case 'gzip':
-      return readTape(id, counted((onRead) => inflate(reusedSlices(file), 'gzip', onRead)), file.size);
+      return readTape(id, slices(file), file.size);
+    case 'gzip': {
+      let read = 0;
+      return readTape(id, inflate(slices(file, COMPRESSED), 'gzip', (n) => { read += n; }), file.size, {read: () => read});
+    }
     case 'member':
       return readMember(id, fileSource(file), data.member);
     case 'batch': {
@@ -110,19 +158,18 @@ async function job(data) {
         try {
           reply = cancelled.has(memberId) ? {type: 'cancelled', id: memberId} : await readMember(memberId, source, member);
         } catch (e) {
-          reply = {type: 'error', id: memberId, message: `the browser could not read it (${e && e.name ? e.name : e})`};
+          reply = {type: 'error', id: memberId, message: said(e)};
         }
         cancelled.delete(memberId);
         postMessage(reply);
       }
       return null;
     }
-    case 'archive':
-      try {
-        return {type: 'listing', id, members: await listArchive(file)};
-      } catch (e) {
-        return {type: 'error', id, message: e instanceof ArchiveError ? e.message : `the browser could not read it (${e && e.name ? e.name : e})`};
-      }
+    case 'archive': {
+      const members = await listArchive(file);
+      for (const m of members) m.tape = isTapePath(m.path);
+      return {type: 'listing', id, members};
+    }
   }
   return {type: 'error', id, message: 'the page cannot read this'};
 }
@@ -132,11 +179,18 @@ onmessage = async ({data}) => {
     cancelled.add(data.id);
     return;
   }
+  if (data.type === 'bytes') {
+    const waiting = asked.get(data.request);
+    asked.delete(data.request);
+    if (data.error) waiting.reject(Object.assign(new Error(data.error), {name: data.error}));
+    else waiting.resolve(data.buffer);
+    return;
+  }
   let reply;
   try {
     reply = cancelled.has(data.id) ? {type: 'cancelled', id: data.id} : await job(data);
   } catch (e) {
-    reply = {type: 'error', id: data.id, message: `the browser could not read it (${e && e.name ? e.name : e})`};
+    reply = {type: 'error', id: data.id, message: said(e)};
   }
   cancelled.delete(data.id);
   if (reply) postMessage(reply);

@@ -1,6 +1,7 @@
-// Zip archives and gzip files as they hold tapes: the archive's directory,
-// and each member's bytes, inflated by the platform, piece by piece. Nothing
-// is read whole: a member and an archive may pass 4 GiB.
+// The zip format as archives of tapes use it: the directory at the end of
+// the archive (ZIP64 too), each member's entry, and its local header. Only
+// the parts needed are read: a member and an archive may pass 4 GiB.
+import {readBytes} from './read.mjs';
 
 /** A fault of the whole archive, or of one member, said for people. */
 export class ArchiveError extends Error {}
@@ -17,13 +18,10 @@ export function memberName(bytes, utf8) {
   return s;
 }
 
-export const isTapeName = (name) => /\.tap$/i.test(name);
-export const isZipName = (name) => /\.zip$/i.test(name);
-export const isGzipTapeName = (name) => /\.tap\.gz$/i.test(name);
-
 async function bytesAt(file, start, length) {
   if (start < 0 || start + length > file.size) throw new ArchiveError('the archive is cut short');
-  return new DataView(await file.slice(start, start + length).arrayBuffer());
+  const bytes = await readBytes(file.slice(start, start + length));
+  return new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
 }
 
 const u64 = (v, at) => v.getUint32(at, true) + v.getUint32(at + 4, true) * 2 ** 32;
@@ -62,8 +60,8 @@ async function directoryEnd(file) {
 }
 
 /**
- * The archive's members in its own order: {path, tape, method, encrypted,
- * crc, compressedSize, size, headerOffset}.
+ * The archive's members in its own order: {path, method, encrypted, crc,
+ * compressedSize, size, headerOffset, nameLength, extraLength}.
  */
 export async function listArchive(file) {
   const end = await directoryEnd(file);
@@ -102,139 +100,28 @@ export async function listArchive(file) {
       }
       x += 4 + len;
     }
-    m.tape = isTapeName(m.path) && !m.path.endsWith('/');
     members.push(m);
     at = nameAt + nameLength + extraLength + commentLength;
   }
   return members;
 }
 
-/**
- * Inflates the compressed bytes that come from source with the platform's
- * DecompressionStream ("deflate-raw" or "gzip"), yielding the output as it
- * comes. Each compressed piece is written to the stream as it is, already
- * in memory; onRead(count) is told of each.
- */
-export async function* inflate(source, format, onRead = () => {}) {
-  const stream = new DecompressionStream(format);
-  const writer = stream.writable.getWriter();
-  const reader = stream.readable.getReader();
-  const feeding = (async () => {
-    for await (const piece of source) {
-      await writer.write(piece);  // taken in before the next piece may reuse its memory
-      onRead(piece.length);
-    }
-    await writer.close();
-  })();
-  feeding.catch(() => {});
-  try {
-    for (;;) {
-      let result;
-      try {
-        result = await reader.read();
-      } catch {
-        throw new ArchiveError('its compressed data is damaged, so it could not be inflated');
-      }
-      if (result.done) break;
-      yield result.value;
-      // Used up: give its memory back now, not whenever the collector comes by.
-      if (result.value.buffer.transfer) result.value.buffer.transfer(0);
-    }
-    await feeding.catch((e) => {
-      throw e instanceof ArchiveError ? e : new ArchiveError('its compressed data is damaged, so it could not be inflated');
-    });
-  } finally {
-    reader.cancel().catch(() => {});
-  }
-}
-
-const SLICE = 4 << 20;
-
-// Reads all of blob into buffer. A read moves the buffer, and the bytes come
-// back on its new self, so no memory is taken anew. Returns them.
-export async function readInto(blob, buffer) {
-  const reader = blob.stream().getReader({mode: 'byob'});
-  const size = Math.min(buffer.byteLength, blob.size);
-  let filled = 0;
-  try {
-    while (filled < size) {
-      const {value, done} = await reader.read(new Uint8Array(buffer, filled, size - filled));
-      if (done) break;
-      filled += value.byteLength;
-      buffer = value.buffer;
-    }
-  } finally {
-    await reader.cancel();  // an open reader holds on to the browser's resources
-  }
-  return new Uint8Array(buffer, 0, filled);
-}
-
-// The bytes of blob in slices, each read into the same buffer: a slice must
-// be used up before the next is asked for. Memory stays the same whatever
-// the blob's size.
-export async function* reusedSlices(blob) {
-  let buffer = new ArrayBuffer(Math.min(SLICE, blob.size));
-  for (let at = 0; at < blob.size; at += SLICE) {
-    const bytes = await readInto(blob.slice(at, Math.min(blob.size, at + SLICE)), buffer);
-    yield bytes;
-    buffer = bytes.buffer;
-  }
-}
-
-/** A file read through slices of it: each read is a trip to the browser. */
-export const fileSource = (file) => ({
-  file,
-  size: file.size,
-  read: async (start, end) => new Uint8Array(await file.slice(start, end).arrayBuffer()),
-});
-
-/**
- * Part of a file already in memory, bytes holding the file's bytes from
- * offset on; reads outside it go to the file.
- */
-export const memorySource = (file, bytes, offset) => ({
-  size: file.size,
-  read: async (start, end) => (start >= offset && end <= offset + bytes.length
-    ? bytes.subarray(start - offset, end - offset) : fileSource(file).read(start, end)),
-});
-
 /** Where a member's data ends at the most, as far as its directory entry tells. */
 export const memberEnd = (m) => m.headerOffset + 30 + m.nameLength + m.extraLength + 64 + m.compressedSize;
 
-/**
- * The bytes of one tape member, as they come out of the archive (a source
- * from fileSource or memorySource); onRead counts the archive's bytes read.
- * Throws ArchiveError for what cannot be read.
- */
-export async function* memberBytes(source, m, onRead = () => {}) {
+/** Bytes from a member's header on that surely hold its local header. */
+export const LOCAL_HEADER_MAX = 30 + 0xFFFF * 2;
+
+/** Throws for a member the page cannot read at all: encrypted, or compressed some other way. */
+export function checkReadable(m) {
   if (m.encrypted) throw new ArchiveError('it is encrypted, which the page cannot read');
   if (m.method !== 0 && m.method !== 8) throw new ArchiveError(`it is compressed with method ${m.method}, which the page cannot read`);
-  // The local header and, for a small member, its data in one read.
-  const first = await source.read(m.headerOffset, Math.min(source.size, m.compressedSize <= SLICE ? memberEnd(m) : m.headerOffset + 30 + 0xFFFF * 2));
-  const h = new DataView(first.buffer, first.byteOffset, first.byteLength);
-  if (first.byteLength < 30 || h.getUint32(0, true) !== 0x04034b50)
+}
+
+/** Where a member's data starts, from its header on, given the bytes there. */
+export function dataOffset(header) {
+  const h = new DataView(header.buffer, header.byteOffset, header.byteLength);
+  if (header.byteLength < 30 || h.getUint32(0, true) !== 0x04034b50)
     throw new ArchiveError('the archive is cut short or damaged: this member is not where its directory says');
-  const skip = 30 + h.getUint16(26, true) + h.getUint16(28, true);
-  const start = m.headerOffset + skip;
-  if (start + m.compressedSize > source.size) throw new ArchiveError('the archive is cut short: part of this member is missing');
-  const data = (async function* () {
-    if (skip + m.compressedSize <= first.byteLength) {
-      if (m.compressedSize > 0) yield first.subarray(skip, skip + m.compressedSize);
-      return;
-    }
-    if (source.file) {
-      yield* reusedSlices(source.file.slice(start, start + m.compressedSize));
-      return;
-    }
-    for (let at = start; at < start + m.compressedSize; at += SLICE)
-      yield await source.read(at, Math.min(start + m.compressedSize, at + SLICE));
-  })();
-  if (m.method === 8) {
-    yield* inflate(data, 'deflate-raw', onRead);
-  } else {
-    for await (const piece of data) {
-      onRead(piece.length);
-      yield piece;
-    }
-  }
+  return 30 + h.getUint16(26, true) + h.getUint16(28, true);
 }

@@ -1,9 +1,7 @@
-"""Headless Chromium from Debian, driven by Selenium, against the page served
-on 127.0.0.1: shared by the page's tests and its benchmark."""
-import contextlib, functools, http.server, os, shutil, socketserver, tempfile, threading, time
-
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
+"""The page in each engine, Chromium, Firefox ESR and WebKitGTK, all from
+Debian, behind one small interface, served on 127.0.0.1 or opened from disk:
+shared by the page's tests and its benchmarks."""
+import contextlib, functools, http.server, json, os, shutil, socketserver, subprocess, tempfile, threading, time
 
 
 class _Quiet(http.server.SimpleHTTPRequestHandler):
@@ -15,55 +13,199 @@ class _Quiet(http.server.SimpleHTTPRequestHandler):
 
 @contextlib.contextmanager
 def serve(folder):
-    """Serves folder on 127.0.0.1; yields the page's address."""
+    """Serves folder on 127.0.0.1; yields its address, ending in /."""
     handler = functools.partial(_Quiet, directory=folder)
     with socketserver.ThreadingTCPServer(("127.0.0.1", 0), handler) as httpd:
         threading.Thread(target=httpd.serve_forever, daemon=True).start()
         try:
-            yield "http://127.0.0.1:%d/index.html" % httpd.server_address[1]
+            yield "http://127.0.0.1:%d/" % httpd.server_address[1]
         finally:
             httpd.shutdown()
 
 
+ENGINES = ("chromium", "firefox", "webkit")
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+# Runs a function body in the page, as execute_script does, but lets it
+# return a promise too; errors come back as text.
+_ASYNC = """
+const done = arguments[arguments.length - 1];
+Promise.resolve().then(() => (function () { %s
+}).apply(null, Array.prototype.slice.call(arguments, 0, -1)))
+  .then((v) => done({value: v === undefined ? null : v}), (e) => done({error: String(e && e.stack || e)}));
+"""
+
+
+class Selenium:
+    """Chromium or WebKitGTK through Selenium."""
+
+    def __init__(self, driver, pid):
+        self.driver, self.pid = driver, pid
+        driver.set_script_timeout(120)
+
+    def get(self, url):
+        self.driver.get(url)
+
+    def js(self, script, *args):
+        r = self.driver.execute_async_script(_ASYNC % script, *args)
+        if "error" in r:
+            raise RuntimeError(r["error"])
+        return r["value"]
+
+    def pick(self, paths):
+        """Picks files through the page's file input, as a person would."""
+        self.driver.find_element("id", "file-input").send_keys("\n".join(paths))
+
+    def click(self, id_):
+        self.driver.find_element("id", id_).click()
+
+    def size(self, width, height):
+        self.driver.set_window_size(width, height)
+
+    def screenshot(self, path):
+        self.driver.save_screenshot(path)
+
+
+class Bridge:
+    """Firefox ESR over WebDriver BiDi, through tests/web/firefox.mjs."""
+
+    def __init__(self, proc):
+        self.proc = proc
+        self.pid = self._answer()
+
+    def _answer(self):
+        line = self.proc.stdout.readline()
+        if not line:
+            raise RuntimeError("Firefox's driver stopped")
+        r = json.loads(line)
+        if "error" in r:
+            raise RuntimeError(r["error"])
+        return r["value"]
+
+    def _say(self, **command):
+        self.proc.stdin.write(json.dumps(command) + "\n")
+        self.proc.stdin.flush()
+        return self._answer()
+
+    def get(self, url):
+        self._say(cmd="get", url=url)
+
+    def js(self, script, *args):
+        return self._say(cmd="js", script=script, args=list(args))
+
+    def pick(self, paths):
+        self._say(cmd="pick", paths=list(paths))
+
+    def click(self, id_):
+        self._say(cmd="click", id=id_)
+
+    def size(self, width, height):
+        self._say(cmd="size", width=width, height=height)
+
+    def screenshot(self, path):
+        self._say(cmd="screenshot", path=path)
+
+
 @contextlib.contextmanager
-def chromium(downloads=None, width=1000, height=900, dark=False):
-    """A headless Chromium with a fresh profile, downloads going to downloads."""
-    profile = tempfile.mkdtemp(prefix="brivane-chromium-")
-    opts = webdriver.ChromeOptions()
-    opts.binary_location = os.environ.get("CHROMIUM", "/usr/bin/chromium")
-    for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                 "--disable-dev-shm-usage", "--user-data-dir=" + profile,
-                 "--window-size=%d,%d" % (width, height)):
-        opts.add_argument(flag)
-    if dark:
-        opts.add_argument("--force-dark-mode")
-        opts.add_argument("--blink-settings=preferredColorScheme=0")
-    if downloads:
-        opts.add_experimental_option("prefs", {"download.default_directory": downloads,
-                                               "download.prompt_for_download": False})
-    driver = webdriver.Chrome(service=Service(os.environ.get("CHROMEDRIVER", "/usr/bin/chromedriver")), options=opts)
+def open_browser(engine, downloads=None, width=1000, height=900, dark=False):
+    """A fresh browser of the engine with an empty profile, downloads going
+    to downloads. WebKitGTK needs a display: run under xvfb-run."""
+    from selenium import webdriver
+    profile = tempfile.mkdtemp(prefix="brivane-%s-" % engine)
     try:
-        if downloads:
-            driver.execute_cdp_cmd("Page.setDownloadBehavior", {"behavior": "allow", "downloadPath": downloads})
-        yield driver
+        if engine == "chromium":
+            from selenium.webdriver.chrome.service import Service
+            opts = webdriver.ChromeOptions()
+            opts.binary_location = os.environ.get("CHROMIUM", "/usr/bin/chromium")
+            for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                         "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                         "--disable-dev-shm-usage", "--user-data-dir=" + profile,
+                         "--window-size=%d,%d" % (width, height)):
+                opts.add_argument(flag)
+            if dark:
+                opts.add_argument("--force-dark-mode")
+                opts.add_argument("--blink-settings=preferredColorScheme=0")
+            if downloads:
+                opts.add_experimental_option("prefs", {"download.default_directory": downloads,
+                                                       "download.prompt_for_download": False})
+            driver = webdriver.Chrome(service=Service(os.environ.get("CHROMEDRIVER", "/usr/bin/chromedriver")),
+                                      options=opts)
+            if downloads:
+                driver.execute_cdp_cmd("Page.setDownloadBehavior", {"behavior": "allow", "downloadPath": downloads})
+            b = Selenium(driver, driver.service.process.pid)
+            try:
+                yield b
+            finally:
+                driver.quit()
+        elif engine == "webkit":
+            from selenium.webdriver.webkitgtk.options import Options
+            opts = Options()
+            opts.binary_location = os.environ.get("MINIBROWSER", _minibrowser())
+            opts.add_argument("--automation")
+            driver = webdriver.WebKitGTK(options=opts, executable_path=os.environ.get("WEBKITDRIVER", "/usr/bin/WebKitWebDriver"))
+            b = Selenium(driver, driver.service.process.pid)
+            b.size(width, height)
+            try:
+                yield b
+            finally:
+                driver.quit()
+        elif engine == "firefox":
+            env = dict(os.environ, SIZE="%dx%d" % (width, height), DOWNLOADS=downloads or profile)
+            proc = subprocess.Popen(["node", os.path.join(HERE, "firefox.mjs")], stdin=subprocess.PIPE,
+                                    stdout=subprocess.PIPE, text=True, env=env)
+            try:
+                yield Bridge(proc)
+            finally:
+                proc.stdin.close()
+                try:
+                    proc.wait(timeout=20)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+        else:
+            raise ValueError("no such engine: " + engine)
     finally:
-        driver.quit()
         shutil.rmtree(profile, ignore_errors=True)
 
 
-def pick(driver, paths):
-    """Picks files through the page's file input, as a person would."""
-    driver.find_element("id", "file-input").send_keys("\n".join(paths))
+def _minibrowser():
+    import glob
+    found = sorted(glob.glob("/usr/lib/*/webkit2gtk-4.*/MiniBrowser"))
+    if not found:
+        raise RuntimeError("no MiniBrowser: install Debian's webkit2gtk-driver")
+    return found[-1]
 
 
-def settled(driver, timeout=60):
-    """Waits until no tape is waiting or being read."""
-    from selenium.webdriver.support.ui import WebDriverWait
-    WebDriverWait(driver, timeout, poll_frequency=0.02).until(
-        lambda d: d.execute_script(
-            "return document.querySelectorAll('.tape').length > 0 &&"
-            " document.getElementById('cancel').disabled"))
+def settled(b, timeout=120):
+    """Waits until tapes were picked and none is waiting or being read."""
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if b.js("return document.querySelectorAll('.tape').length > 0 &&"
+                " document.getElementById('cancel').disabled &&"
+                " !document.querySelector('#results progress')"):
+            return
+        time.sleep(0.02)
+    raise TimeoutError("the page is still reading after %d s" % timeout)
+
+
+def shown(b):
+    """data-tape: text of every listing on the page."""
+    return b.js("const o = {}; for (const p of document.querySelectorAll('pre[data-tape]'))"
+                " o[p.dataset.tape] = p.textContent; return o;")
+
+
+def set_options(b, all_, escape):
+    for box, want in (("opt-all", all_), ("opt-escape", escape)):
+        if b.js("return document.getElementById(arguments[0]).checked", box) != want:
+            b.click(box)
+
+
+def native(bin_, data, all_=False, escape=False):
+    """What the program prints for the bytes."""
+    with tempfile.NamedTemporaryFile(suffix=".tap") as f:
+        f.write(data)
+        f.flush()
+        args = [bin_] + (["-a"] if all_ else []) + (["-e"] if escape else []) + [f.name]
+        return subprocess.run(args, capture_output=True, check=True).stdout.decode("latin-1")
 
 
 def tree_rss_kib(root):
@@ -89,11 +231,11 @@ def tree_rss_kib(root):
 
 
 @contextlib.contextmanager
-def peak_rss_kib(driver):
+def peak_rss_kib(b):
     """Yields a list whose one item becomes the most resident memory, above
     what it held before, of the browser and all its processes while the
     block ran."""
-    root = driver.service.process.pid
+    root = b.pid
     base = tree_rss_kib(root)
     peak, stop = [0], threading.Event()
 

@@ -1,0 +1,44 @@
+// What the page and its workers say to each other, and the kinds of file the
+// page reads. Every message is a plain object with a type.
+//
+// Page to worker, a job each (the file or blob goes along; the worker reads it):
+//   {type: 'tape',    id, file}            a plain tape
+//   {type: 'gzip',    id, file}            a gzipped tape
+//   {type: 'archive', id, file}            list a zip archive's members
+//   {type: 'member',  id, file, member}    one large member, by itself
+//   {type: 'batch',   file, start, end, members: [{id, member}]}
+//                                          small members side by side in the
+//                                          archive, read in one go; each gets
+//                                          its own reply
+//   {type: 'cancel',  id}                  stop reading id as soon as may be
+//   {type: 'bytes',   request, buffer} or {type: 'bytes', request, error}
+//                                          the answer to a worker's 'read'
+//
+// Worker to page:
+//   {type: 'progress',  id, done, total}   bytes of the file read so far
+//   {type: 'result',    id, outputs, names, error}
+//                                          outputs: what the program prints, one
+//                                          Uint8Array per variant; names: the
+//                                          count the core found; error, when the
+//                                          tape could not be read to its end
+//   {type: 'listing',   id, members}       an archive's members, in its order
+//   {type: 'cancelled', id}
+//   {type: 'error',     id, message}       nothing could be read
+//   {type: 'read',      request, blob}     this engine lets only the page's own
+//                                          thread read a picked file: read blob
+//                                          and answer with 'bytes'
+//   {type: 'broken',    message}           the worker's core could not start
+
+/** The four scans each tape goes through, keyed by the options they stand for. */
+export const VARIANTS = [['', false, false], ['a', true, false], ['e', false, true], ['ae', true, true]];
+
+/** The kind of job a picked file is, by its name; null for a file the page does not read. */
+export function kindOf(name) {
+  if (/\.tap$/i.test(name)) return 'tape';
+  if (/\.tap\.gz$/i.test(name)) return 'gzip';
+  if (/\.zip$/i.test(name)) return 'archive';
+  return null;
+}
+
+/** Whether a member of an archive, by its path, is a tape. */
+export const isTapePath = (path) => /\.tap$/i.test(path) && !path.endsWith('/');
