@@ -1,35 +1,39 @@
 #!/usr/bin/env python3
-"""Times the page in headless Chromium on a large generated tape: from picking
-the file, with "all names" ticked, to its last line, and the browser's peak
-memory while reading it, beside the command-line tool on the same tape.
+"""Times the one-file page, served over http, in one engine on large
+generated tapes: from picking the file, with "all names" ticked, to its last
+line, and the browser's peak memory while reading it, beside the
+command-line tool on the same tape.
 
-usage: bench/web_bench.py PAGE_DIR BRIVANE MAKE_BENCH_TAPE [SIZE_MIB ...]
-       (run with Debian's python3, which has python3-selenium; default sizes 32 and 256)
+usage: bench/web_bench.py ENGINE PAGE_DIR BRIVANE MAKE_BENCH_TAPE [SIZE_MIB ...]
+       ENGINE: chromium, firefox or webkit (under xvfb-run); default sizes 32 and 256;
+       run with Debian's python3, which has python3-selenium
 """
 import os, statistics, subprocess, sys, threading, time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "web"))
 import browser  # noqa: E402
 
-page, bin_, make = (os.path.abspath(a) for a in sys.argv[1:4])
-sizes = [int(s) for s in sys.argv[4:]] or [32, 256]
+engine = sys.argv[1]
+page, bin_, make = (os.path.abspath(a) for a in sys.argv[2:5])
+sizes = [int(s) for s in sys.argv[5:]] or [32, 256]
 tmp = os.environ.get("TMPDIR", "/tmp")
 RUNS = int(os.environ.get("RUNS", "5"))
 
 
-def run_page(driver, path):
-    driver.get(driver.current_url)
-    driver.find_element("id", "opt-all").click()
-    with browser.peak_rss_kib(driver) as peak:
-        browser.pick(driver, [path])
-        browser.settled(driver, timeout=120)
-    ms = driver.execute_script("const d = document.documentElement.dataset; return d.finishedAt - d.pickedAt;")
-    out = driver.find_element("css selector", "pre[data-tape]").get_attribute("textContent")
+def run_page(b, url, path):
+    b.get(url)
+    browser.set_options(b, True, False)
+    with browser.peak_rss_kib(b) as peak:
+        b.pick([path])
+        browser.settled(b, timeout=120)
+    ms = b.js("const d = document.documentElement.dataset; return d.finishedAt - d.pickedAt;")
+    out = list(browser.shown(b).values())[0]
     return ms, peak[0], out
 
 
-with browser.serve(page) as url, browser.chromium() as driver:
-    driver.get(url)
+with browser.serve(page) as base, browser.open_browser(engine) as b:
+    url = base + "brivane.html"
+    print(engine)
     print("%-10s %12s %14s %16s %12s" % ("tape", "page ms", "median of", "page peak MiB", "native ms"))
     for size in sizes:
         path = os.path.join(tmp, "brivane-bench-%dm.tap" % size)
@@ -38,7 +42,7 @@ with browser.serve(page) as url, browser.chromium() as driver:
         want = open(path + ".expected", "rb").read().decode("latin-1")
         times, mems = [], []
         for _ in range(RUNS):
-            ms, mem, out = run_page(driver, path)
+            ms, mem, out = run_page(b, url, path)
             if out != want:
                 sys.exit("FAIL: the page's output for %s differs from the names written" % path)
             times.append(ms)

@@ -1,18 +1,21 @@
 #!/usr/bin/env python3
-"""Times the page in headless Chromium on one zip of 1,000 deflated tapes made
-by the project's tape writer: from picking the archive, with "all names"
-ticked, to the last member's result; beside `unzip -p ARCHIVE | brivane -a
-/dev/stdin` for the same archive.
+"""Times the one-file page, served over http, in one engine on a zip of 1,000
+deflated tapes made by the project's tape writer: from picking the archive,
+with "all names" ticked, to the last member's result, and the browser's peak
+memory; beside `unzip -p ARCHIVE | brivane -a /dev/stdin` for the same
+archive.
 
-usage: bench/web_zip_bench.py PAGE_DIR BRIVANE MAKE_COLLECTION
-       (run with Debian's python3, which has python3-selenium)
+usage: bench/web_zip_bench.py ENGINE PAGE_DIR BRIVANE MAKE_COLLECTION
+       ENGINE: chromium, firefox or webkit (under xvfb-run); run with Debian's
+       python3, which has python3-selenium
 """
 import os, statistics, subprocess, sys, tempfile, time, zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "web"))
 import browser  # noqa: E402
 
-page, bin_, make = (os.path.abspath(a) for a in sys.argv[1:4])
+engine = sys.argv[1]
+page, bin_, make = (os.path.abspath(a) for a in sys.argv[2:5])
 RUNS = int(os.environ.get("RUNS", "5"))
 tmp = os.environ.get("TMPDIR", "/tmp")
 archive = os.path.join(tmp, "brivane-1000-tapes.zip")
@@ -30,21 +33,24 @@ with zipfile.ZipFile(archive) as z:
     tape_bytes = sum(i.file_size for i in infos)
 print("%d tapes, %.0f MiB of tape, %.0f MiB archive" % (len(infos), tape_bytes / 2**20, os.path.getsize(archive) / 2**20))
 
-times = []
-with browser.serve(page) as url, browser.chromium() as driver:
+times, mems = [], []
+with browser.serve(page) as base, browser.open_browser(engine) as b:
     for _ in range(RUNS):
-        driver.get(url)
-        driver.find_element("id", "opt-all").click()
-        browser.pick(driver, [archive])
-        browser.settled(driver, timeout=300)
-        shown = driver.execute_script("return document.querySelectorAll('pre[data-tape]').length")
+        b.get(base + "brivane.html")
+        browser.set_options(b, True, False)
+        with browser.peak_rss_kib(b) as peak:
+            b.pick([archive])
+            browser.settled(b, timeout=300)
+        shown = b.js("return document.querySelectorAll('pre[data-tape]').length")
         if shown != len(infos):
             sys.exit("FAIL: %d results shown for %d tapes" % (shown, len(infos)))
-        times.append(driver.execute_script("const d = document.documentElement.dataset; return d.finishedAt - d.pickedAt;"))
+        times.append(b.js("const d = document.documentElement.dataset; return d.finishedAt - d.pickedAt;"))
+        mems.append(peak[0])
 native = []
 for _ in range(RUNS):
     t0 = time.perf_counter()
     subprocess.run("unzip -p '%s' | '%s' -a /dev/stdin >/dev/null" % (archive, bin_), shell=True, check=True)
     native.append((time.perf_counter() - t0) * 1000)
-print("page, picking to last result, median of %d: %.0f ms (all: %s)" % (RUNS, statistics.median(times), ", ".join("%.0f" % t for t in times)))
+print("%s: page, picking to last result, median of %d: %.0f ms (all: %s); peak memory %.0f MiB"
+      % (engine, RUNS, statistics.median(times), ", ".join("%.0f" % t for t in times), max(mems) / 1024))
 print("unzip -p | brivane -a /dev/stdin, median of %d: %.0f ms" % (RUNS, statistics.median(native)))

@@ -146,8 +146,12 @@ function showOutput(tape) {
   tape.note.hidden = tape.names > 0;
 }
 
+// [name, output] of every tape listed, in the page's order: members under
+// their archive, where the archive was picked.
 function listing() {
-  return tapes.filter((t) => t.outputs && t.pre.isConnected).map((t) => [t.name, bytesToText(t.outputs[variant()])]);
+  const listed = new Map(tapes.filter((t) => t.outputs).map((t) => [t.pre, t]));
+  return [...results.querySelectorAll('pre')].filter((p) => listed.has(p))
+    .map((p) => [listed.get(p).name, bytesToText(listed.get(p).outputs[variant()])]);
 }
 
 // --- status ------------------------------------------------------------------

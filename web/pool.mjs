@@ -127,8 +127,6 @@ export function createPool(createWorker, view, size = Math.max(4, Math.min(navig
       view.listed(tape, data.members);
     } else if (data.type === 'result') {
       finish(tape, data);
-    } else if (data.type === 'cancelled') {
-      finish(tape, {cancelled: true});
     } else {
       finish(tape, {error: data.message});
     }
@@ -146,10 +144,18 @@ export function createPool(createWorker, view, size = Math.max(4, Math.min(navig
       if (broken) fail();
       else dispatch();
     },
-    /** Stops every tape waiting or being read. */
+    /**
+     * Stops every tape waiting or being read. A worker that is reading is
+     * stopped outright, whatever it waits on, and a fresh one takes its
+     * place when there is more to read.
+     */
     cancel() {
       for (const t of queue.splice(0)) finish(t, {cancelled: true});
-      for (const p of pool) for (const id of p.reading.keys()) p.worker.postMessage({type: 'cancel', id});
+      for (const entry of pool.filter((p) => p.reading.size > 0)) {
+        entry.worker.terminate();
+        pool.splice(pool.indexOf(entry), 1);
+        for (const t of entry.reading.values()) finish(t, {cancelled: true});
+      }
       view.changed();
     },
   };

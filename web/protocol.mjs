@@ -1,7 +1,8 @@
 // What the page and its workers say to each other, and the kinds of file the
 // page reads. Every message is a plain object with a type.
 //
-// Page to worker, a job each (the file or blob goes along; the worker reads it):
+// Page to worker, a job each (the file or blob goes along; the worker reads
+// it); to cancel, the page stops the worker:
 //   {type: 'tape',    id, file}            a plain tape
 //   {type: 'gzip',    id, file}            a gzipped tape
 //   {type: 'archive', id, file}            list a zip archive's members
@@ -10,7 +11,6 @@
 //                                          small members side by side in the
 //                                          archive, read in one go; each gets
 //                                          its own reply
-//   {type: 'cancel',  id}                  stop reading id as soon as may be
 //   {type: 'bytes',   request, buffer} or {type: 'bytes', request, error}
 //                                          the answer to a worker's 'read'
 //
@@ -22,7 +22,6 @@
 //                                          count the core found; error, when the
 //                                          tape could not be read to its end
 //   {type: 'listing',   id, members}       an archive's members, in its order
-//   {type: 'cancelled', id}
 //   {type: 'error',     id, message}       nothing could be read
 //   {type: 'read',      request, blob}     this engine lets only the page's own
 //                                          thread read a picked file: read blob

@@ -92,12 +92,25 @@ export async function* slices(blob, {slice = SLICE, ahead = 2} = {}) {
     }
   };
   more();
-  while (pending.length > 0) {
-    const bytes = await pending.shift();
-    yield bytes;
-    spare.push(bytes.buffer);
-    more();
+  try {
+    while (pending.length > 0) {
+      const bytes = await pending.shift();
+      yield bytes;
+      if (byteStreams && !relaying) spare.push(bytes.buffer);
+      else release(bytes.buffer);
+      more();
+    }
+  } finally {
+    // Left early (a cancel, a fault): the reads under way still finish and
+    // let go of their readers. One dropped mid-read can stall every later
+    // read of a file in Chromium.
+    await Promise.allSettled(pending);
   }
+}
+
+/** Gives a used-up buffer's memory back now, not whenever the collector comes by. */
+export function release(buffer) {
+  if (buffer.transfer) buffer.transfer(0);
 }
 
 /** Part of a file read on demand: read(start, end) gives its bytes, in new memory. */

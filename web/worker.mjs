@@ -3,16 +3,16 @@
 // later needs no second reading. The messages are those of protocol.mjs.
 import loadBrivane from './brivane.mjs';
 import {VARIANTS, isTapePath} from './protocol.mjs';
-import {fileSource, memorySource, readThroughPage, slices} from './read.mjs';
+import {fileSource, memorySource, readThroughPage, release, slices} from './read.mjs';
 import {ArchiveError, LOCAL_HEADER_MAX, checkReadable, dataOffset, listArchive, memberEnd} from './zip.mjs';
 
 // Compressed data is read in smaller slices, one at a time: the inflater,
 // not the reading, sets the pace.
 const COMPRESSED = {slice: 4 << 20, ahead: 1};
+const INFLATE_PART = 64 << 10;
 
 const brivane = loadBrivane();
 brivane.catch((e) => postMessage({type: 'broken', message: String(e && e.message ? e.message : e)}));
-const cancelled = new Set();
 
 // Where this engine lets only the page's thread read a picked file.
 const asked = new Map();
@@ -37,7 +37,10 @@ async function* inflate(pieces, format, onRead) {
   const reader = stream.readable.getReader();
   const feeding = (async () => {
     for await (const piece of pieces) {
-      await writer.write(piece);
+      // In small parts: some inflaters give nothing of a part that goes
+      // wrong, so a damaged member keeps the names before the damage only
+      // when the good data came in parts of its own.
+      for (let at = 0; at < piece.length; at += INFLATE_PART) await writer.write(piece.subarray(at, at + INFLATE_PART));
       onRead(piece.length);
     }
     await writer.close();
@@ -54,8 +57,7 @@ async function* inflate(pieces, format, onRead) {
       }
       if (result.done) break;
       yield result.value;
-      // Used up: give its memory back now, not whenever the collector comes by.
-      if (result.value.buffer.transfer) result.value.buffer.transfer(0);
+      release(result.value.buffer);
     }
     await feeding.catch((e) => {
       throw e instanceof ArchiveError || !(e instanceof TypeError) ? e : damaged();
@@ -78,7 +80,6 @@ async function readTape(id, pieces, total, {check, read} = {}) {
   try {
     let lastReport = 0, fed = 0;
     for await (const bytes of pieces) {
-      if (cancelled.has(id)) return {type: 'cancelled', id};
       b.feedAll(scans, bytes, check);
       fed += bytes.length;
       const done = read ? read() : fed;
@@ -156,11 +157,10 @@ async function job(data) {
       for (const {id: memberId, member} of data.members) {
         let reply;
         try {
-          reply = cancelled.has(memberId) ? {type: 'cancelled', id: memberId} : await readMember(memberId, source, member);
+          reply = await readMember(memberId, source, member);
         } catch (e) {
           reply = {type: 'error', id: memberId, message: said(e)};
         }
-        cancelled.delete(memberId);
         postMessage(reply);
       }
       return null;
@@ -175,10 +175,6 @@ async function job(data) {
 }
 
 onmessage = async ({data}) => {
-  if (data.type === 'cancel') {
-    cancelled.add(data.id);
-    return;
-  }
   if (data.type === 'bytes') {
     const waiting = asked.get(data.request);
     asked.delete(data.request);
@@ -188,10 +184,9 @@ onmessage = async ({data}) => {
   }
   let reply;
   try {
-    reply = cancelled.has(data.id) ? {type: 'cancelled', id: data.id} : await job(data);
+    reply = await job(data);
   } catch (e) {
     reply = {type: 'error', id: data.id, message: said(e)};
   }
-  cancelled.delete(data.id);
   if (reply) postMessage(reply);
 };

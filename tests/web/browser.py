@@ -175,7 +175,7 @@ def _minibrowser():
     return found[-1]
 
 
-def settled(b, timeout=120):
+def settled(b, timeout=60):
     """Waits until tapes were picked and none is waiting or being read."""
     deadline = time.time() + timeout
     while time.time() < deadline:
@@ -184,7 +184,18 @@ def settled(b, timeout=120):
                 " !document.querySelector('#results progress')"):
             return
         time.sleep(0.02)
-    raise TimeoutError("the page is still reading after %d s" % timeout)
+    left = b.js("return [document.getElementById('status').textContent, [...document.querySelectorAll('#results progress')]"
+                ".map(p => p.getAttribute('aria-label') + ' at ' + p.value)]")
+    raise TimeoutError("the page is still reading after %d s: %s" % (timeout, left))
+
+
+def wait_for(b, script, timeout=30):
+    """Waits until the script returns true in the page."""
+    deadline = time.time() + timeout
+    while not b.js(script):
+        if time.time() > deadline:
+            raise TimeoutError("waited %d s for: %s" % (timeout, script))
+        time.sleep(0.01)
 
 
 def shown(b):

@@ -1,126 +1,352 @@
 #!/usr/bin/env python3
-"""The page in a real browser: tapes picked through the file input, each
-option ticked in turn, every result against the command-line tool's output,
-the no-names message, an unreadable file, and the CSV.
+"""The page in a real browser, the same cases in each engine and for each way
+of opening it: the one-file page from disk and over http, and index.html
+over http. Tapes, gzipped tapes and zip archives (built here with Python's
+zipfile) are picked through the file input; every listing is held to the
+command-line tool's output in every option state, and each bad input to its
+message in place. Also: progress and cancelling, Copy all and the CSV, the
+policy that forbids every connection, and a phone-sized screen.
 
-usage: page_test.py PAGE_DIR BRIVANE WRITE_TAPE
+usage: page_test.py ENGINE PAGE_DIR BRIVANE WRITE_TAPE
+       ENGINE: chromium, firefox or webkit (under xvfb-run)
 """
-import contextlib, csv, io, os, shutil, subprocess, sys, tempfile, time, unittest
+import contextlib, csv, gzip, io, os, struct, subprocess, sys, tempfile, unittest, zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import browser  # noqa: E402
 
-PAGE, BIN, WRITE_TAPE = (os.path.abspath(a) for a in sys.argv[1:4])
+ENGINE = sys.argv[1]
+PAGE, BIN, WRITE_TAPE = (os.path.abspath(a) for a in sys.argv[2:5])
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+DEMO = open(os.path.join(ROOT, "examples", "demo.tap"), "rb").read()
+OPTION_STATES = [(False, False), (True, False), (False, True), (True, True)]
+D, S = zipfile.ZIP_DEFLATED, zipfile.ZIP_STORED
 
 
-def native(path, all_=False, escape=False):
-    args = [BIN] + (["-a"] if all_ else []) + (["-e"] if escape else []) + [path]
-    return subprocess.run(args, capture_output=True, check=True).stdout.decode("latin-1")
+def tape(*args):
+    return subprocess.run([WRITE_TAPE] + list(args), capture_output=True, check=True).stdout
 
 
-class Page(unittest.TestCase):
+class Cp437Info(zipfile.ZipInfo):
+    """A member whose name is stored in code page 437, flag bit 11 clear."""
+    def _encodeFilenameFlags(self):
+        return self.filename.encode("cp437"), self.flag_bits
+
+
+def build_zip(members, zip64=False):
+    """A zip of (name, bytes, method) members, name as str or ZipInfo."""
+    buf = io.BytesIO()
+    limit = zipfile.ZIP64_LIMIT
+    if zip64:
+        zipfile.ZIP64_LIMIT = 1  # every size and offset past it: ZIP64 records throughout
+    try:
+        with zipfile.ZipFile(buf, "w") as z:
+            for name, data, method in members:
+                info = name if isinstance(name, zipfile.ZipInfo) else zipfile.ZipInfo(name)
+                info.compress_type = method
+                z.writestr(info, data or b"")  # a name ending in / is a folder
+    finally:
+        zipfile.ZIP64_LIMIT = limit
+    return bytearray(buf.getvalue())
+
+
+def patch_directory(z, name, offset, fmt, value, local=False):
+    """Changes a field of name's central directory entry (and its local header)."""
+    at = z.find(b"PK\x01\x02")
+    while at >= 0:
+        n = struct.unpack_from("<H", z, at + 28)[0]
+        if z[at + 46:at + 46 + n] == name.encode():
+            struct.pack_into(fmt, z, at + offset, value)
+            if local:
+                header = struct.unpack_from("<I", z, at + 42)[0]
+                struct.pack_into(fmt, z, header + offset - 2, value)
+            return
+        at = z.find(b"PK\x01\x02", at + 4)
+    raise KeyError(name)
+
+
+class Files:
+    """Everything the cases pick, made once: want maps each listing's
+    data-tape to its bytes, errors each data-error to words of its message,
+    partial each damaged member to the names found before the damage."""
+
+    def __init__(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        d = self.dir = self.tmp.name
+        self.want, self.errors, self.partial, self.paths = {}, {}, {}, []
+
+        def add(name, data, listed=True):
+            path = os.path.join(d, name)
+            with open(path, "wb") as f:
+                f.write(data)
+            self.paths.append(path)
+            if listed:
+                self.want[name] = data
+            return path
+
+        one, two = tape("header", "ONE"), tape("--repeat", "3", "header", 'A,"B"')
+        add("demo.tap", DEMO)
+        subprocess.run([WRITE_TAPE, "samples", d], check=True)
+        for n in ("one.tap", "two.tap", "empty.tap"):
+            self.paths.append(os.path.join(d, n))
+            self.want[n] = open(os.path.join(d, n), "rb").read()
+        add('comma, "quote".tap', tape("header", 'A,"B"'))  # a name and a file name to quote
+        add("notes.txt", b"not a tape\n")
+        self.large = add("large.tap", tape("--repeat", "900", "file", "LARGE"))  # about 40 MiB
+        big = tape("--repeat", "400", "file", "BIG")  # about 18 MiB: a member past one batch's read
+
+        games = [("Arcade/", None, S), ("Arcade/Flight Deck.tap", DEMO, D), ("one.tap", one, S),
+                 ("Arcade/LOUD.TAP", two, D), ("readme.txt", b"hello", D), ("empty.tap", b"", S),
+                 (Cp437Info("M\u00fcller \u00c7\u00e9.tap"), one, D), ("\u30c6\u30fc\u30d7.tap", two, D),
+                 ("notes/info.nfo", b"x", S), ("big.tap", big, D)]
+        add("games.zip", build_zip(games), listed=False)
+        for name, data, _ in games:
+            n = name.filename if isinstance(name, zipfile.ZipInfo) else name
+            if n.lower().endswith(".tap"):
+                self.want["games.zip/" + n] = data
+        add("Z64.ZIP", build_zip([("a/one.tap", one, D), ("two.tap", two, S)], zip64=True), listed=False)
+        self.want.update({"Z64.ZIP/a/one.tap": one, "Z64.ZIP/two.tap": two})
+
+        add("notazip.zip", b"this is not an archive\n" * 50, listed=False)
+        self.errors["notazip.zip"] = "not a zip archive"
+        whole = build_zip([("x.tap", one, D), ("y.tap", two, D)])
+        add("truncated.zip", whole[:len(whole) // 2], listed=False)
+        self.errors["truncated.zip"] = "cut short"
+
+        # Damage, member by member; the sound one beside them is still read.
+        noise = bytes((i * 2654435761 >> 13) & 0xFF for i in range(400000))  # barely compresses
+        two_names = tape("header", "FIRST") + noise + tape("header", "SECOND")
+        damaged = build_zip([("broken.tap", two_names, D), ("badcrc.tap", one, S), ("badsize.tap", one, S),
+                             ("secret.tap", one, S), ("method14.tap", one, S), ("fine.tap", one, D)])
+        start = damaged.index(b"broken.tap") + len(b"broken.tap")  # its data follows its local header
+        compressed = struct.unpack_from("<I", damaged, damaged.find(b"PK\x01\x02") + 20)[0]
+        for i in range(start + compressed * 2 // 3, start + compressed - 4):
+            damaged[i] = 0xFF  # the last third of the deflate stream: the first name comes out whole
+        patch_directory(damaged, "badcrc.tap", 16, "<I", 0x12345678)
+        patch_directory(damaged, "badsize.tap", 24, "<I", len(one) + 1)
+        patch_directory(damaged, "secret.tap", 8, "<H", 1, local=True)
+        patch_directory(damaged, "method14.tap", 10, "<H", 14, local=True)
+        add("damaged.zip", damaged, listed=False)
+        self.errors.update({"damaged.zip/broken.tap": "inflated", "damaged.zip/badcrc.tap": "CRC-32",
+                            "damaged.zip/badsize.tap": "inflated to", "damaged.zip/secret.tap": "encrypted",
+                            "damaged.zip/method14.tap": "compressed with method 14, which the page cannot read"})
+        self.want["damaged.zip/fine.tap"] = one
+        self.partial = {"damaged.zip/broken.tap": tape("header", "FIRST"),
+                        "damaged.zip/badcrc.tap": one, "damaged.zip/badsize.tap": one}
+
+        gz = add("demo.tap.gz", gzip.compress(DEMO, mtime=0), listed=False)
+        self.want["demo.tap.gz"] = DEMO
+        add("bad.tap.gz", open(gz, "rb").read()[:-9] + b"\0" * 9, listed=False)
+        self.errors["bad.tap.gz"] = "inflated"
+
+        self.native = {(n, o): browser.native(BIN, data, *o) for n, data in self.want.items() for o in OPTION_STATES}
+        self.native.update({(n, o): browser.native(BIN, data, *o) for n, data in self.partial.items() for o in OPTION_STATES})
+
+
+FILES = None
+stack = contextlib.ExitStack()
+B = None
+ADDRESSES = {}
+
+
+def setUpModule():
+    global FILES, B
+    FILES = Files()
+    stack.callback(FILES.tmp.cleanup)
+    base = stack.enter_context(browser.serve(PAGE))
+    B = stack.enter_context(browser.open_browser(ENGINE))
+    ADDRESSES.update({"disk": "file://" + os.path.join(PAGE, "brivane.html"),
+                      "http": base + "brivane.html", "index": base + "index.html"})
+
+
+def tearDownModule():
+    stack.close()
+
+
+class Listing:
+    """Everything picked at once, then looked at in every way."""
+    address = None
+
     @classmethod
     def setUpClass(cls):
-        cls.tmp = tempfile.TemporaryDirectory()
-        d = cls.dir = cls.tmp.name
-        subprocess.run([WRITE_TAPE, "samples", d], check=True)
-        shutil.copy(os.path.join(ROOT, "examples", "demo.tap"), d)
-        with open(os.path.join(d, 'comma, "quote".tap'), "wb") as f:  # a name and a file name to quote
-            f.write(subprocess.run([WRITE_TAPE, "header", 'A,"B"'], capture_output=True, check=True).stdout)
-        with open(os.path.join(d, "notes.txt"), "w") as f:
-            f.write("not a tape\n")
-        cls.names = ["demo.tap", "one.tap", "two.tap", "empty.tap", 'comma, "quote".tap', "notes.txt"]
-        cls.downloads = os.path.join(d, "downloads")
-        os.mkdir(cls.downloads)
-        cls.stack = contextlib.ExitStack()
-        cls.url = cls.stack.enter_context(browser.serve(PAGE))
-        cls.driver = cls.stack.enter_context(browser.chromium(downloads=cls.downloads))
+        B.get(ADDRESSES[cls.address])
+        browser.set_options(B, False, False)
+        B.pick(FILES.paths)
+        browser.settled(B)
 
-    @classmethod
-    def tearDownClass(cls):
-        cls.stack.close()
-        cls.tmp.cleanup()
+    def tearDown(self):
+        browser.set_options(B, False, False)
 
-    def setUp(self):
-        self.driver.get(self.url)
+    def test_every_listing_in_every_option_state(self):
+        for state in OPTION_STATES:
+            browser.set_options(B, *state)
+            shown = browser.shown(B)
+            for name in FILES.want:
+                self.assertEqual(shown.get(name), FILES.native[name, state], "%s with %s" % (name, state))
+            for name in FILES.partial:
+                self.assertEqual(shown.get(name), FILES.native[name, state], "names before the damage: " + name)
 
-    def shown(self):
-        return {p.get_attribute("data-tape"): p.get_attribute("textContent")
-                for p in self.driver.find_elements("css selector", "pre[data-tape]")}
+    def test_each_bad_input_has_its_message_in_place(self):
+        for name, words in FILES.errors.items():
+            got = B.js("return [...document.querySelectorAll('[data-error]')].filter(e => e.dataset.error === arguments[0])"
+                       ".map(e => e.textContent)", name)
+            self.assertEqual(len(got), 1, name)
+            self.assertIn(words, got[0], name)
 
-    def set_options(self, all_, escape):
-        for box, want in (("opt-all", all_), ("opt-escape", escape)):
-            el = self.driver.find_element("id", box)
-            if el.is_selected() != want:
-                el.click()
+    def test_members_in_the_archives_order_and_plain_notes(self):
+        order = B.js("return [...document.querySelectorAll('pre[data-tape]')].map(p => p.dataset.tape)")
+        self.assertEqual([n for n in order if n.startswith("games.zip/")],
+                         [n for n in FILES.want if n.startswith("games.zip/")])
+        notes = B.js("const o = {}; for (const a of document.querySelectorAll('.tape, .archive')) {"
+                     " const n = a.querySelector(':scope > p:not(.meta)');"
+                     " o[a.querySelector('h3, h4').textContent] = [n.textContent, n.hidden]; } return o;")
+        self.assertIn("3 other files skipped", notes["games.zip"][0])
+        self.assertIn("empty", notes["empty.tap"][0])
+        self.assertIn("No tape header found", notes["notes.txt"][0])
+        self.assertTrue(notes["demo.tap"][1], "a note shown beside names")
 
-    def pick_all(self):
-        browser.pick(self.driver, [os.path.join(self.dir, n) for n in self.names])
-        browser.settled(self.driver)
-
-    def test_every_tape_with_every_option(self):
-        self.pick_all()
-        self.assertEqual(len(self.driver.find_elements("css selector", ".tape")), len(self.names))
-        for all_ in (False, True):
-            for escape in (False, True):
-                self.set_options(all_, escape)
-                want = {n: native(os.path.join(self.dir, n), all_, escape) for n in self.names}
-                self.assertEqual(self.shown(), want, "options all=%s escape=%s" % (all_, escape))
-
-    def test_no_names_said_plainly(self):
-        self.pick_all()
-        notes = {a.find_element("tag name", "h3").text: a.find_element("css selector", ".note")
-                 for a in self.driver.find_elements("css selector", ".tape")}
-        self.assertIn("empty", notes["empty.tap"].text)
-        self.assertIn("No tape header found", notes["notes.txt"].text)
-        self.assertFalse(notes["demo.tap"].is_displayed())
-
-    def test_csv_holds_every_name_quoted(self):
-        self.pick_all()
-        self.set_options(True, True)
-        self.driver.find_element("id", "download-csv").click()
-        path = os.path.join(self.downloads, "brivane.csv")
-        for _ in range(100):
-            if os.path.exists(path):
-                break
-            time.sleep(0.05)
-        raw = open(path, "rb").read()
-        os.remove(path)
+    def test_csv_and_copy_all_hold_every_name(self):
+        browser.set_options(B, True, True)
+        # What the page hands to the download and to the clipboard.
+        got = B.js("""
+            return (async () => {
+              let blob, copied;
+              const make = URL.createObjectURL;
+              URL.createObjectURL = (b) => { blob = b; return make.call(URL, b); };
+              Object.defineProperty(navigator, 'clipboard', {configurable: true,
+                value: {writeText: async (t) => { copied = t; }}});
+              document.getElementById('download-csv').click();
+              document.getElementById('copy-all').click();
+              await new Promise((r) => setTimeout(r, 100));
+              URL.createObjectURL = make;
+              return [await blob.text(), copied, document.getElementById('status').textContent];
+            })()""")
+        raw, copied, status = got
         want = [["file", "number", "name"]]
-        for n in self.names:
-            for line in native(os.path.join(self.dir, n), True, True).splitlines()[1:]:
+        listed = [n for n in B.js("return [...document.querySelectorAll('pre[data-tape]')].map(p => p.dataset.tape)")]
+        shown = browser.shown(B)
+        for n in listed:
+            for line in shown[n].splitlines()[1:]:
                 number, name = line[len("FOUND ("):].split('): "', 1)
                 want.append([n, number, name[:-1]])
-        self.assertEqual(list(csv.reader(io.StringIO(raw.decode("latin-1"), newline=""))), want)
-        self.assertIn(b'"comma, ""quote"".tap",001,"A,""B"""\r\n', raw)
+        self.assertEqual(list(csv.reader(io.StringIO(raw, newline=""))), want)
+        self.assertIn('"comma, ""quote"".tap",001,"A,""B"""\r\n', raw)
+        self.assertEqual(copied, "\n".join("%s\n%s" % (n, shown[n]) for n in listed))
+        self.assertIn("Copied the listing of %d tapes" % len(listed), status)
 
-    def test_unreadable_file_has_its_message_and_the_rest_go_on(self):
-        # Two large tapes keep both readers busy; the third file changes on
-        # disk after it was picked, so the browser refuses to read it.
-        big = os.path.join(self.dir, "big.tap")
-        with open(big, "wb") as f:
-            subprocess.run([WRITE_TAPE, "--repeat", "800", "file", "BIG"], stdout=f, check=True)
-        victim = os.path.join(self.dir, "changed.tap")
-        with open(victim, "wb") as f:
-            f.write(b"\x30" * 100)
-        browser.pick(self.driver, [big, big, victim, os.path.join(self.dir, "one.tap")])
-        with open(victim, "ab") as f:
-            f.write(b"\x30" * 100)
-        browser.settled(self.driver)
-        err = self.driver.find_element("css selector", '[data-error="changed.tap"]')
-        self.assertIn("Could not read this file", err.text)
-        self.assertEqual(self.shown()["one.tap"], native(os.path.join(self.dir, "one.tap")))
-        self.assertEqual(len(self.driver.find_elements("css selector", 'pre[data-tape="big.tap"]')), 2)
-        os.remove(big)
-        os.remove(victim)
+
+class Reading:
+    """Progress, cancelling, the policy and a phone-sized screen, each on a
+    freshly opened page."""
+    address = None
+
+    def setUp(self):
+        B.get(ADDRESSES[self.address])
+        browser.set_options(B, False, False)  # a browser may keep a form's state across loads
+
+    def test_progress_then_cancel(self):
+        copies = []
+        for i in range(16):  # more than any engine here reads before the cancel lands
+            copies.append(os.path.join(FILES.dir, "copy%d.tap" % i))
+            if not os.path.exists(copies[-1]):
+                os.link(FILES.large, copies[-1])
+        B.js("window.seen = new Set(); (function look() {"
+             " for (const p of document.querySelectorAll('progress')) if (p.value > 0 && p.value < 1) seen.add(p.id || 'tape');"
+             " requestAnimationFrame(look); })();")
+        B.pick(copies[:3])
+        browser.settled(B)
+        self.assertIn("tape", B.js("return [...seen]"), "no tape's progress was seen part-way")
+        B.click("clear")
+        B.pick(copies)
+        browser.wait_for(B, "return !document.getElementById('cancel').disabled")
+        B.click("cancel")
+        browser.settled(B)
+        status = B.js("return document.getElementById('status').textContent")
+        self.assertRegex(status, r"\d+ cancelled\.$")
+        notes = B.js("return [...document.querySelectorAll('.tape .note')].map(n => n.textContent)")
+        self.assertIn("Reading cancelled.", notes)
+        for name, out in browser.shown(B).items():  # those read before the cancel are whole
+            self.assertEqual(out, 'Brivane, rel 1.1\nFOUND: "LARGE"\n', name)
+
+    def test_the_policy_refuses_every_connection(self):
+        got = B.js("""
+            return (async () => {
+              const seen = [];
+              document.addEventListener('securitypolicyviolation', (e) => seen.push(e.effectiveDirective || e.violatedDirective));
+              const tried = {};
+              for (const [what, url] of [['own', location.href], ['network', 'http://127.0.0.1:9/upload']]) {
+                try { await fetch(url, {method: what === 'own' ? 'GET' : 'POST', body: what === 'own' ? undefined : 'x'});
+                      tried[what] = 'fetched'; } catch (e) { tried[what] = 'refused'; }
+              }
+              await new Promise((r) => setTimeout(r, 300));
+              return [tried, seen];
+            })()""")
+        tried, seen = got
+        self.assertEqual(tried["network"], "refused")
+        if not (ENGINE == "firefox" and self.address == "disk"):  # Firefox lets a page on disk read its own file
+            self.assertEqual(tried["own"], "refused")
+        self.assertGreaterEqual(seen.count("connect-src"), 1 if ENGINE == "firefox" and self.address == "disk" else 2)
+
+    def test_a_phone_screen(self):
+        B.size(375, 667)
+        try:
+            B.get(ADDRESSES[self.address])
+            long_name = os.path.join(FILES.dir, "A collection of tapes with a very long name indeed.tap")
+            if not os.path.exists(long_name):
+                os.link(os.path.join(FILES.dir, "demo.tap"), long_name)
+            browser.set_options(B, True, True)
+            B.pick([long_name, os.path.join(FILES.dir, "demo.tap")])
+            browser.settled(B)
+            got = B.js("const r = document.querySelector('.tape').getBoundingClientRect();"
+                       " return [document.documentElement.scrollWidth, innerWidth, r.top, innerHeight];")
+            self.assertLessEqual(got[0], got[1], "the page scrolls sideways")
+            self.assertLess(got[2], got[3], "the first result is out of sight")
+            B.click("clear")
+            self.assertEqual(B.js("return document.activeElement.id"), "drop-zone")
+        finally:
+            B.size(1000, 900)
 
     def test_every_control_has_a_label(self):
-        unlabelled = self.driver.execute_script(
+        unlabelled = B.js(
             "return [...document.querySelectorAll('input, button, progress')]"
             ".filter(e => !(e.labels && e.labels.length) && !e.getAttribute('aria-label') && !e.textContent.trim())"
             ".map(e => e.id || e.outerHTML)")
         self.assertEqual(unlabelled, [])
+
+
+for _address in ("disk", "http", "index"):
+    for _base in (Listing, Reading):
+        _name = "%s_%s" % (_base.__name__, _address)
+        globals()[_name] = type(_name, (_base, unittest.TestCase), {"address": _address})
+
+
+class LargeMember(unittest.TestCase):
+    def peak(self, repeat):
+        """The browser's peak memory while it lists a stored member of repeat
+        files, and the member's size."""
+        path = os.path.join(FILES.dir, "large.zip")
+        with zipfile.ZipFile(path, "w", zipfile.ZIP_STORED) as z:
+            z.writestr("large.tap", tape("--repeat", str(repeat), "file", "LARGE"))
+        size = zipfile.ZipFile(path).getinfo("large.tap").file_size
+        B.get(ADDRESSES["http"])
+        browser.set_options(B, True, False)
+        with browser.peak_rss_kib(B) as peak:
+            B.pick([path])
+            browser.settled(B)
+        out = browser.shown(B)["large.zip/large.tap"]
+        os.remove(path)
+        self.assertEqual(out.count("\n"), repeat + 1)
+        self.assertTrue(out.endswith('FOUND (%d): "LARGE"\n' % repeat))
+        return peak[0] * 1024, size
+
+    def test_listed_with_flat_memory(self):
+        # Members of 64 and 256 MiB, many times the page's slice: the
+        # browser's memory while reading grows by far less than the member.
+        small, small_size = self.peak(1500)
+        large, large_size = self.peak(6000)
+        self.assertGreater(large_size, 256 << 20)
+        self.assertLess(large - small, (large_size - small_size) // 2,
+                        "the browser's memory grew with the member: %d and %d bytes" % (small, large))
 
 
 if __name__ == "__main__":

@@ -3,6 +3,8 @@
 options ticked, in light and dark mode.
 
 usage: screenshot.py PAGE_DIR OUT_DIR FILE...
+       ENGINE (default chromium), WIDTH and HEIGHT in the environment choose
+       the browser and its size; the one-file page is opened from disk.
 """
 import os, sys
 
@@ -11,11 +13,12 @@ import browser  # noqa: E402
 
 page, out, files = sys.argv[1], sys.argv[2], [os.path.abspath(f) for f in sys.argv[3:]]
 prefix = os.environ.get("SHOT_NAME", "page")
-for dark in (False, True):
-    with browser.serve(page) as url, browser.chromium(width=900, height=1000, dark=dark) as driver:
-        driver.get(url)
-        for box in ("opt-all", "opt-escape"):
-            driver.find_element("id", box).click()
-        browser.pick(driver, files)
-        browser.settled(driver)
-        driver.save_screenshot(os.path.join(out, "%s-%s.png" % (prefix, "dark" if dark else "light")))
+engine = os.environ.get("ENGINE", "chromium")
+size = int(os.environ.get("WIDTH", "900")), int(os.environ.get("HEIGHT", "1000"))
+for dark in (False, True) if engine == "chromium" else (False,):
+    with browser.open_browser(engine, width=size[0], height=size[1], dark=dark) as b:
+        b.get("file://" + os.path.join(os.path.abspath(page), "brivane.html"))
+        browser.set_options(b, True, True)
+        b.pick(files)
+        browser.settled(b)
+        b.screenshot(os.path.join(out, "%s-%s.png" % (prefix, "dark" if dark else "light")))
