@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# The release's downloads as a person unpacks them: each into one folder of
+# its own name, holding a README.txt, the license and the example tape; the
+# program in each lists the example tape; the npm package installs into an
+# empty project, where its listNames gives what the program prints.
+#   tests/downloads_test.sh DIST BRIVANE        (BRIVANE: a native build, for the npm check)
+set -euo pipefail
+dist=$(realpath "$1")
+bin=$(realpath "$2")
+here=$(cd "$(dirname "$0")/.." && pwd)
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+want='FOUND (004): "  LEAD AND TAIL"'
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# One folder, named as the file is, holding README.txt, a license and demo.tap.
+check_folder() {  # where it was unpacked, expected folder name, license file
+  local got
+  got=$(ls -A "$1")
+  [ "$got" = "$2" ] || fail "$2 unpacks into: $got"
+  for f in README.txt "$3" demo.tap; do [ -f "$1/$2/$f" ] || fail "$2 lacks $f"; done
+  cmp -s "$1/$2/demo.tap" "$here/examples/demo.tap" || fail "$2's demo.tap is not the example tape"
+  [ "$(wc -c <"$1/$2/README.txt")" -lt 6144 ] || fail "$2's README.txt is over 6 KB"
+  echo "ok   $2: $(ls "$1/$2" | tr '\n' ' ')"
+}
+
+mkdir "$tmp/tar" "$tmp/win" "$tmp/web"
+tar -xzf "$dist"/brivane-*-linux-x86_64.tar.gz -C "$tmp/tar"
+name=$(basename "$dist"/brivane-*-linux-x86_64.tar.gz .tar.gz)
+check_folder "$tmp/tar" "$name" LICENSE
+grep -q '\./brivane -a demo\.tap' "$tmp/tar/$name/README.txt" || fail "the Linux README.txt does not show ./brivane -a demo.tap"
+got=$(cd "$tmp/tar/$name" && ./brivane -a demo.tap | tail -n 1)
+[ "$got" = "$want" ] || fail "the tar's brivane printed: $got"
+
+(cd "$tmp/win" && unzip -q "$dist"/brivane-*-win32.zip)
+name=$(basename "$dist"/brivane-*-win32.zip .zip)
+check_folder "$tmp/win" "$name" LICENSE.txt
+file "$tmp/win/$name/README.txt" | grep -q CRLF || fail "the Windows README.txt lacks CR LF line ends"
+grep -q 'brivane\.exe -a demo\.tap' "$tmp/win/$name/README.txt" || fail "the Windows README.txt does not show brivane.exe -a demo.tap"
+if command -v wine >/dev/null; then
+  got=$(cd "$tmp/win/$name" && wine brivane.exe -a demo.tap | tail -n 1)
+  [ "$got" = "$want"$'\r' ] || fail "brivane.exe from the zip printed: $got"
+fi
+
+if ls "$dist"/brivane-*-web.zip >/dev/null 2>&1; then
+  (cd "$tmp/web" && unzip -q "$dist"/brivane-*-web.zip)
+  name=$(basename "$dist"/brivane-*-web.zip .zip)
+  check_folder "$tmp/web" "$name" LICENSE.txt
+  [ -f "$tmp/web/$name/brivane.html" ] || fail "the web zip lacks brivane.html"
+  grep -q 'brivane\.html' "$tmp/web/$name/README.txt" || fail "the web README.txt does not say to open brivane.html"
+
+  # The npm package, in an empty project.
+  mkdir "$tmp/project"
+  (cd "$tmp/project" && npm init -y >/dev/null && npm install --no-audit --no-fund --offline "$dist"/brivane-*.tgz >/dev/null)
+  cat >"$tmp/project/check.mjs" <<'JS'
+import fs from 'node:fs';
+import loadBrivane from 'brivane';
+const brivane = await loadBrivane();
+const tape = fs.readFileSync(process.argv[2]);
+for (const [all, escape] of [[false, false], [true, false], [false, true], [true, true]])
+  process.stdout.write(Buffer.from(brivane.listNames(tape, {all, escape})));
+JS
+  got=$(cd "$tmp/project" && node check.mjs "$here/examples/demo.tap" | od -c)
+  want_all=$(for o in "" "-a" "-e" "-a -e"; do "$bin" $o "$here/examples/demo.tap"; done | od -c)
+  [ "$got" = "$want_all" ] || fail "the npm package's listNames differs from the program"
+  pkg=$tmp/project/node_modules/brivane
+  [ -f "$pkg/brivane.d.ts" ] && [ -f "$pkg/README.md" ] && [ -f "$pkg/LICENSE" ] || fail "the npm package lacks its types, README or license"
+  node -e 'const p = require(process.argv[1]); if (p.types !== "./brivane.d.ts" || p.engines.node !== ">=18" || p.dependencies) process.exit(1)' \
+    "$pkg/package.json" || fail "the npm package's package.json"
+  echo "ok   the npm package: installed into an empty project, listNames as the program prints"
+fi
+echo "downloads: all checked"
