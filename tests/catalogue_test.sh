@@ -2,7 +2,8 @@
 # The README's catalogue command lines, run as they stand over a generated
 # collection of tapes with odd file names: every name of every tape comes out
 # once, as file<TAB>number<TAB>name, and no line is cut into by another's when
-# the tapes are read in parallel.
+# the tapes are read in parallel; and without brivane to run, each stops at
+# once with a message and a failing status.
 #   catalogue_test.sh BRIVANE MAKE_COLLECTION README
 set -eu
 bin=$1
@@ -28,6 +29,17 @@ for c in "$@"; do
     echo "FAIL:"; cat "$c"
     LC_ALL=C sort "$tmp/got" | diff - "$tmp/expected.sorted" | head -n 10
     fail=1
+  fi
+done
+# Without brivane on PATH, a recipe stops at once and fails, saying why once.
+for c in "$@"; do
+  if (cd "$tmp" && PATH=/usr/bin:/bin sh "$c") >"$tmp/got" 2>"$tmp/err"; then
+    echo "FAIL: without brivane this recipe succeeded:"; cat "$c"; fail=1
+  elif [ "$(grep -c 'brivane is not on PATH' "$tmp/err")" -lt 1 ] || [ -s "$tmp/got" ] ||
+       [ "$(grep -c 'not found' "$tmp/err")" -gt 0 ]; then
+    echo "FAIL: without brivane this recipe said:"; head -n 5 "$tmp/err"; fail=1
+  else
+    echo "ok   without brivane, stops: $(head -c 60 "$c")..."
   fi
 done
 exit $fail
