@@ -3,12 +3,16 @@
 //   write_tape [--repeat N] header NAME   a 5001-pulse pilot and a header block
 //   write_tape [--repeat N] file NAME     a file as the ROM saves it
 // --repeat writes the same pulses N times over.
+//   write_tape [--repeat N] recording NAME  a WAV recording (44.1 kHz, 16 bits, mono) of
+//                                         N files as the ROM saves them, played on a
+//                                         slightly noisy deck that inverts the signal
 //   write_tape samples DIR                the command-line cases' tapes, into DIR
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "recording_writer.h"
 #include "tape_writer.h"
 
 namespace {
@@ -16,7 +20,8 @@ namespace {
 bool write_all(const bytes& b) { return std::fwrite(b.data(), 1, b.size(), stdout) == b.size(); }
 
 int usage() {
-  std::fputs("usage: write_tape [--repeat N] pilot COUNT | header NAME | file NAME; write_tape samples DIR\n", stderr);
+  std::fputs("usage: write_tape [--repeat N] pilot COUNT | header NAME | file NAME | recording NAME;"
+             " write_tape samples DIR\n", stderr);
   return 2;
 }
 
@@ -47,6 +52,14 @@ int main(int argc, char** argv) {
     once = tape_writer().pilot(5001).block(header_payload(1, arg)).pulses();
   } else if (what == "file") {
     once = tape_writer().rom_file(1, arg, bytes(64, 0x20)).pulses();
+  } else if (what == "recording") {
+    tape_writer w;
+    for (unsigned long long r = 0; r < repeat; ++r) w.rom_file(1, arg, bytes(64, 0x20));
+    recording_knobs k;
+    k.noise = 0.02;
+    k.low_pass_hz = 8000;
+    k.inverted = true;
+    return write_all(record_tape(w.pulses(), k)) && std::fflush(stdout) == 0 ? 0 : 1;
   } else if (what != "pilot") {
     return usage();
   }

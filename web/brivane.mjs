@@ -6,6 +6,10 @@
 //   const brivane = await loadBrivane();
 //   brivane.listNames(bytes, {all: true, escape: true});  // what `brivane -a -e TAPE` prints
 //
+// A sound recording of a cassette (a .wav file) becomes a TAP file:
+//   const tap = brivane.recordingToTap(wavBytes, {clock: 'pal'});  // or 'ntsc', or Hz
+//   brivane.listNames(tap, {all: true});
+//
 // For a large tape, feed it in pieces, in order; memory does not grow with it:
 //   const scan = brivane.openScan({all: true});
 //   for (const piece of pieces) if (!scan.feed(piece)) break;  // false: the scan is over
@@ -24,6 +28,26 @@ function coreBytes() {
   const bytes = new Uint8Array(text.length);
   for (let i = 0; i < text.length; i++) bytes[i] = text.charCodeAt(i);
   return bytes;
+}
+
+/** Byte arrays, one after another, in one. */
+function concat(parts) {
+  const out = new Uint8Array(parts.reduce((n, p) => n + p.length, 0));
+  let at = 0;
+  for (const p of parts) {
+    out.set(p, at);
+    at += p.length;
+  }
+  return out;
+}
+
+/** The 20 bytes in front of a TAP file (version 1) of size pulse bytes. */
+export function tapHeader(size) {
+  const h = new Uint8Array(20);
+  h.set([...'C64-TAPE-RAW'].map((c) => c.charCodeAt(0)));
+  h[12] = 1;
+  new DataView(h.buffer).setUint32(16, size, true);
+  return h;
 }
 
 export default async function loadBrivane() {
@@ -77,8 +101,82 @@ export default async function loadBrivane() {
     return scan;
   }
 
+  const CLOCKS = {pal: 985248, ntsc: 1022727};
+  const clockOf = (clock = 'pal') => {
+    const hz = typeof clock === 'number' ? clock : CLOCKS[String(clock).toLowerCase()];
+    if (!(hz > 0)) throw new Error(`no such clock: ${clock} (give 'pal', 'ntsc' or a rate in Hz)`);
+    return hz;
+  };
+
+  // A recording turned into pulses piece by piece.
+  function openRecording({clock} = {}) {
+    const handle = core._bv_recording_new(clockOf(clock));
+    let fault = null;
+    const taken = () => {
+      const ptr = core._bv_recording_pulses(handle);
+      const out = core.HEAPU8.slice(ptr, ptr + core._bv_recording_pulses_size(handle));
+      core._bv_recording_taken(handle);
+      return out;
+    };
+    const said = () => {
+      const ptr = core._bv_recording_fault(handle);
+      let s = '';
+      for (let i = ptr; core.HEAPU8[i]; i++) s += String.fromCharCode(core.HEAPU8[i]);
+      return s || null;
+    };
+    let open = true;
+    const live = () => {
+      if (!open) throw new Error('recording is closed');
+    };
+    return {
+      /** Feeds the next piece of the file; returns the pulses it yields. */
+      feed(bytes) {
+        live();
+        const parts = [];
+        for (let at = 0; at < bytes.length && !fault; at += FEED_LIMIT) {
+          const part = bytes.subarray(at, Math.min(bytes.length, at + FEED_LIMIT));
+          core.HEAPU8.set(part, core._bv_input(part.length));
+          if (!core._bv_recording_feed(handle, part.length)) fault = said();
+          parts.push(taken());
+        }
+        return concat(parts);
+      },
+      /** The file has ended: returns the last pulses. */
+      finish() {
+        live();
+        if (!fault && !core._bv_recording_finish(handle)) fault = said();
+        return taken();
+      },
+      /** What is wrong with the recording, in words, or null. */
+      fault() {
+        return fault;
+      },
+      close() {
+        if (open) core._bv_recording_free(handle);
+        open = false;
+      },
+    };
+  }
+
   return {
     openScan,
+    openRecording,
+    tapHeader,
+    /**
+     * The TAP file (version 1) made from a WAV recording of a cassette:
+     * its pulses behind the 20-byte header. Throws an Error saying what is
+     * wrong with a file that is not a recording it can read, or holds no tape.
+     */
+    recordingToTap(bytes, options = {}) {
+      const rec = openRecording(options);
+      try {
+        const pulses = concat([rec.feed(bytes), rec.finish()]);
+        if (rec.fault()) throw new Error(`Could not read this recording: ${rec.fault()}`);
+        return concat([tapHeader(pulses.length), pulses]);
+      } finally {
+        rec.close();
+      }
+    },
     /**
      * Feeds one piece to several scans with a single copy; true while any
      * wants more. With check, an object {crc, size} starting at {crc: 0,

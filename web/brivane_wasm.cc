@@ -7,6 +7,7 @@
 
 #include <emscripten/emscripten.h>
 
+#include "recording/recording.h"
 #include "tape_scan.h"
 
 namespace {
@@ -50,6 +51,13 @@ std::uint32_t crc32(std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
   return ~crc;
 }
 
+// A recording being turned into pulses, and the pulses not yet taken.
+struct web_recording {
+  explicit web_recording(double clock) : converter(clock) {}
+  recording_converter converter;
+  std::vector<std::uint8_t> pulses;
+};
+
 // Where the caller puts the next piece; shared by all scans, so that one
 // copy of a piece can be fed to several of them.
 std::vector<std::uint8_t> input;
@@ -86,5 +94,26 @@ EMSCRIPTEN_KEEPALIVE int bv_scan_found_count(web_scan* s) { return s->scan.found
 
 EMSCRIPTEN_KEEPALIVE const char* bv_scan_output(web_scan* s) { return s->out.text.data(); }
 EMSCRIPTEN_KEEPALIVE std::size_t bv_scan_output_size(web_scan* s) { return s->out.text.size(); }
+
+/// A recording to be turned into pulses, timed against the given clock (Hz).
+EMSCRIPTEN_KEEPALIVE web_recording* bv_recording_new(double clock) { return new web_recording(clock); }
+
+EMSCRIPTEN_KEEPALIVE void bv_recording_free(web_recording* r) { delete r; }
+
+/// Feeds the first size bytes of the input; 0 once the recording is found faulty.
+EMSCRIPTEN_KEEPALIVE int bv_recording_feed(web_recording* r, std::size_t size) {
+  return r->converter.feed(input.data(), size, r->pulses) ? 1 : 0;
+}
+
+/// The recording has ended; 0 when it is faulty.
+EMSCRIPTEN_KEEPALIVE int bv_recording_finish(web_recording* r) { return r->converter.finish(r->pulses) ? 1 : 0; }
+
+/// What is wrong with the recording, in words; empty when nothing is.
+EMSCRIPTEN_KEEPALIVE const char* bv_recording_fault(web_recording* r) { return describe(r->converter.fault()); }
+
+/// The pulses made since the last bv_recording_taken.
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* bv_recording_pulses(web_recording* r) { return r->pulses.data(); }
+EMSCRIPTEN_KEEPALIVE std::size_t bv_recording_pulses_size(web_recording* r) { return r->pulses.size(); }
+EMSCRIPTEN_KEEPALIVE void bv_recording_taken(web_recording* r) { r->pulses.clear(); }
 
 }

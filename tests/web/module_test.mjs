@@ -103,3 +103,24 @@ test('the CRC-32 kept while feeding is zip\'s, in any pieces', async () => {
     assert.deepEqual(check, {crc: crc32(data) >>> 0, size: data.length}, `pieces of ${step}`);
   }
 });
+
+test('a recording becomes a TAP file whose names are the tape\'s, whole or in pieces', () => {
+  const wav = execFileSync(writeTape, ['--repeat', '2', 'recording', 'HEARD'], {maxBuffer: 1 << 30});
+  const tap = brivane.recordingToTap(wav);
+  assert.equal(Buffer.from(tap.subarray(0, 12)).toString('latin1'), 'C64-TAPE-RAW');
+  assert.equal(tap[12], 1);
+  assert.equal(new DataView(tap.buffer, tap.byteOffset).getUint32(16, true), tap.length - 20);
+  same(brivane.listNames(tap, {all: true}), native(execFileSync(writeTape, ['--repeat', '2', 'file', 'HEARD']), {all: true}),
+    'names from the recording');
+  for (const step of [1, 4093, 1 << 20]) {
+    const rec = brivane.openRecording();
+    const parts = [];
+    for (let at = 0; at < wav.length; at += step) parts.push(rec.feed(wav.subarray(at, at + step)));
+    parts.push(rec.finish());
+    rec.close();
+    same(Buffer.concat([brivane.tapHeader(parts.reduce((n, p) => n + p.length, 0)), ...parts]), tap, `pieces of ${step}`);
+  }
+  assert.notDeepEqual(brivane.recordingToTap(wav, {clock: 'ntsc'}), tap, 'the NTSC clock counts otherwise');
+  assert.throws(() => brivane.recordingToTap(new Uint8Array(100)), /Could not read this recording: it is not a WAV file/);
+  assert.throws(() => brivane.recordingToTap(wav.subarray(0, 30)), /cut short/);
+});

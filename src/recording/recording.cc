@@ -1,0 +1,320 @@
+#include "recording/recording.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// The high-pass's corner: well below the slowest tape wave (a long pulse is
+// about 1.4 kHz), well above mains hum (50 or 60 Hz) and a drifting offset.
+constexpr double HIGH_PASS_HZ = 250.0;
+// Half waves looked at, in pairs, before a pair is given out: enough to see
+// which pairing keeps both halves of a pulse together.
+constexpr std::size_t PAIRS_AHEAD = 16;
+// Pulses in the ROM's range that a recording must give to hold a tape.
+constexpr std::uint64_t TAPE_LIKE_MIN = 256;
+
+std::uint32_t le32(const std::uint8_t* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+
+// How unlike the two halves of a wave are: 0 when equal.
+double unlike(double a, double b) { return std::fabs(a - b) / (a + b); }
+
+}  // namespace
+
+std::vector<std::uint8_t> tap_header(std::size_t size) {
+  std::vector<std::uint8_t> h = {'C', '6', '4', '-', 'T', 'A', 'P', 'E', '-', 'R', 'A', 'W', 1, 0, 0, 0};
+  for (int i = 0; i < 4; ++i) h.push_back(static_cast<std::uint8_t>(size >> (8 * i)));
+  return h;
+}
+
+const char* describe(recording_fault fault) {
+  switch (fault) {
+    case recording_fault::none: return "";
+    case recording_fault::not_wav: return "it is not a WAV file";
+    case recording_fault::cut_short: return "the file is cut short: it ends inside its header";
+    case recording_fault::unsupported:
+      return "its sound is encoded in a way the page does not read (only plain PCM and float samples are read)";
+    case recording_fault::no_tape_signal: return "there is no tape signal in it";
+  }
+  return "";
+}
+
+edge_follower::edge_follower(double rate) {
+  // First order: its answer to a step dies away without swinging back
+  // across zero, which would look like an edge after a long wave.
+  const double rc = 1 / (2 * M_PI * HIGH_PASS_HZ);
+  pole_ = rc / (rc + 1 / rate);
+  env_release_ = std::exp(-1 / (0.005 * rate));  // follows the wave's strength over 5 ms
+  peak_release_ = std::exp(-1 / (2.0 * rate));   // and the recording's over seconds
+}
+
+void edge_follower::add(double x, std::vector<double>& periods) {
+  if (count_ == 0) x1_ = x;  // a recording starts at its own level, not with a step from 0
+  const double y = pole_ * (y1_ + x - x1_);
+  x1_ = x;
+  y1_ = y;
+  energy_ += y * y;
+  ++count_;
+  const double a = std::fabs(y);
+  envelope_ = a > envelope_ ? a : envelope_ * env_release_;
+  peak_ = a > peak_ ? a : peak_ * peak_release_;
+  // The band a wave must cross to count: wide against noise, and wide
+  // enough in the quiet between blocks that hiss makes no waves.
+  const double band = std::max({0.2 * envelope_, 0.05 * peak_, 1e-5});
+  int crossed = 0;
+  if (side_ >= 0 && y < -band) crossed = -1;
+  if (side_ <= 0 && y > band) crossed = 1;
+  // An edge is where the wave crossed the band, between this sample and the
+  // last: a falling edge a band below zero, a rising one a band above, so
+  // that a period, from one falling edge to the next, keeps no offset.
+  const double at = now_ - 1 + (crossed ? (prev_ - crossed * band) / (prev_ - y) : 0);
+  prev_ = y;
+  now_ += 1;
+  if (crossed == 0) return;
+  const bool edge = side_ != 0;
+  side_ = crossed;
+  if (!edge) return;
+  // A wave is timed from a falling edge: the first one starts the count.
+  if (last_edge_ >= 0) half_wave(at - last_edge_, periods);
+  if (last_edge_ >= 0 || crossed < 0) last_edge_ = at;
+}
+
+// Pairs half waves into periods. A pulse is a wave whose two halves are as
+// long as each other; timed from the wrong edge, a period is half of one
+// pulse and half of the next, and halves of a short and a medium pulse are
+// unlike. So of the two ways to pair the half waves ahead, the one whose
+// pairs are the more alike is kept: an inverted recording is paired the
+// other way round from its first data on, losing one half wave of pilot.
+void edge_follower::half_wave(double length, std::vector<double>& periods) {
+  halves_.push_back(length);
+  while (halves_.size() >= 2 * PAIRS_AHEAD + 1) {
+    double kept = 0, other = 0;
+    for (std::size_t k = 0; k < PAIRS_AHEAD; ++k) {
+      kept += unlike(halves_[2 * k], halves_[2 * k + 1]);
+      other += unlike(halves_[2 * k + 1], halves_[2 * k + 2]);
+    }
+    if (other < 0.5 * kept && kept - other > 0.5) {
+      halves_.pop_front();
+      continue;
+    }
+    periods.push_back(halves_[0] + halves_[1]);
+    halves_.pop_front();
+    halves_.pop_front();
+  }
+}
+
+void edge_follower::flush(std::vector<double>& periods) {
+  for (; halves_.size() >= 2; halves_.pop_front(), halves_.pop_front()) periods.push_back(halves_[0] + halves_[1]);
+  halves_.clear();
+}
+
+bool recording_converter::fail(recording_fault f) {
+  fault_ = f;
+  stage_ = stage::done;
+  return false;
+}
+
+bool recording_converter::read_format(const std::uint8_t* p, std::size_t size) {
+  if (size < 16) return fail(recording_fault::unsupported);
+  format_ = le16(p);
+  channels_ = le16(p + 2);
+  rate_ = le32(p + 4);
+  frame_ = le16(p + 12);
+  bits_ = le16(p + 14);
+  if (format_ == 0xFFFE) {  // the extensible header: the real format is in its subformat
+    if (size < 26) return fail(recording_fault::unsupported);
+    format_ = le16(p + 24);
+  }
+  const bool pcm = format_ == 1 && (bits_ == 8 || bits_ == 16 || bits_ == 24 || bits_ == 32);
+  const bool floats = format_ == 3 && (bits_ == 32 || bits_ == 64);
+  if (!(pcm || floats) || channels_ < 1 || channels_ > 8 || rate_ < 8000 || rate_ > 192000 ||
+      frame_ < channels_ * (bits_ / 8))
+    return fail(recording_fault::unsupported);
+  have_format_ = true;
+  for (int c = 0; c < channels_; ++c) channels_followed_.emplace_back(rate_);
+  early_.resize(static_cast<std::size_t>(channels_));
+  if (channels_ == 1) channel_ = 0;
+  return true;
+}
+
+double recording_converter::sample(const std::uint8_t* p) const {
+  switch (bits_) {
+    case 8: return (p[0] - 128) / 128.0;
+    case 16: return static_cast<std::int16_t>(le16(p)) / 32768.0;
+    case 24: {
+      const std::uint32_t u = static_cast<std::uint32_t>(p[0]) << 8 | static_cast<std::uint32_t>(p[1]) << 16 |
+                              static_cast<std::uint32_t>(p[2]) << 24;
+      return static_cast<std::int32_t>(u) / 2147483648.0;
+    }
+    case 32:
+      if (format_ == 3) {
+        float f;
+        const std::uint32_t u = le32(p);
+        std::memcpy(&f, &u, 4);
+        return std::isfinite(f) ? f : 0.0;
+      }
+      return static_cast<std::int32_t>(le32(p)) / 2147483648.0;
+    default: {
+      std::uint64_t u = 0;
+      for (int i = 7; i >= 0; --i) u = u << 8 | p[i];
+      double d;
+      std::memcpy(&d, &u, 8);
+      return std::isfinite(d) ? d : 0.0;
+    }
+  }
+}
+
+void recording_converter::emit(const std::vector<double>& periods, std::vector<std::uint8_t>& out) {
+  for (const double samples : periods) {
+    const double cycles = samples / rate_ * clock_;
+    const long long value = std::llround(cycles / 8);
+    if (value <= 255) {
+      const auto v = static_cast<std::uint8_t>(std::max(1LL, value));  // 0 would open a long pulse
+      out.push_back(v);
+      if (v >= 39 && v <= 95) ++tape_like_;
+      continue;
+    }
+    // Longer than a byte holds: 0, then the period in cycles, 24 bits.
+    for (long long left = std::llround(cycles); left > 0; left -= 0xFFFFFF) {
+      const long long c = std::min(left, 0xFFFFFFLL);
+      out.insert(out.end(), {0, static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8),
+                             static_cast<std::uint8_t>(c >> 16)});
+    }
+  }
+}
+
+// In a recording of several channels, the tape is on the strongest: the
+// others may be silent. The choice is made after a second of sound.
+void recording_converter::choose_channel(std::vector<std::uint8_t>& out) {
+  channel_ = 0;
+  for (int c = 1; c < channels_; ++c)
+    if (channels_followed_[c].power() > channels_followed_[channel_].power()) channel_ = c;
+  emit(early_[static_cast<std::size_t>(channel_)], out);
+  early_.clear();
+}
+
+void recording_converter::samples(const std::uint8_t* p, std::size_t frames, std::vector<std::uint8_t>& out) {
+  const int width = bits_ / 8;
+  for (std::size_t f = 0; f < frames; ++f, p += frame_) {
+    if (channel_ >= 0) {
+      channels_followed_[static_cast<std::size_t>(channel_)].add(sample(p + channel_ * width), periods_);
+      continue;
+    }
+    for (int c = 0; c < channels_; ++c) channels_followed_[c].add(sample(p + c * width), early_[c]);
+    if (++frames_seen_ >= rate_) choose_channel(out);
+  }
+  emit(periods_, out);
+  periods_.clear();
+}
+
+bool recording_converter::feed(const std::uint8_t* bytes, std::size_t size, std::vector<std::uint8_t>& out) {
+  while (size > 0 && stage_ != stage::done) {
+    // Takes bytes into held_ until it holds want of them; true when it does.
+    const auto gather = [&](std::size_t want) {
+      const std::size_t n = std::min(size, want - std::min(want, held_.size()));
+      held_.insert(held_.end(), bytes, bytes + n);
+      bytes += n;
+      size -= n;
+      return held_.size() >= want;
+    };
+    switch (stage_) {
+      case stage::riff:
+        if (!gather(12)) {
+          if (std::memcmp(held_.data(), "RIFF", std::min<std::size_t>(4, held_.size())) != 0)
+            return fail(recording_fault::not_wav);
+          break;
+        }
+        if (std::memcmp(held_.data(), "RIFF", 4) != 0 || std::memcmp(held_.data() + 8, "WAVE", 4) != 0)
+          return fail(recording_fault::not_wav);
+        held_.clear();
+        stage_ = stage::chunk;
+        break;
+      case stage::chunk: {
+        if (!gather(8)) break;
+        const std::uint32_t length = le32(held_.data() + 4);
+        const bool fmt = std::memcmp(held_.data(), "fmt ", 4) == 0, data = std::memcmp(held_.data(), "data", 4) == 0;
+        held_.clear();
+        if (data) {
+          if (!have_format_) return fail(recording_fault::unsupported);
+          data_left_ = length;
+          data_to_end_ = length == 0 || length == 0xFFFFFFFFu;  // as a recorder that was stopped leaves it
+          stage_ = stage::data;
+        } else if (fmt) {
+          if (length < 16 || length > 4096) return fail(recording_fault::unsupported);
+          format_length_ = length;
+          skip_ = length + (length & 1);
+          stage_ = stage::format;
+        } else {
+          skip_ = length + (length & 1);  // LIST, fact and the like, padded to even
+          stage_ = stage::skip;
+        }
+        break;
+      }
+      case stage::format:
+        if (!gather(static_cast<std::size_t>(skip_))) break;
+        if (!read_format(held_.data(), format_length_)) return false;
+        held_.clear();
+        stage_ = stage::chunk;
+        break;
+      case stage::skip: {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(skip_, size));
+        bytes += n;
+        size -= n;
+        skip_ -= n;
+        if (skip_ == 0) stage_ = stage::chunk;
+        break;
+      }
+      case stage::data: {
+        std::size_t avail = size;
+        if (!data_to_end_) avail = static_cast<std::size_t>(std::min<std::uint64_t>(avail, data_left_));
+        std::size_t used = 0;
+        const auto frame = static_cast<std::size_t>(frame_);
+        if (!held_.empty()) {  // a frame split between pieces
+          used = std::min(avail, frame - held_.size());
+          held_.insert(held_.end(), bytes, bytes + used);
+          if (held_.size() == frame) {
+            samples(held_.data(), 1, out);
+            held_.clear();
+          }
+        }
+        const std::size_t frames = (avail - used) / frame;
+        samples(bytes + used, frames, out);
+        used += frames * frame;
+        held_.insert(held_.end(), bytes + used, bytes + avail);
+        bytes += avail;
+        size -= avail;
+        if (!data_to_end_) {
+          data_left_ -= avail;
+          if (data_left_ == 0) stage_ = stage::done;  // what follows the sound is not read
+        }
+        break;
+      }
+      case stage::done:
+        break;
+    }
+  }
+  return fault_ == recording_fault::none;
+}
+
+bool recording_converter::finish(std::vector<std::uint8_t>& out) {
+  if (fault_ != recording_fault::none) return false;
+  if (!have_format_ || channels_followed_.empty() || (stage_ != stage::data && stage_ != stage::done))
+    return fail(stage_ == stage::riff && held_.size() >= 4 && std::memcmp(held_.data(), "RIFF", 4) != 0
+                    ? recording_fault::not_wav
+                    : recording_fault::cut_short);
+  if (channel_ < 0) {
+    for (int c = 0; c < channels_; ++c) channels_followed_[c].flush(early_[c]);
+    choose_channel(out);
+  } else {
+    channels_followed_[static_cast<std::size_t>(channel_)].flush(periods_);
+    emit(periods_, out);
+    periods_.clear();
+  }
+  stage_ = stage::done;
+  if (tape_like_ < TAPE_LIKE_MIN) return fail(recording_fault::no_tape_signal);
+  return true;
+}

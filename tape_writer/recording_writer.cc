@@ -1,0 +1,145 @@
+#include "recording_writer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+void put16(std::vector<std::uint8_t>& b, unsigned v) {
+  b.push_back(static_cast<std::uint8_t>(v));
+  b.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void put32(std::vector<std::uint8_t>& b, std::uint32_t v) {
+  put16(b, v & 0xFFFF);
+  put16(b, v >> 16);
+}
+void tag(std::vector<std::uint8_t>& b, const char* t) {
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(t[i]));
+}
+
+// The ideal wave: -1 or +1 from the edge times, averaged over each sample's
+// span, so that an edge between samples falls where it should.
+std::vector<double> square_wave(const bytes& pulses, const recording_knobs& k) {
+  std::vector<double> edges;  // seconds of every edge; the wave is low after even ones
+  double t = k.silence;
+  for (const std::uint8_t v : pulses) {
+    const double wobble = 1 + k.wander * std::sin(2 * M_PI * 2 * t);
+    const double period = v * 8 / k.clock / (k.speed * wobble);
+    edges.push_back(t);
+    edges.push_back(t + period / 2);
+    t += period;
+  }
+  edges.push_back(t);  // the last pulse's end: a falling edge
+  const double end = t + k.silence;
+  std::vector<double> wave(static_cast<std::size_t>(std::ceil(end * k.rate)), 1.0);
+  // Before the first edge and after the last, the line rests high.
+  std::size_t e = 0;
+  for (std::size_t n = 0; n < wave.size(); ++n) {
+    const double a = n / k.rate, b = (n + 1) / k.rate;
+    double level = (e % 2 == 0) ? 1 : -1, sum = 0, at = a;
+    while (e < edges.size() && edges[e] < b) {
+      sum += level * (std::max(edges[e], a) - at);
+      at = std::max(edges[e], a);
+      ++e;
+      level = (e % 2 == 1) ? -1 : 1;
+    }
+    sum += level * (b - at);
+    wave[n] = sum * k.rate;
+  }
+  return wave;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> record_tape(const bytes& pulses, const recording_knobs& k) {
+  std::vector<double> wave = square_wave(pulses, k);
+  // The deck: a one-pole low-pass, hum, noise, offset, polarity, gain.
+  const double pole = k.low_pass_hz > 0 ? std::exp(-2 * M_PI * k.low_pass_hz / k.rate) : 0;
+  double lp = 1;
+  std::uint32_t rng = 12345;
+  const auto noise = [&] {  // about normal, from four uniform draws
+    double s = 0;
+    for (int i = 0; i < 4; ++i) {
+      rng = rng * 1664525u + 1013904223u;
+      s += (rng >> 8) / 16777216.0 - 0.5;
+    }
+    return s * std::sqrt(3.0);
+  };
+  for (std::size_t n = 0; n < wave.size(); ++n) {
+    lp = pole * lp + (1 - pole) * wave[n];
+    double v = (k.inverted ? -lp : lp) + k.hum * std::sin(2 * M_PI * 50 * n / k.rate) + k.noise * noise() + k.offset;
+    wave[n] = std::clamp(v * k.gain, -1.0, 1.0);
+  }
+
+  const int width = k.format == sample_format::u8 ? 1 : k.format == sample_format::s16 ? 2
+                    : k.format == sample_format::s24 ? 3 : 4;
+  std::vector<std::uint8_t> data;
+  data.reserve(wave.size() * static_cast<std::size_t>(width * k.channels));
+  for (const double s : wave) {
+    for (int c = 0; c < k.channels; ++c) {
+      const double v = c == k.tape_channel ? s : std::clamp(k.noise * k.gain * noise(), -1.0, 1.0);
+      switch (k.format) {
+        case sample_format::u8: data.push_back(static_cast<std::uint8_t>(std::lround(128 + v * 127))); break;
+        case sample_format::s16: put16(data, static_cast<std::uint16_t>(std::lround(v * 32767))); break;
+        case sample_format::s24: {
+          const auto i = static_cast<std::uint32_t>(std::lround(v * 8388607));
+          data.insert(data.end(), {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8),
+                                   static_cast<std::uint8_t>(i >> 16)});
+          break;
+        }
+        case sample_format::s32: put32(data, static_cast<std::uint32_t>(std::llround(v * 2147483647.0))); break;
+        case sample_format::f32: {
+          const float f = static_cast<float>(v);
+          std::uint32_t u;
+          std::memcpy(&u, &f, 4);
+          put32(data, u);
+          break;
+        }
+      }
+    }
+  }
+
+  std::vector<std::uint8_t> fmt;
+  const int tag_value = k.format == sample_format::f32 ? 3 : 1;
+  put16(fmt, k.extensible ? 0xFFFE : static_cast<unsigned>(tag_value));
+  put16(fmt, static_cast<unsigned>(k.channels));
+  put32(fmt, static_cast<std::uint32_t>(k.rate));
+  put32(fmt, static_cast<std::uint32_t>(k.rate * width * k.channels));
+  put16(fmt, static_cast<unsigned>(width * k.channels));
+  put16(fmt, static_cast<unsigned>(width * 8));
+  if (k.extensible) {
+    put16(fmt, 22);
+    put16(fmt, static_cast<unsigned>(width * 8));  // valid bits
+    put32(fmt, k.channels == 1 ? 4 : 3);           // speaker positions
+    put16(fmt, static_cast<unsigned>(tag_value));  // the subformat's GUID starts with the format
+    const std::uint8_t rest[] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    fmt.insert(fmt.end(), rest, rest + sizeof rest);
+  }
+
+  std::vector<std::uint8_t> wav;
+  tag(wav, "RIFF");
+  put32(wav, 0);  // filled in below
+  tag(wav, "WAVE");
+  if (k.extra_chunks) {
+    tag(wav, "LIST");
+    put32(wav, 13);
+    const char info[] = "INFOISFT\x01\0\0\0x";
+    wav.insert(wav.end(), info, info + 13);
+    wav.push_back(0);  // padded to even
+  }
+  tag(wav, "fmt ");
+  put32(wav, static_cast<std::uint32_t>(fmt.size()));
+  wav.insert(wav.end(), fmt.begin(), fmt.end());
+  if (k.extra_chunks) {
+    tag(wav, "fact");
+    put32(wav, 4);
+    put32(wav, static_cast<std::uint32_t>(wave.size()));
+  }
+  tag(wav, "data");
+  put32(wav, k.data_size == 1 ? static_cast<std::uint32_t>(data.size()) : k.data_size);
+  wav.insert(wav.end(), data.begin(), data.end());
+  const auto riff = static_cast<std::uint32_t>(wav.size() - 8);
+  for (int i = 0; i < 4; ++i) wav[4 + i] = static_cast<std::uint8_t>(riff >> (8 * i));
+  return wav;
+}
