@@ -2,7 +2,7 @@
 // read them, and shows each tape's output as the command-line tool writes it.
 import {bytesToText, toCsv} from './csv.mjs';
 import {createPool} from './pool.mjs';
-import {isTapePath, kindOf} from './protocol.mjs';
+import {isRecordingPath, isTapePath, kindOf} from './protocol.mjs';
 import workerSource from './worker_source.mjs';
 
 const $ = (id) => document.getElementById(id);
@@ -85,7 +85,7 @@ function addTapes(files, skipped = 0) {
   document.documentElement.dataset.pickedAt = performance.now();
   const added = files.map((file) => addEntry(file.name, file.size, kindOf(file.name) || 'tape', file));
   if (skipped > 0) {
-    results.append(el('p', {className: 'skipped', textContent: `${plural(skipped, 'other file', 'other files')} skipped: only .tap, .tap.gz and .zip files are read from a folder.`}));
+    results.append(el('p', {className: 'skipped', textContent: `${plural(skipped, 'other file', 'other files')} skipped: only .tap, .tap.gz, .wav and .zip files are read from a folder.`}));
   }
   // On a small screen the results start below the fold: bring them into view.
   const first = added[0];
@@ -96,7 +96,7 @@ function addTapes(files, skipped = 0) {
 // An archive's members are known: each tape in it gets its own entry, in the
 // archive's order, read by whichever worker is free.
 function listed(archive, members) {
-  const tapesIn = members.filter((m) => isTapePath(m.path));
+  const tapesIn = members.filter((m) => isTapePath(m.path) || isRecordingPath(m.path));
   const others = members.length - tapesIn.length;
   archive.progress.remove();
   archive.note.textContent = `${plural(tapesIn.length, 'tape', 'tapes')} in it` +
@@ -111,7 +111,7 @@ function listed(archive, members) {
   pool.add(...added);
 }
 
-function finished(tape, {outputs, names, error, cancelled}) {
+function finished(tape, {outputs, names, error, cancelled, tap}) {
   document.documentElement.dataset.finishedAt = performance.now();
   tape.progress.remove();
   if (outputs) {
@@ -119,10 +119,13 @@ function finished(tape, {outputs, names, error, cancelled}) {
     tape.names = names;
     showOutput(tape);
   }
+  if (tap) offerTap(tape, tap);
   if (cancelled) {
     tape.note.textContent = 'Reading cancelled.';
   } else if (error) {
-    const what = tape.kind === 'archive' ? 'this archive' : tape.kind === 'member' ? 'this tape in the archive' : 'this file';
+    const recording = tape.kind === 'recording' || (tape.member && isRecordingPath(tape.member.path));
+    const what = tape.kind === 'archive' ? 'this archive' : recording ? 'this recording'
+      : tape.kind === 'member' ? 'this tape in the archive' : 'this file';
     tape.note.className = 'error';
     tape.note.dataset.error = tape.name;
     tape.note.textContent = tape.names
@@ -131,6 +134,24 @@ function finished(tape, {outputs, names, error, cancelled}) {
     tape.note.hidden = false;
   }
   scheduleStatus();
+}
+
+// A recording's entry offers the TAP file made from it, named after it.
+function offerTap(tape, tap) {
+  const name = tape.name.slice(tape.name.lastIndexOf('/') + 1).replace(/\.wav$/i, '') + '.tap';
+  const button = el('button', {type: 'button', className: 'download-tap', textContent: 'Download TAP'});
+  button.setAttribute('aria-label', `Download TAP: ${name}, made from this recording`);
+  button.addEventListener('click', () => download(new Blob([tap], {type: 'application/octet-stream'}), name));
+  tape.note.after(button);
+}
+
+function download(blob, name) {
+  const url = URL.createObjectURL(blob);
+  const a = el('a', {href: url, download: name});
+  document.body.append(a);
+  a.click();
+  a.remove();
+  setTimeout(() => URL.revokeObjectURL(url), 10000);
 }
 
 // Shows the output for the options ticked. A tape that could not be read
@@ -274,14 +295,7 @@ buttons.copy.addEventListener('click', async () => {
   status.textContent = `Copied the listing of ${plural(shown.length, 'tape', 'tapes')}.`;
 });
 
-buttons.csv.addEventListener('click', () => {
-  const url = URL.createObjectURL(new Blob([toCsv(listing())], {type: 'text/csv'}));
-  const a = el('a', {href: url, download: 'brivane.csv'});
-  document.body.append(a);
-  a.click();
-  a.remove();
-  setTimeout(() => URL.revokeObjectURL(url), 10000);
-});
+buttons.csv.addEventListener('click', () => download(new Blob([toCsv(listing())], {type: 'text/csv'}), 'brivane.csv'));
 
 buttons.cancel.addEventListener('click', () => pool.cancel());
 

@@ -5,6 +5,7 @@
 // it); to cancel, the page stops the worker:
 //   {type: 'tape',    id, file}            a plain tape
 //   {type: 'gzip',    id, file}            a gzipped tape
+//   {type: 'recording', id, file}          a WAV recording of a cassette
 //   {type: 'archive', id, file}            list a zip archive's members
 //   {type: 'member',  id, file, member}    one large member, by itself
 //   {type: 'batch',   file, start, end, members: [{id, member}]}
@@ -16,11 +17,13 @@
 //
 // Worker to page:
 //   {type: 'progress',  id, done, total}   bytes of the file read so far
-//   {type: 'result',    id, outputs, names, error}
+//   {type: 'result',    id, outputs, names, error, tap}
 //                                          outputs: what the program prints, one
 //                                          Uint8Array per variant; names: the
 //                                          count the core found; error, when the
-//                                          tape could not be read to its end
+//                                          tape could not be read to its end;
+//                                          tap, for a recording: the TAP file
+//                                          made from it, whose names these are
 //   {type: 'listing',   id, members}       an archive's members, in its order
 //   {type: 'error',     id, message}       nothing could be read
 //   {type: 'read',      request, blob}     this engine lets only the page's own
@@ -36,8 +39,12 @@ export function kindOf(name) {
   if (/\.tap$/i.test(name)) return 'tape';
   if (/\.tap\.gz$/i.test(name)) return 'gzip';
   if (/\.zip$/i.test(name)) return 'archive';
+  if (/\.wav$/i.test(name)) return 'recording';
   return null;
 }
 
 /** Whether a member of an archive, by its path, is a tape. */
 export const isTapePath = (path) => /\.tap$/i.test(path) && !path.endsWith('/');
+
+/** Whether a member of an archive, by its path, is a recording of one. */
+export const isRecordingPath = (path) => /\.wav$/i.test(path) && !path.endsWith('/');

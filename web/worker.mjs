@@ -2,7 +2,7 @@
 // to four scans (every combination of -a and -e), so that ticking an option
 // later needs no second reading. The messages are those of protocol.mjs.
 import loadBrivane from './brivane.mjs';
-import {VARIANTS, isTapePath} from './protocol.mjs';
+import {VARIANTS, isRecordingPath, isTapePath} from './protocol.mjs';
 import {fileSource, memorySource, readThroughPage, release, slices} from './read.mjs';
 import {ArchiveError, LOCAL_HEADER_MAX, checkReadable, dataOffset, listArchive, memberEnd} from './zip.mjs';
 
@@ -22,6 +22,9 @@ readThroughPage((blob) => new Promise((resolve, reject) => {
   asked.set(request, {resolve, reject});
   postMessage({type: 'read', request, blob});
 }));
+
+// A reply, with the TAP made from a recording handed over, not copied.
+const send = (reply) => postMessage(reply, reply.tap ? [reply.tap.buffer] : []);
 
 const unreadable = (e) => `the browser could not read it (${e && e.name ? e.name : e})`;
 const said = (e) => (e instanceof ArchiveError ? e.message : unreadable(e));
@@ -98,6 +101,50 @@ async function readTape(id, pieces, total, {check, read} = {}) {
   return reply;
 }
 
+// A recording, turned into a TAP file as it is read; then the TAP file is
+// scanned whole, its 20-byte header too, as the program reads it. The TAP
+// goes back with the names. Memory holds the TAP, a thirtieth or so of the
+// recording. A recording cut short by a read error keeps the names of what
+// was read; one that is no WAV, or holds no tape, says so.
+async function readRecording(id, pieces, total, {check, read} = {}) {
+  const b = await brivane;
+  const rec = b.openRecording();
+  const parts = [];
+  let failure = null;
+  try {
+    let fed = 0, lastReport = 0;
+    for await (const bytes of pieces) {
+      if (check) b.feedAll([], bytes, check);
+      parts.push(rec.feed(bytes));
+      if (rec.fault()) break;
+      fed += bytes.length;
+      const done = read ? read() : fed;
+      if (done - lastReport >= (1 << 20) || done === total) {
+        postMessage({type: 'progress', id, done, total});
+        lastReport = done;
+      }
+    }
+    if (!rec.fault()) parts.push(rec.finish());
+  } catch (e) {
+    failure = said(e);
+  }
+  const fault = rec.fault();
+  rec.close();
+  if (fault) return {type: 'error', id, message: fault};
+  const size = parts.reduce((n, p) => n + p.length, 0);
+  const tap = new Uint8Array(20 + size);
+  tap.set(b.tapHeader(size));
+  let at = 20;
+  for (const p of parts) {
+    tap.set(p, at);
+    at += p.length;
+  }
+  const reply = await readTape(id, [tap], tap.length);
+  reply.tap = tap;
+  if (failure) reply.error = failure;
+  return reply;
+}
+
 // A member's compressed bytes, from a source of fileSource or memorySource.
 async function* compressedBytes(source, m) {
   checkReadable(m);
@@ -122,9 +169,10 @@ async function readMember(id, source, m) {
   const check = {crc: 0, size: 0};
   let read = 0;
   const compressed = compressedBytes(source, m);
+  const scan = isRecordingPath(m.path) ? readRecording : readTape;
   const reply = m.method === 8
-    ? await readTape(id, inflate(compressed, 'deflate-raw', (n) => { read += n; }), m.compressedSize, {check, read: () => read})
-    : await readTape(id, compressed, m.compressedSize, {check});
+    ? await scan(id, inflate(compressed, 'deflate-raw', (n) => { read += n; }), m.compressedSize, {check, read: () => read})
+    : await scan(id, compressed, m.compressedSize, {check});
   if (reply.type === 'result' && !reply.error) {
     if (check.size !== m.size)
       reply.error = `it inflated to ${check.size.toLocaleString('en')} bytes where the archive records ${m.size.toLocaleString('en')}`;
@@ -139,6 +187,8 @@ async function job(data) {
   switch (data.type) {
     case 'tape':
       return readTape(id, slices(file), file.size);
+    case 'recording':
+      return readRecording(id, slices(file), file.size);
     case 'gzip': {
       let read = 0;
       return readTape(id, inflate(slices(file, COMPRESSED), 'gzip', (n) => { read += n; }), file.size, {read: () => read});
@@ -161,13 +211,13 @@ async function job(data) {
         } catch (e) {
           reply = {type: 'error', id: memberId, message: said(e)};
         }
-        postMessage(reply);
+        send(reply);
       }
       return null;
     }
     case 'archive': {
       const members = await listArchive(file);
-      for (const m of members) m.tape = isTapePath(m.path);
+      for (const m of members) m.tape = isTapePath(m.path) || isRecordingPath(m.path);
       return {type: 'listing', id, members};
     }
   }
@@ -188,5 +238,5 @@ onmessage = async ({data}) => {
   } catch (e) {
     reply = {type: 'error', id: data.id, message: said(e)};
   }
-  if (reply) postMessage(reply);
+  if (reply) send(reply);
 };

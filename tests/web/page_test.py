@@ -10,7 +10,7 @@ policy that forbids every connection, and a phone-sized screen.
 usage: page_test.py ENGINE PAGE_DIR BRIVANE WRITE_TAPE
        ENGINE: chromium, firefox or webkit (under xvfb-run)
 """
-import contextlib, csv, gzip, io, os, struct, subprocess, sys, tempfile, unittest, zipfile
+import contextlib, csv, gzip, io, os, struct, subprocess, sys, tempfile, unittest, wave, zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import browser  # noqa: E402
@@ -134,6 +134,26 @@ class Files:
         self.partial = {"damaged.zip/broken.tap": tape("header", "FIRST"),
                         "damaged.zip/badcrc.tap": one, "damaged.zip/badsize.tap": one}
 
+        # Recordings of a tape, alone and in an archive, and files that are no recording of one.
+        heard = tape("--repeat", "2", "recording", "HEARD")
+        self.heard = tape("--repeat", "2", "file", "HEARD")  # the tape it was played from
+        add("heard.wav", heard, listed=False)
+        self.want["heard.wav"] = self.heard
+        add("recordings.zip", build_zip([("Side A.WAV", heard, D), ("b.tap", one, S)]), listed=False)
+        self.want.update({"recordings.zip/Side A.WAV": self.heard, "recordings.zip/b.tap": one})
+        add("notes.wav", b"not a recording\n" * 20, listed=False)
+        adpcm = bytearray(heard)
+        adpcm[20] = 2  # its format tag
+        add("adpcm.wav", adpcm, listed=False)
+        add("cut.wav", heard[:30], listed=False)
+        quiet = io.BytesIO()
+        with wave.open(quiet, "wb") as w:
+            w.setnchannels(1), w.setsampwidth(2), w.setframerate(44100)
+            w.writeframes(b"\0\0" * 44100)
+        add("silence.wav", quiet.getvalue(), listed=False)
+        self.errors.update({"notes.wav": "not a WAV file", "adpcm.wav": "encoded in a way the page does not read",
+                            "cut.wav": "cut short", "silence.wav": "no tape signal"})
+
         gz = add("demo.tap.gz", gzip.compress(DEMO, mtime=0), listed=False)
         self.want["demo.tap.gz"] = DEMO
         add("bad.tap.gz", open(gz, "rb").read()[:-9] + b"\0" * 9, listed=False)
@@ -204,6 +224,28 @@ class Listing:
         self.assertIn("empty", notes["empty.tap"][0])
         self.assertIn("No tape header found", notes["notes.txt"][0])
         self.assertTrue(notes["demo.tap"][1], "a note shown beside names")
+
+    def test_a_recording_offers_its_tap(self):
+        got = B.js("""
+            return (async () => {
+              const made = [];
+              const make = URL.createObjectURL, click = HTMLAnchorElement.prototype.click;
+              URL.createObjectURL = (b) => { made.push([b]); return make.call(URL, b); };
+              HTMLAnchorElement.prototype.click = function () { made[made.length - 1].push(this.download); };
+              try {
+                for (const pre of document.querySelectorAll('pre[data-tape$=".wav"], pre[data-tape$=".WAV"]'))
+                  pre.parentElement.querySelector('button.download-tap').click();
+              } finally {
+                URL.createObjectURL = make;
+                HTMLAnchorElement.prototype.click = click;
+              }
+              return Promise.all(made.map(async ([blob, name]) => {
+                const bytes = new Uint8Array(await blob.arrayBuffer());
+                return [name, String.fromCharCode(...bytes.subarray(0, 13)),
+                        new DataView(bytes.buffer).getUint32(16, true) === bytes.length - 20];
+              }));
+            })()""")
+        self.assertEqual(sorted(got), [["Side A.tap", "C64-TAPE-RAW\x01", True], ["heard.tap", "C64-TAPE-RAW\x01", True]])
 
     def test_csv_and_copy_all_hold_every_name(self):
         browser.set_options(B, True, True)
