@@ -52,35 +52,54 @@ edge_follower::edge_follower(double rate) {
   peak_release_ = std::exp(-1 / (2.0 * rate));   // and the recording's over seconds
 }
 
-void edge_follower::add(double x, std::vector<double>& periods) {
-  if (count_ == 0) x1_ = x;  // a recording starts at its own level, not with a step from 0
-  const double y = pole_ * (y1_ + x - x1_);
-  x1_ = x;
-  y1_ = y;
-  energy_ += y * y;
-  ++count_;
-  const double a = std::fabs(y);
-  envelope_ = a > envelope_ ? a : envelope_ * env_release_;
-  peak_ = a > peak_ ? a : peak_ * peak_release_;
-  // The band a wave must cross to count: wide against noise, and wide
-  // enough in the quiet between blocks that hiss makes no waves.
-  const double band = std::max({0.2 * envelope_, 0.05 * peak_, 1e-5});
-  int crossed = 0;
-  if (side_ >= 0 && y < -band) crossed = -1;
-  if (side_ <= 0 && y > band) crossed = 1;
-  // An edge is where the wave crossed the band, between this sample and the
-  // last: a falling edge a band below zero, a rising one a band above, so
-  // that a period, from one falling edge to the next, keeps no offset.
-  const double at = now_ - 1 + (crossed ? (prev_ - crossed * band) / (prev_ - y) : 0);
-  prev_ = y;
-  now_ += 1;
-  if (crossed == 0) return;
-  const bool edge = side_ != 0;
-  side_ = crossed;
-  if (!edge) return;
-  // A wave is timed from a falling edge: the first one starts the count.
-  if (last_edge_ >= 0) half_wave(at - last_edge_, periods);
-  if (last_edge_ >= 0 || crossed < 0) last_edge_ = at;
+void edge_follower::add(const float* xs, std::size_t n, std::vector<double>& periods) {
+  if (n == 0) return;
+  if (count_ == 0) x1_ = xs[0];  // a recording starts at its own level, not with a step from 0
+  // The state in locals for the loop, which is most of the converter's time.
+  double x1 = x1_, y1 = y1_, envelope = envelope_, peak = peak_, energy = energy_, prev = prev_, now = now_;
+  int side = side_;
+  const double pole = pole_, env_release = env_release_, peak_release = peak_release_;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double x = xs[i];
+    const double y = pole * (y1 + x - x1);
+    x1 = x;
+    y1 = y;
+    energy += y * y;
+    const double a = std::fabs(y);
+    envelope = a > envelope ? a : envelope * env_release;
+    peak = a > peak ? a : peak * peak_release;
+    // The band a wave must cross to count: wide against noise, and wide
+    // enough in the quiet between blocks that hiss makes no waves.
+    double band = 0.2 * envelope;
+    band = std::max(band, 0.05 * peak);
+    band = std::max(band, 1e-5);
+    const int crossed = side >= 0 && y < -band ? -1 : side <= 0 && y > band ? 1 : 0;
+    if (crossed != 0) {
+      // An edge is where the wave crossed the band, between this sample and
+      // the last: a falling edge a band below zero, a rising one a band
+      // above, so that a period, from one falling edge to the next, keeps no
+      // offset.
+      const double at = now - 1 + (prev - crossed * band) / (prev - y);
+      const bool edge = side != 0;
+      side = crossed;
+      if (edge) {
+        // A wave is timed from a falling edge: the first one starts the count.
+        if (last_edge_ >= 0) half_wave(at - last_edge_, periods);
+        if (last_edge_ >= 0 || crossed < 0) last_edge_ = at;
+      }
+    }
+    prev = y;
+    now += 1;
+  }
+  x1_ = x1;
+  y1_ = y1;
+  envelope_ = envelope;
+  peak_ = peak;
+  energy_ = energy;
+  prev_ = prev;
+  now_ = now;
+  side_ = side;
+  count_ += n;
 }
 
 // Pairs half waves into periods. A pulse is a wave whose two halves are as
@@ -141,30 +160,44 @@ bool recording_converter::read_format(const std::uint8_t* p, std::size_t size) {
   return true;
 }
 
-double recording_converter::sample(const std::uint8_t* p) const {
+// One channel's samples of frames frames from p on, as floats.
+void recording_converter::decode(const std::uint8_t* p, std::size_t frames, int channel, float* out) const {
+  p += channel * (bits_ / 8);
+  const std::size_t step = static_cast<std::size_t>(frame_);
+  const auto each = [&](auto value) {
+    for (std::size_t f = 0; f < frames; ++f, p += step) out[f] = static_cast<float>(value(p));
+  };
+  const auto finite = [](double v) { return std::isfinite(v) ? v : 0.0; };
   switch (bits_) {
-    case 8: return (p[0] - 128) / 128.0;
-    case 16: return static_cast<std::int16_t>(le16(p)) / 32768.0;
-    case 24: {
-      const std::uint32_t u = static_cast<std::uint32_t>(p[0]) << 8 | static_cast<std::uint32_t>(p[1]) << 16 |
-                              static_cast<std::uint32_t>(p[2]) << 24;
-      return static_cast<std::int32_t>(u) / 2147483648.0;
-    }
+    case 8: each([](const std::uint8_t* q) { return (q[0] - 128) / 128.0; }); break;
+    case 16: each([](const std::uint8_t* q) { return static_cast<std::int16_t>(le16(q)) / 32768.0; }); break;
+    case 24:
+      each([](const std::uint8_t* q) {
+        const std::uint32_t u = static_cast<std::uint32_t>(q[0]) << 8 | static_cast<std::uint32_t>(q[1]) << 16 |
+                                static_cast<std::uint32_t>(q[2]) << 24;
+        return static_cast<std::int32_t>(u) / 2147483648.0;
+      });
+      break;
     case 32:
       if (format_ == 3) {
-        float f;
-        const std::uint32_t u = le32(p);
-        std::memcpy(&f, &u, 4);
-        return std::isfinite(f) ? f : 0.0;
+        each([&](const std::uint8_t* q) {
+          float v;
+          const std::uint32_t u = le32(q);
+          std::memcpy(&v, &u, 4);
+          return finite(v);
+        });
+      } else {
+        each([](const std::uint8_t* q) { return static_cast<std::int32_t>(le32(q)) / 2147483648.0; });
       }
-      return static_cast<std::int32_t>(le32(p)) / 2147483648.0;
-    default: {
-      std::uint64_t u = 0;
-      for (int i = 7; i >= 0; --i) u = u << 8 | p[i];
-      double d;
-      std::memcpy(&d, &u, 8);
-      return std::isfinite(d) ? d : 0.0;
-    }
+      break;
+    default:
+      each([&](const std::uint8_t* q) {
+        std::uint64_t u = 0;
+        for (int i = 7; i >= 0; --i) u = u << 8 | q[i];
+        double v;
+        std::memcpy(&v, &u, 8);
+        return finite(v);
+      });
   }
 }
 
@@ -198,14 +231,24 @@ void recording_converter::choose_channel(std::vector<std::uint8_t>& out) {
 }
 
 void recording_converter::samples(const std::uint8_t* p, std::size_t frames, std::vector<std::uint8_t>& out) {
-  const int width = bits_ / 8;
-  for (std::size_t f = 0; f < frames; ++f, p += frame_) {
+  constexpr std::size_t BLOCK = 4096;
+  float x[BLOCK];
+  while (frames > 0) {
+    std::size_t n = std::min(frames, BLOCK);
+    if (channel_ < 0) n = static_cast<std::size_t>(std::min<double>(static_cast<double>(n), rate_ - static_cast<double>(frames_seen_)));
     if (channel_ >= 0) {
-      channels_followed_[static_cast<std::size_t>(channel_)].add(sample(p + channel_ * width), periods_);
-      continue;
+      decode(p, n, channel_, x);
+      channels_followed_[static_cast<std::size_t>(channel_)].add(x, n, periods_);
+    } else {
+      for (int c = 0; c < channels_; ++c) {
+        decode(p, n, c, x);
+        channels_followed_[static_cast<std::size_t>(c)].add(x, n, early_[static_cast<std::size_t>(c)]);
+      }
+      frames_seen_ += n;
+      if (static_cast<double>(frames_seen_) >= rate_) choose_channel(out);
     }
-    for (int c = 0; c < channels_; ++c) channels_followed_[c].add(sample(p + c * width), early_[c]);
-    if (++frames_seen_ >= rate_) choose_channel(out);
+    p += n * static_cast<std::size_t>(frame_);
+    frames -= n;
   }
   emit(periods_, out);
   periods_.clear();

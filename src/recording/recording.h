@@ -39,8 +39,8 @@ const char* describe(recording_fault fault);
 class edge_follower {
  public:
   explicit edge_follower(double rate);
-  /// Takes the next sample; appends any periods it completes, in samples.
-  void add(double x, std::vector<double>& periods);
+  /// Takes the next n samples; appends any periods they complete, in samples.
+  void add(const float* x, std::size_t n, std::vector<double>& periods);
   /// The half waves still held, paired up.
   void flush(std::vector<double>& periods);
   /// The signal's strength so far (mean square after the high-pass).
@@ -79,7 +79,7 @@ class recording_converter {
   bool fail(recording_fault f);
   bool read_format(const std::uint8_t* p, std::size_t size);
   void samples(const std::uint8_t* p, std::size_t frames, std::vector<std::uint8_t>& out);
-  double sample(const std::uint8_t* p) const;
+  void decode(const std::uint8_t* p, std::size_t frames, int channel, float* out) const;
   void emit(const std::vector<double>& periods, std::vector<std::uint8_t>& out);
   void choose_channel(std::vector<std::uint8_t>& out);
 
