@@ -9,7 +9,7 @@ namespace {
 
 std::vector<std::uint8_t> minute(int channels) {
   tape_writer w;
-  while (w.size() < 60 * 2400) w.rom_file(1, "BENCH", bytes(1024, 0x20));
+  while (w.size() < std::size_t{60} * 2400) w.rom_file(1, "BENCH", bytes(1024, 0x20));
   recording_knobs k;
   k.channels = channels;
   k.noise = 0.02;

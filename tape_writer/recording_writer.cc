@@ -36,7 +36,7 @@ std::vector<double> square_wave(const bytes& pulses, const recording_knobs& k) {
   // Before the first edge and after the last, the line rests high.
   std::size_t e = 0;
   for (std::size_t n = 0; n < wave.size(); ++n) {
-    const double a = n / k.rate, b = (n + 1) / k.rate;
+    const double a = static_cast<double>(n) / k.rate, b = static_cast<double>(n + 1) / k.rate;
     double level = (e % 2 == 0) ? 1 : -1, sum = 0, at = a;
     while (e < edges.size() && edges[e] < b) {
       sum += level * (std::max(edges[e], a) - at);
@@ -68,7 +68,7 @@ std::vector<std::uint8_t> record_tape(const bytes& pulses, const recording_knobs
   };
   for (std::size_t n = 0; n < wave.size(); ++n) {
     lp = pole * lp + (1 - pole) * wave[n];
-    double v = (k.inverted ? -lp : lp) + k.hum * std::sin(2 * M_PI * 50 * n / k.rate) + k.noise * noise() + k.offset;
+    double v = (k.inverted ? -lp : lp) + k.hum * std::sin(2 * M_PI * 50 * static_cast<double>(n) / k.rate) + k.noise * noise() + k.offset;
     wave[n] = std::clamp(v * k.gain, -1.0, 1.0);
   }
 

@@ -53,6 +53,14 @@ edge_follower::edge_follower(double rate) {
 }
 
 void edge_follower::add(const float* xs, std::size_t n, std::vector<double>& periods) {
+  if (measuring_)
+    follow<true>(xs, n, periods);
+  else
+    follow<false>(xs, n, periods);
+}
+
+template <bool measure>
+void edge_follower::follow(const float* xs, std::size_t n, std::vector<double>& periods) {
   if (n == 0) return;
   if (count_ == 0) x1_ = xs[0];  // a recording starts at its own level, not with a step from 0
   // The state in locals for the loop, which is most of the converter's time.
@@ -64,10 +72,10 @@ void edge_follower::add(const float* xs, std::size_t n, std::vector<double>& per
     const double y = pole * (y1 + x - x1);
     x1 = x;
     y1 = y;
-    energy += y * y;
+    if (measure) energy += y * y;
     const double a = std::fabs(y);
-    envelope = a > envelope ? a : envelope * env_release;
-    peak = a > peak ? a : peak * peak_release;
+    envelope = std::max(a, envelope * env_release);  // no branch: which it takes is noise
+    peak = std::max(a, peak * peak_release);
     // The band a wave must cross to count: wide against noise, and wide
     // enough in the quiet between blocks that hiss makes no waves.
     double band = 0.2 * envelope;
@@ -109,26 +117,32 @@ void edge_follower::add(const float* xs, std::size_t n, std::vector<double>& per
 // pairs are the more alike is kept: an inverted recording is paired the
 // other way round from its first data on, losing one half wave of pilot.
 void edge_follower::half_wave(double length, std::vector<double>& periods) {
+  // unlike_[i] is how unlike half waves i and i + 1 are, worked out once.
+  if (!halves_.empty()) unlike_.push_back(unlike(halves_.back(), length));
   halves_.push_back(length);
   while (halves_.size() >= 2 * PAIRS_AHEAD + 1) {
     double kept = 0, other = 0;
     for (std::size_t k = 0; k < PAIRS_AHEAD; ++k) {
-      kept += unlike(halves_[2 * k], halves_[2 * k + 1]);
-      other += unlike(halves_[2 * k + 1], halves_[2 * k + 2]);
+      kept += unlike_[2 * k];
+      other += unlike_[2 * k + 1];
     }
     if (other < 0.5 * kept && kept - other > 0.5) {
       halves_.pop_front();
+      unlike_.pop_front();
       continue;
     }
     periods.push_back(halves_[0] + halves_[1]);
     halves_.pop_front();
     halves_.pop_front();
+    unlike_.pop_front();
+    unlike_.pop_front();
   }
 }
 
 void edge_follower::flush(std::vector<double>& periods) {
   for (; halves_.size() >= 2; halves_.pop_front(), halves_.pop_front()) periods.push_back(halves_[0] + halves_[1]);
   halves_.clear();
+  unlike_.clear();
 }
 
 bool recording_converter::fail(recording_fault f) {
@@ -156,13 +170,16 @@ bool recording_converter::read_format(const std::uint8_t* p, std::size_t size) {
   have_format_ = true;
   for (int c = 0; c < channels_; ++c) channels_followed_.emplace_back(rate_);
   early_.resize(static_cast<std::size_t>(channels_));
-  if (channels_ == 1) channel_ = 0;
+  if (channels_ == 1) {
+    channel_ = 0;
+    channels_followed_[0].stop_measuring();
+  }
   return true;
 }
 
 // One channel's samples of frames frames from p on, as floats.
 void recording_converter::decode(const std::uint8_t* p, std::size_t frames, int channel, float* out) const {
-  p += channel * (bits_ / 8);
+  p += static_cast<std::ptrdiff_t>(channel) * (bits_ / 8);
   const std::size_t step = static_cast<std::size_t>(frame_);
   const auto each = [&](auto value) {
     for (std::size_t f = 0; f < frames; ++f, p += step) out[f] = static_cast<float>(value(p));
@@ -228,6 +245,7 @@ void recording_converter::choose_channel(std::vector<std::uint8_t>& out) {
     if (channels_followed_[c].power() > channels_followed_[channel_].power()) channel_ = c;
   emit(early_[static_cast<std::size_t>(channel_)], out);
   early_.clear();
+  channels_followed_[static_cast<std::size_t>(channel_)].stop_measuring();
 }
 
 void recording_converter::samples(const std::uint8_t* p, std::size_t frames, std::vector<std::uint8_t>& out) {

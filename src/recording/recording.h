@@ -43,10 +43,14 @@ class edge_follower {
   void add(const float* x, std::size_t n, std::vector<double>& periods);
   /// The half waves still held, paired up.
   void flush(std::vector<double>& periods);
-  /// The signal's strength so far (mean square after the high-pass).
+  /// The signal's strength so far (mean square after the high-pass), while measured.
   double power() const { return count_ ? energy_ / static_cast<double>(count_) : 0; }
+  /// Its strength is no longer wanted: the channel has been chosen.
+  void stop_measuring() { measuring_ = false; }
 
  private:
+  template <bool measure>
+  void follow(const float* x, std::size_t n, std::vector<double>& periods);
   void half_wave(double length, std::vector<double>& periods);
 
   // The high-pass.
@@ -56,8 +60,10 @@ class edge_follower {
   double prev_ = 0, last_edge_ = -1, now_ = 0;
   int side_ = 0;  // +1 above the hysteresis band, -1 below, 0 not yet known
   double energy_ = 0;
+  bool measuring_ = true;
   std::uint64_t count_ = 0;
   std::deque<double> halves_;  // half waves not yet paired
+  std::deque<double> unlike_;  // how unlike each of them is the next
 };
 
 /// A RIFF/WAVE recording fed in pieces, giving TAP pulse bytes.
