@@ -89,7 +89,7 @@ function addTapes(files, skipped = 0) {
   }
   // On a small screen the results start below the fold: bring them into view.
   const first = added[0];
-  if (first && first.element.getBoundingClientRect().top > innerHeight) first.element.scrollIntoView({block: 'start'});
+  if (first && first.element.getBoundingClientRect().top > innerHeight * 0.75) first.element.scrollIntoView({block: 'start'});
   pool.add(...added);
 }
 

@@ -154,7 +154,9 @@ def open_browser(engine, downloads=None, width=1000, height=900, dark=False):
             proc = subprocess.Popen(["node", os.path.join(HERE, "firefox.mjs")], stdin=subprocess.PIPE,
                                     stdout=subprocess.PIPE, text=True, env=env)
             try:
-                yield Bridge(proc)
+                bridge = Bridge(proc)
+                bridge.size(width, height)
+                yield bridge
             finally:
                 proc.stdin.close()
                 try:
