@@ -1,9 +1,11 @@
-// Writes the seed corpus for the fuzz targets: make_fuzz_corpus DIR
+// Writes the seed corpus for the fuzz targets: make_fuzz_corpus DIR [RECORDINGS_DIR]
 // Each seed is four knob bytes (see fuzz_input.h) and a tape from the tape
-// writer, cut short where the tape is long, since pilots dominate.
+// writer, cut short where the tape is long, since pilots dominate. The
+// recording seeds are a byte for the size of pieces and a short recording.
 #include <cstdio>
 #include <string>
 
+#include "recording_writer.h"
 #include "tape_writer.h"
 
 namespace {
@@ -24,10 +26,43 @@ bytes header(std::string_view name, std::size_t pilot = 5001, std::uint8_t type 
 
 }  // namespace
 
+namespace {
+
+// A short recording of a few pulses, under 16 KiB.
+bool put_recording(const std::string& dir, const char* name, recording_knobs k) {
+  k.rate = 8000;
+  k.silence = 0.01;
+  std::vector<std::uint8_t> wav = record_tape(tape_writer().pilot(60).raw({86, 66, 48, 66, 66, 48}).pulses(), k);
+  wav.insert(wav.begin(), 6);
+  std::FILE* f = std::fopen((dir + "/" + name).c_str(), "wb");
+  if (f == nullptr) return false;
+  const bool ok = std::fwrite(wav.data(), 1, wav.size(), f) == wav.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+bool put_recordings(const std::string& dir) {
+  recording_knobs stereo, floats, stopped;
+  stereo.channels = 2;
+  stereo.format = sample_format::u8;
+  stereo.extra_chunks = true;
+  floats.format = sample_format::f32;
+  floats.extensible = true;
+  stopped.format = sample_format::s24;
+  stopped.data_size = 0;
+  return put_recording(dir, "mono-16", {}) && put_recording(dir, "stereo-8-chunks", stereo) &&
+         put_recording(dir, "float-extensible", floats) && put_recording(dir, "24-size-0", stopped);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fputs("usage: make_fuzz_corpus DIR\n", stderr);
+  if (argc != 2 && argc != 3) {
+    std::fputs("usage: make_fuzz_corpus DIR [RECORDINGS_DIR]\n", stderr);
     return 2;
+  }
+  if (argc == 3 && !put_recordings(argv[2])) {
+    std::perror(argv[2]);
+    return 1;
   }
   const std::string dir = argv[1];
   bytes two = tape_writer(pulse_values::spread(), 4)

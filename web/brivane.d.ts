@@ -27,7 +27,32 @@ export interface Check {
   size: number;
 }
 
+/** The machine clock a recording's waves are counted in: PAL, NTSC, or a rate in Hz. */
+export type Clock = 'pal' | 'ntsc' | number;
+
+/** A WAV recording of a cassette fed in pieces, in order, turned into TAP pulses. */
+export interface Recording {
+  /** Feeds the next piece of the file; returns the pulse bytes it yields. */
+  feed(bytes: Uint8Array): Uint8Array;
+  /** The file has ended: returns the last pulse bytes. */
+  finish(): Uint8Array;
+  /** What is wrong with the recording, in words (not a WAV file, no tape signal, ...), or null. */
+  fault(): string | null;
+  /** Frees the converter; it refuses any use after this. */
+  close(): void;
+}
+
 export interface Brivane {
+  /**
+   * The TAP file (version 1: the 20-byte header starting "C64-TAPE-RAW",
+   * then the pulses) made from a WAV recording of a cassette. Throws an
+   * Error saying what is wrong with a file it cannot read, or with no tape in it.
+   */
+  recordingToTap(bytes: Uint8Array, options?: {clock?: Clock}): Uint8Array;
+  /** A recording to be fed in pieces; put tapHeader(size) in front of all its pulses. */
+  openRecording(options?: {clock?: Clock}): Recording;
+  /** The 20 bytes in front of a TAP file (version 1) of size pulse bytes. */
+  tapHeader(size: number): Uint8Array;
   /** Exactly what `brivane [-a] [-e] TAPE` writes to standard output for the tape. */
   listNames(bytes: Uint8Array, options?: ListOptions): Uint8Array;
   /** A scan of one tape, to be fed in pieces. */
@@ -41,6 +66,9 @@ export interface Brivane {
   /** Bytes of memory the core holds now: it stays the same whatever the tape's size. */
   memoryBytes(): number;
 }
+
+/** The 20 bytes in front of a TAP file (version 1) of size pulse bytes. */
+export function tapHeader(size: number): Uint8Array;
 
 /** Starts the core. */
 export default function loadBrivane(): Promise<Brivane>;

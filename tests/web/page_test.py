@@ -348,6 +348,16 @@ class Reading:
         finally:
             B.size(1000, 900)
 
+    def test_never_a_dead_page(self):
+        # index.html opened from disk: where the engine will not run its
+        # scripts from there, the page says what to do instead.
+        B.get("file://" + os.path.join(PAGE, "index.html"))
+        got = B.js("return new Promise((r) => setTimeout(() => r([document.documentElement.hasAttribute('data-ready'),"
+                   " document.getElementById('broken').hidden, document.getElementById('broken').textContent]), 500))")
+        ready, hidden, text = got
+        self.assertTrue(ready or (not hidden and "Open brivane.html" in text), got)
+        self.assertTrue(ready == hidden, "a working page shows no warning: %s" % got)
+
     def test_every_control_has_a_label(self):
         unlabelled = B.js(
             "return [...document.querySelectorAll('input, button, progress')]"
