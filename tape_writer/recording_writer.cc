@@ -6,6 +6,8 @@
 
 namespace {
 
+constexpr double PI = 3.14159265358979323846;  // not every C library defines M_PI
+
 void put16(std::vector<std::uint8_t>& b, unsigned v) {
   b.push_back(static_cast<std::uint8_t>(v));
   b.push_back(static_cast<std::uint8_t>(v >> 8));
@@ -24,7 +26,7 @@ std::vector<double> square_wave(const bytes& pulses, const recording_knobs& k) {
   std::vector<double> edges;  // seconds of every edge; the wave is low after even ones
   double t = k.silence;
   for (const std::uint8_t v : pulses) {
-    const double wobble = 1 + k.wander * std::sin(2 * M_PI * 2 * t);
+    const double wobble = 1 + k.wander * std::sin(2 * PI * 2 * t);
     const double period = v * 8 / k.clock / (k.speed * wobble);
     edges.push_back(t);
     edges.push_back(t + period / 2);
@@ -55,7 +57,7 @@ std::vector<double> square_wave(const bytes& pulses, const recording_knobs& k) {
 std::vector<std::uint8_t> record_tape(const bytes& pulses, const recording_knobs& k) {
   std::vector<double> wave = square_wave(pulses, k);
   // The deck: a one-pole low-pass, hum, noise, offset, polarity, gain.
-  const double pole = k.low_pass_hz > 0 ? std::exp(-2 * M_PI * k.low_pass_hz / k.rate) : 0;
+  const double pole = k.low_pass_hz > 0 ? std::exp(-2 * PI * k.low_pass_hz / k.rate) : 0;
   double lp = 1;
   std::uint32_t rng = 12345;
   const auto noise = [&] {  // about normal, from four uniform draws
@@ -68,7 +70,7 @@ std::vector<std::uint8_t> record_tape(const bytes& pulses, const recording_knobs
   };
   for (std::size_t n = 0; n < wave.size(); ++n) {
     lp = pole * lp + (1 - pole) * wave[n];
-    double v = (k.inverted ? -lp : lp) + k.hum * std::sin(2 * M_PI * 50 * static_cast<double>(n) / k.rate) + k.noise * noise() + k.offset;
+    double v = (k.inverted ? -lp : lp) + k.hum * std::sin(2 * PI * 50 * static_cast<double>(n) / k.rate) + k.noise * noise() + k.offset;
     wave[n] = std::clamp(v * k.gain, -1.0, 1.0);
   }
 

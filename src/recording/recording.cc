@@ -6,6 +6,8 @@
 
 namespace {
 
+constexpr double PI = 3.14159265358979323846;  // not every C library defines M_PI
+
 // The high-pass's corner: well below the slowest tape wave (a long pulse is
 // about 1.4 kHz), well above mains hum (50 or 60 Hz) and a drifting offset.
 constexpr double HIGH_PASS_HZ = 250.0;
@@ -46,7 +48,7 @@ const char* describe(recording_fault fault) {
 edge_follower::edge_follower(double rate) {
   // First order: its answer to a step dies away without swinging back
   // across zero, which would look like an edge after a long wave.
-  const double rc = 1 / (2 * M_PI * HIGH_PASS_HZ);
+  const double rc = 1 / (2 * PI * HIGH_PASS_HZ);
   pole_ = rc / (rc + 1 / rate);
   env_release_ = std::exp(-1 / (0.005 * rate));  // follows the wave's strength over 5 ms
   peak_release_ = std::exp(-1 / (2.0 * rate));   // and the recording's over seconds
