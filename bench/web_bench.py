@@ -20,17 +20,6 @@ tmp = os.environ.get("TMPDIR", "/tmp")
 RUNS = int(os.environ.get("RUNS", "5"))
 
 
-def run_page(b, url, path):
-    b.get(url)
-    browser.set_options(b, True, False)
-    with browser.peak_rss_kib(b) as peak:
-        b.pick([path])
-        browser.settled(b, timeout=120)
-    ms = b.js("const d = document.documentElement.dataset; return d.finishedAt - d.pickedAt;")
-    out = list(browser.shown(b).values())[0]
-    return ms, peak[0], out
-
-
 with browser.serve(page) as base, browser.open_browser(engine) as b:
     url = base + "brivane.html"
     print(engine)
@@ -42,7 +31,8 @@ with browser.serve(page) as base, browser.open_browser(engine) as b:
         want = open(path + ".expected", "rb").read().decode("latin-1")
         times, mems = [], []
         for _ in range(RUNS):
-            ms, mem, out = run_page(b, url, path)
+            ms, mem, listed = browser.timed_listing(b, url, path, timeout=120)
+            out = list(listed.values())[0]
             if out != want:
                 sys.exit("FAIL: the page's output for %s differs from the names written" % path)
             times.append(ms)

@@ -28,15 +28,11 @@ print("%s: %.1f minutes, %.0f MB" % (os.path.basename(path), minutes, os.path.ge
 times, mems = [], []
 with browser.serve(page) as base, browser.open_browser(engine) as b:
     for _ in range(RUNS):
-        b.get(base + "brivane.html")
-        browser.set_options(b, True, False)
-        with browser.peak_rss_kib(b) as peak:
-            b.pick([path])
-            browser.settled(b, timeout=300)
-        out = list(browser.shown(b).values())
+        ms, mem, listed = browser.timed_listing(b, base + "brivane.html", path)
+        out = list(listed.values())
         if len(out) != 1 or out[0].count("FOUND") != FILES:
             sys.exit("FAIL: the page listed %s" % [o[:200] for o in out])
-        times.append(b.js("const d = document.documentElement.dataset; return d.finishedAt - d.pickedAt;"))
-        mems.append(peak[0])
+        times.append(ms)
+        mems.append(mem)
 print("%s: picking to last line, median of %d: %.0f ms (all: %s); peak memory %.0f MiB"
       % (engine, RUNS, statistics.median(times), ", ".join("%.0f" % t for t in times), max(mems) / 1024))

@@ -36,16 +36,11 @@ print("%d tapes, %.0f MiB of tape, %.0f MiB archive" % (len(infos), tape_bytes /
 times, mems = [], []
 with browser.serve(page) as base, browser.open_browser(engine) as b:
     for _ in range(RUNS):
-        b.get(base + "brivane.html")
-        browser.set_options(b, True, False)
-        with browser.peak_rss_kib(b) as peak:
-            b.pick([archive])
-            browser.settled(b, timeout=300)
-        shown = b.js("return document.querySelectorAll('pre[data-tape]').length")
-        if shown != len(infos):
-            sys.exit("FAIL: %d results shown for %d tapes" % (shown, len(infos)))
-        times.append(b.js("const d = document.documentElement.dataset; return d.finishedAt - d.pickedAt;"))
-        mems.append(peak[0])
+        ms, mem, listed = browser.timed_listing(b, base + "brivane.html", archive)
+        if len(listed) != len(infos):
+            sys.exit("FAIL: %d results shown for %d tapes" % (len(listed), len(infos)))
+        times.append(ms)
+        mems.append(mem)
 native = []
 for _ in range(RUNS):
     t0 = time.perf_counter()

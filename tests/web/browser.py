@@ -221,6 +221,19 @@ def native(bin_, data, all_=False, escape=False):
         return subprocess.run(args, capture_output=True, check=True).stdout.decode("latin-1")
 
 
+def timed_listing(b, url, path, timeout=300):
+    """Opens the page at url, ticks "all names", picks path and waits for it:
+    the milliseconds from picking to the last line, the browser's peak
+    memory meanwhile (KiB), and what the page shows."""
+    b.get(url)
+    set_options(b, True, False)
+    with peak_rss_kib(b) as peak:
+        b.pick([path])
+        settled(b, timeout=timeout)
+    ms = b.js("const d = document.documentElement.dataset; return d.finishedAt - d.pickedAt;")
+    return ms, peak[0], shown(b)
+
+
 def tree_rss_kib(root):
     """Resident memory of root and all its descendants."""
     kids = {}
