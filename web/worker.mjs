@@ -2,7 +2,7 @@
 // to four scans (every combination of -a and -e), so that ticking an option
 // later needs no second reading. The messages are those of protocol.mjs.
 import loadBrivane from './brivane.mjs';
-import {VARIANTS, isRecordingPath, isTapePath} from './protocol.mjs';
+import {VARIANTS, isRecordingPath} from './protocol.mjs';
 import {fileSource, memorySource, readThroughPage, release, slices} from './read.mjs';
 import {ArchiveError, LOCAL_HEADER_MAX, checkReadable, dataOffset, listArchive, memberEnd} from './zip.mjs';
 
@@ -70,26 +70,35 @@ async function* inflate(pieces, format, onRead) {
   }
 }
 
+// Tells the page how far reading has come, at every MiB and at the end:
+// returns what to call with each piece's length. read(), when given, tells
+// how much of the file has been read, where that is not the bytes of the
+// pieces (which an inflater makes).
+function progress(id, total, read) {
+  let fed = 0, reported = 0;
+  return (length) => {
+    fed += length;
+    const done = read ? read() : fed;
+    if (done - reported >= (1 << 20) || done === total) {
+      postMessage({type: 'progress', id, done, total});
+      reported = done;
+    }
+  };
+}
+
 // Feeds the tape that pieces yields to the four scans. Returns the reply:
 // the outputs and the count of names, and with them, when the tape could not
 // be read to its end, what went wrong: the names found before stay. check,
-// when given, gets the tape's CRC-32 and size; read(), when given, tells how
-// much of the file has been read, for progress, where that is not the bytes
-// of the pieces (which an inflater makes).
+// when given, gets the tape's CRC-32 and size; read is as for progress().
 async function readTape(id, pieces, total, {check, read} = {}) {
   const b = await brivane;
   const scans = VARIANTS.map(([, all, escape]) => b.openScan({all, escape}));
   const reply = {type: 'result', id, outputs: {}, names: 0};
+  const advance = progress(id, total, read);
   try {
-    let lastReport = 0, fed = 0;
     for await (const bytes of pieces) {
       b.feedAll(scans, bytes, check);
-      fed += bytes.length;
-      const done = read ? read() : fed;
-      if (done - lastReport >= (1 << 20) || done === total) {
-        postMessage({type: 'progress', id, done, total});
-        lastReport = done;
-      }
+      advance(bytes.length);
     }
   } catch (e) {
     reply.error = said(e);
@@ -111,18 +120,13 @@ async function readRecording(id, pieces, total, {check, read} = {}) {
   const rec = b.openRecording();
   const parts = [];
   let failure = null;
+  const advance = progress(id, total, read);
   try {
-    let fed = 0, lastReport = 0;
     for await (const bytes of pieces) {
       if (check) b.feedAll([], bytes, check);
       parts.push(rec.feed(bytes));
       if (rec.fault()) break;
-      fed += bytes.length;
-      const done = read ? read() : fed;
-      if (done - lastReport >= (1 << 20) || done === total) {
-        postMessage({type: 'progress', id, done, total});
-        lastReport = done;
-      }
+      advance(bytes.length);
     }
     if (!rec.fault()) parts.push(rec.finish());
   } catch (e) {
@@ -215,11 +219,8 @@ async function job(data) {
       }
       return null;
     }
-    case 'archive': {
-      const members = await listArchive(file);
-      for (const m of members) m.tape = isTapePath(m.path) || isRecordingPath(m.path);
-      return {type: 'listing', id, members};
-    }
+    case 'archive':
+      return {type: 'listing', id, members: await listArchive(file)};
   }
   return {type: 'error', id, message: 'the page cannot read this'};
 }

@@ -366,9 +366,7 @@ bool recording_converter::feed(const std::uint8_t* bytes, std::size_t size, std:
 bool recording_converter::finish(std::vector<std::uint8_t>& out) {
   if (fault_ != recording_fault::none) return false;
   if (!have_format_ || channels_followed_.empty() || (stage_ != stage::data && stage_ != stage::done))
-    return fail(stage_ == stage::riff && held_.size() >= 4 && std::memcmp(held_.data(), "RIFF", 4) != 0
-                    ? recording_fault::not_wav
-                    : recording_fault::cut_short);
+    return fail(recording_fault::cut_short);  // anything but the start of a RIFF file failed in feed
   if (channel_ < 0) {
     for (int c = 0; c < channels_; ++c) channels_followed_[c].flush(early_[c]);
     choose_channel(out);

@@ -78,8 +78,6 @@ class recording_converter {
   /// The file has ended: appends the last pulses; returns false on a fault.
   bool finish(std::vector<std::uint8_t>& out);
   recording_fault fault() const { return fault_; }
-  /// Samples a second, once the format has been read.
-  double rate() const { return rate_; }
 
  private:
   bool fail(recording_fault f);
