@@ -1,7 +1,12 @@
-// Writes the seed corpus for the fuzz targets: make_fuzz_corpus DIR [RECORDINGS_DIR]
+// Writes the seed corpus for the fuzz targets:
+//   make_fuzz_corpus DIR [RECORDINGS_DIR [DEFLATED_DIR]]
 // Each seed is four knob bytes (see fuzz_input.h) and a tape from the tape
 // writer, cut short where the tape is long, since pilots dominate. The
-// recording seeds are a byte for the size of pieces and a short recording.
+// recording seeds are a byte for the size of pieces and a short recording;
+// the deflated ones a byte for the wrapping and pieces, and a tape deflated
+// or gzipped by zlib in each of its ways.
+#include <zlib.h>
+
 #include <cstdio>
 #include <string>
 
@@ -55,13 +60,49 @@ bool put_recordings(const std::string& dir) {
 
 }  // namespace
 
+namespace {
+
+bool put_deflated(const std::string& dir) {
+  const bytes tape = tape_writer(pulse_values::spread(), 6).pilot(3000).block(header_payload(1, "DEFLATED")).pulses();
+  struct way {
+    const char* name;
+    int level, strategy, window_bits;
+  } const ways[] = {{"stored", 0, Z_DEFAULT_STRATEGY, -15}, {"fast", 1, Z_DEFAULT_STRATEGY, -15},
+                    {"best", 9, Z_DEFAULT_STRATEGY, -15},   {"fixed", 6, Z_FIXED, -15},
+                    {"huffman-only", 6, Z_HUFFMAN_ONLY, -15}, {"gzip", 6, Z_DEFAULT_STRATEGY, 31}};
+  for (const way& w : ways) {
+    z_stream z{};
+    if (deflateInit2(&z, w.level, Z_DEFLATED, w.window_bits, 8, w.strategy) != Z_OK) return false;
+    bytes out(1 + deflateBound(&z, static_cast<uLong>(tape.size())));
+    out[0] = w.window_bits > 0 ? 1 + 2 * 40 : 2 * 100;  // gzip or raw, and the pieces' size
+    z.next_in = const_cast<Bytef*>(tape.data());
+    z.avail_in = static_cast<uInt>(tape.size());
+    z.next_out = out.data() + 1;
+    z.avail_out = static_cast<uInt>(out.size() - 1);
+    const bool done = deflate(&z, Z_FINISH) == Z_STREAM_END;
+    out.resize(1 + z.total_out);
+    deflateEnd(&z);
+    std::FILE* f = std::fopen((dir + "/" + w.name).c_str(), "wb");
+    if (!done || f == nullptr) return false;
+    const bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
+    if (std::fclose(f) != 0 || !ok) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  if (argc != 2 && argc != 3) {
-    std::fputs("usage: make_fuzz_corpus DIR [RECORDINGS_DIR]\n", stderr);
+  if (argc < 2 || argc > 4) {
+    std::fputs("usage: make_fuzz_corpus DIR [RECORDINGS_DIR [DEFLATED_DIR]]\n", stderr);
     return 2;
   }
-  if (argc == 3 && !put_recordings(argv[2])) {
+  if (argc >= 3 && !put_recordings(argv[2])) {
     std::perror(argv[2]);
+    return 1;
+  }
+  if (argc == 4 && !put_deflated(argv[3])) {
+    std::perror(argv[3]);
     return 1;
   }
   const std::string dir = argv[1];
