@@ -42,7 +42,31 @@ export interface Recording {
   close(): void;
 }
 
+/**
+ * Deflated data inflated in pieces, in order: a zip member's raw deflate
+ * stream, or a gzipped tape (gzip members one after another, each checked).
+ */
+export interface Inflater {
+  /**
+   * Inflates the next compressed bytes, handing what they make to take, in
+   * order, a step of at most 1 MiB at a time. Each piece given to take lies
+   * in the core's memory and is good only during the call; take may return
+   * false to stop.
+   */
+  inflate(bytes: Uint8Array, take: (made: Uint8Array) => boolean | void): void;
+  /** No more compressed bytes follow: hands the last of what they make to take. */
+  end(take: (made: Uint8Array) => boolean | void): void;
+  /** Whether the whole stream has been inflated, with every check passed. */
+  finished(): boolean;
+  /** What is wrong with the compressed data, in words (damaged, cut short, not gzip, ...), or null. */
+  fault(): string | null;
+  /** Frees the inflater; it refuses any use after this. */
+  close(): void;
+}
+
 export interface Brivane {
+  /** An inflater for a zip member's deflated data, or with {gzip: true} for a gzipped tape. */
+  openInflater(options?: {gzip?: boolean}): Inflater;
   /**
    * The TAP file (version 1: the 20-byte header starting "C64-TAPE-RAW",
    * then the pulses) made from a WAV recording of a cassette. Throws an

@@ -53,23 +53,44 @@ export function tapHeader(size) {
 export default async function loadBrivane() {
   const core = await createBrivaneCore({wasmBinary: coreBytes()});
 
-  // Copies bytes into the core's input and feeds them to every scan in scans
-  // that still wants pulses; with check ({crc, size}), adds them to its
-  // CRC-32 and count, also once no scan wants more. Returns whether any scan
-  // still does.
+  // Hands bytes to use(pointer, length) in parts of at most FEED_LIMIT, each
+  // in the core's memory: copied into its input, or where they are when an
+  // inflater has just made them there. Stops when use returns false.
+  function inParts(bytes, use) {
+    const inCore = bytes.buffer === core.HEAPU8.buffer ? bytes.byteOffset : -1;
+    const length = bytes.length;  // read now: a call below may grow the core's memory and detach bytes
+    for (let at = 0; at < length; at += FEED_LIMIT) {
+      const n = Math.min(FEED_LIMIT, length - at);
+      let ptr = inCore + at;
+      if (inCore < 0) {
+        ptr = core._bv_input(n);
+        core.HEAPU8.set(bytes.subarray(at, at + n), ptr);  // HEAPU8 is read anew: the call may have grown memory
+      }
+      if (use(ptr, n) === false) return;
+    }
+  }
+
+  const cString = (ptr) => {
+    let s = '';
+    for (let i = ptr; core.HEAPU8[i]; i++) s += String.fromCharCode(core.HEAPU8[i]);
+    return s;
+  };
+
+  // Feeds bytes to every scan in scans that still wants pulses; with check
+  // ({crc, size}), adds them to its CRC-32 and count, also once no scan wants
+  // more. Returns whether any scan still does.
   function feedScans(scans, bytes, check) {
     let wanted = scans.filter((s) => s.wantsMore);
-    for (let at = 0; at < bytes.length && (wanted.length > 0 || check); at += FEED_LIMIT) {
-      const part = bytes.subarray(at, Math.min(bytes.length, at + FEED_LIMIT));
-      const ptr = core._bv_input(part.length);
-      core.HEAPU8.set(part, ptr);  // HEAPU8 is read anew: the call above may have grown memory
-      for (const s of wanted) s.wantsMore = core._bv_scan_feed(s.handle, part.length) !== 0;
+    inParts(bytes, (ptr, n) => {
+      if (wanted.length === 0 && !check) return false;
+      for (const s of wanted) s.wantsMore = core._bv_scan_feed(s.handle, ptr, n) !== 0;
       wanted = wanted.filter((s) => s.wantsMore);
       if (check) {
-        check.crc = core._bv_input_crc32(check.crc, part.length) >>> 0;
-        check.size += part.length;
+        check.crc = core._bv_crc32(check.crc, ptr, n) >>> 0;
+        check.size += n;
       }
-    }
+      return true;
+    });
     return wanted.length > 0;
   }
 
@@ -118,12 +139,7 @@ export default async function loadBrivane() {
       core._bv_recording_taken(handle);
       return out;
     };
-    const said = () => {
-      const ptr = core._bv_recording_fault(handle);
-      let s = '';
-      for (let i = ptr; core.HEAPU8[i]; i++) s += String.fromCharCode(core.HEAPU8[i]);
-      return s || null;
-    };
+    const said = () => cString(core._bv_recording_fault(handle)) || null;
     let open = true;
     const live = () => {
       if (!open) throw new Error('recording is closed');
@@ -133,12 +149,12 @@ export default async function loadBrivane() {
       feed(bytes) {
         live();
         const parts = [];
-        for (let at = 0; at < bytes.length && !fault; at += FEED_LIMIT) {
-          const part = bytes.subarray(at, Math.min(bytes.length, at + FEED_LIMIT));
-          core.HEAPU8.set(part, core._bv_input(part.length));
-          if (!core._bv_recording_feed(handle, part.length)) fault = said();
+        inParts(bytes, (ptr, n) => {
+          if (fault) return false;
+          if (!core._bv_recording_feed(handle, ptr, n)) fault = said();
           parts.push(taken());
-        }
+          return true;
+        });
         return concat(parts);
       },
       /** The file has ended: returns the last pulses. */
@@ -158,9 +174,63 @@ export default async function loadBrivane() {
     };
   }
 
+  // Deflated data inflated piece by piece, in the core.
+  function openInflater({gzip = false} = {}) {
+    let handle = core._bv_inflate_new(gzip ? 1 : 0);
+    const live = () => {
+      if (!handle) throw new Error('inflater is closed');
+    };
+    // Hands take() each step's bytes until the inflater wants more or take returns false.
+    const steps = (take) => {
+      for (let n; (n = core._bv_inflate_step(handle)) > 0;) {
+        const ptr = core._bv_inflate_output(handle);
+        if (take(core.HEAPU8.subarray(ptr, ptr + n)) === false) return false;
+      }
+      return true;
+    };
+    return {
+      /**
+       * Inflates the next compressed bytes, handing what they make to
+       * take(bytes), in order, a step at a time; bytes are in the core's
+       * memory and are good only during the call. take may return false to
+       * stop.
+       */
+      inflate(bytes, take) {
+        live();
+        for (let at = 0; at < bytes.length; at += FEED_LIMIT) {
+          const part = bytes.subarray(at, Math.min(bytes.length, at + FEED_LIMIT));
+          core.HEAPU8.set(part, core._bv_input(part.length));
+          core._bv_inflate_feed(handle, part.length);
+          if (!steps(take)) return;
+        }
+      },
+      /** No more compressed bytes follow: hands the last of what they make to take. */
+      end(take) {
+        live();
+        core._bv_inflate_end(handle);
+        steps(take);
+      },
+      /** Whether the whole stream has been inflated, with every check passed. */
+      finished() {
+        live();
+        return core._bv_inflate_finished(handle) !== 0;
+      },
+      /** What is wrong with the compressed data, in words, or null. */
+      fault() {
+        live();
+        return cString(core._bv_inflate_fault(handle)) || null;
+      },
+      close() {
+        if (handle) core._bv_inflate_free(handle);
+        handle = 0;
+      },
+    };
+  }
+
   return {
     openScan,
     openRecording,
+    openInflater,
     tapHeader,
     /**
      * The TAP file (version 1) made from a WAV recording of a cassette:

@@ -7,6 +7,8 @@
 
 #include <emscripten/emscripten.h>
 
+#include "archive/crc32.h"
+#include "archive/inflate.h"
 #include "recording/recording.h"
 #include "tape_scan.h"
 
@@ -24,33 +26,6 @@ struct web_scan {
   string_sink out;
 };
 
-// CRC-32 (as zip and gzip use it), eight bytes a step.
-struct crc_tables {
-  std::uint32_t t[8][256];
-  crc_tables() : t() {
-    for (std::uint32_t i = 0; i < 256; ++i) {
-      std::uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[0][i] = c;
-    }
-    for (int n = 1; n < 8; ++n)
-      for (std::uint32_t i = 0; i < 256; ++i) t[n][i] = (t[n - 1][i] >> 8) ^ t[0][t[n - 1][i] & 0xFF];
-  }
-};
-
-std::uint32_t crc32(std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
-  static const crc_tables tables;
-  const auto& t = tables.t;
-  crc = ~crc;
-  for (; n >= 8; n -= 8, p += 8) {
-    const std::uint32_t lo = crc ^ (p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24);
-    crc = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^
-          t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]];
-  }
-  for (; n > 0; --n) crc = t[0][(crc ^ *p++) & 0xFF] ^ (crc >> 8);
-  return ~crc;
-}
-
 // A recording being turned into pulses, and the pulses not yet taken.
 struct web_recording {
   explicit web_recording(double clock) : converter(clock) {}
@@ -58,8 +33,7 @@ struct web_recording {
   std::vector<std::uint8_t> pulses;
 };
 
-// Where the caller puts the next piece; shared by all scans, so that one
-// copy of a piece can be fed to several of them.
+// Where the caller puts the next piece of a tape or of compressed data.
 std::vector<std::uint8_t> input;
 
 }  // namespace
@@ -77,16 +51,15 @@ EMSCRIPTEN_KEEPALIVE std::uint8_t* bv_input(std::size_t size) {
   return input.data();
 }
 
-/// Feeds the first size bytes of the input to the scan. Returns 1 while the
-/// scan wants more of the tape, 0 once it is over.
-EMSCRIPTEN_KEEPALIVE int bv_scan_feed(web_scan* s, std::size_t size) {
-  return s->scan.feed(input.data(), size, s->out) ? 1 : 0;
+/// Feeds size pulses (in the input, or made by an inflater) to the scan.
+/// Returns 1 while the scan wants more of the tape, 0 once it is over.
+EMSCRIPTEN_KEEPALIVE int bv_scan_feed(web_scan* s, const std::uint8_t* pulses, std::size_t size) {
+  return s->scan.feed(pulses, size, s->out) ? 1 : 0;
 }
 
-/// The CRC-32 of the bytes fed so far, given crc for those before the input's
-/// first size bytes.
-EMSCRIPTEN_KEEPALIVE std::uint32_t bv_input_crc32(std::uint32_t crc, std::size_t size) {
-  return crc32(crc, input.data(), size);
+/// The CRC-32 of the bytes so far, given crc for those before these size.
+EMSCRIPTEN_KEEPALIVE std::uint32_t bv_crc32(std::uint32_t crc, const std::uint8_t* bytes, std::size_t size) {
+  return crc32_update(crc, bytes, size);
 }
 
 /// Names found so far.
@@ -100,9 +73,9 @@ EMSCRIPTEN_KEEPALIVE web_recording* bv_recording_new(double clock) { return new 
 
 EMSCRIPTEN_KEEPALIVE void bv_recording_free(web_recording* r) { delete r; }
 
-/// Feeds the first size bytes of the input; 0 once the recording is found faulty.
-EMSCRIPTEN_KEEPALIVE int bv_recording_feed(web_recording* r, std::size_t size) {
-  return r->converter.feed(input.data(), size, r->pulses) ? 1 : 0;
+/// Feeds the next size bytes of the file; 0 once the recording is found faulty.
+EMSCRIPTEN_KEEPALIVE int bv_recording_feed(web_recording* r, const std::uint8_t* bytes, std::size_t size) {
+  return r->converter.feed(bytes, size, r->pulses) ? 1 : 0;
 }
 
 /// The recording has ended; 0 when it is faulty.
@@ -115,5 +88,30 @@ EMSCRIPTEN_KEEPALIVE const char* bv_recording_fault(web_recording* r) { return d
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* bv_recording_pulses(web_recording* r) { return r->pulses.data(); }
 EMSCRIPTEN_KEEPALIVE std::size_t bv_recording_pulses_size(web_recording* r) { return r->pulses.size(); }
 EMSCRIPTEN_KEEPALIVE void bv_recording_taken(web_recording* r) { r->pulses.clear(); }
+
+/// An inflater for a zip member's deflated data (gzip 0) or a gzipped tape (gzip 1).
+EMSCRIPTEN_KEEPALIVE inflater* bv_inflate_new(int gzip) {
+  return new inflater(gzip ? inflater::wrapping::gzip : inflater::wrapping::raw);
+}
+
+EMSCRIPTEN_KEEPALIVE void bv_inflate_free(inflater* f) { delete f; }
+
+/// Takes the first size bytes of the input as the next compressed bytes.
+EMSCRIPTEN_KEEPALIVE void bv_inflate_feed(inflater* f, std::size_t size) { f->feed(input.data(), size); }
+
+/// No more compressed bytes follow.
+EMSCRIPTEN_KEEPALIVE void bv_inflate_end(inflater* f) { f->end(); }
+
+/// Inflates the next bytes, giving how many; they are at bv_inflate_output
+/// until the next step. 0: more compressed bytes are needed, or the stream
+/// is over or faulty.
+EMSCRIPTEN_KEEPALIVE std::size_t bv_inflate_step(inflater* f) { return f->step(); }
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* bv_inflate_output(inflater* f) { return f->output(); }
+
+/// 1 once the whole stream has been inflated as it should.
+EMSCRIPTEN_KEEPALIVE int bv_inflate_finished(inflater* f) { return f->finished() ? 1 : 0; }
+
+/// What is wrong with the compressed data, in words; empty when nothing is.
+EMSCRIPTEN_KEEPALIVE const char* bv_inflate_fault(inflater* f) { return describe(f->fault()); }
 
 }

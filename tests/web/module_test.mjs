@@ -104,6 +104,43 @@ test('the CRC-32 kept while feeding is zip\'s, in any pieces', async () => {
   }
 });
 
+test('a deflated or gzipped tape, inflated in the core in any pieces, lists as the tape itself', async () => {
+  const zlib = await import('node:zlib');
+  const tape = execFileSync(writeTape, ['--repeat', '40', 'file', 'PACKED'], {maxBuffer: 1 << 30});
+  const before = brivane.memoryBytes();
+  for (const [gzip, packed] of [[false, zlib.deflateRawSync(tape)], [true, Buffer.concat([zlib.gzipSync(tape.subarray(0, 100000)), zlib.gzipSync(tape.subarray(100000))])]]) {
+    for (const step of [1, 4093, 1 << 20]) {
+      if (step === 1 && gzip) continue;
+      const scans = OPTIONS.map((o) => brivane.openScan(o));
+      const check = {crc: 0, size: 0};
+      const inflater = brivane.openInflater({gzip});
+      // A piece the inflater made is fed where it lies in the core's memory, with no copy.
+      const take = (made) => { brivane.feedAll(scans, made, check); };
+      for (let at = 0; at < packed.length; at += step) inflater.inflate(packed.subarray(at, at + step), take);
+      inflater.end(take);
+      assert.equal(inflater.fault(), null);
+      assert.ok(inflater.finished());
+      inflater.close();
+      OPTIONS.forEach((o, i) => same(scans[i].output(), native(tape, o), `gzip ${gzip}, pieces of ${step}, ${flags(o)}`));
+      assert.deepEqual(check, {crc: zlib.crc32(tape) >>> 0, size: tape.length});
+      for (const s of scans) s.close();
+    }
+  }
+  assert.equal(brivane.memoryBytes(), before, 'the core grew with the tape');
+
+  const damaged = zlib.gzipSync(tape);
+  damaged[damaged.length - 6] ^= 1;  // its recorded size
+  const inflater = brivane.openInflater({gzip: true});
+  let made = 0;
+  inflater.inflate(damaged, (b) => { made += b.length; });
+  inflater.end((b) => { made += b.length; });
+  assert.equal(made, tape.length, 'what was inflated before the check is handed over');
+  assert.match(inflater.fault(), /CRC-32 or size differs/);
+  assert.ok(!inflater.finished());
+  inflater.close();
+  assert.throws(() => inflater.fault(), /closed/);
+});
+
 test('a recording becomes a TAP file whose names are the tape\'s, whole or in pieces', () => {
   const wav = execFileSync(writeTape, ['--repeat', '2', 'recording', 'HEARD'], {maxBuffer: 1 << 30});
   const tap = brivane.recordingToTap(wav);
