@@ -3,6 +3,7 @@
 import {bytesToText, toCsv} from './csv.mjs';
 import {createPool} from './pool.mjs';
 import {isRecordingPath, isTapePath, kindOf} from './protocol.mjs';
+import {readsIntoBuffers} from './read.mjs';
 import workerSource from './worker_source.mjs';
 
 const $ = (id) => document.getElementById(id);
@@ -42,21 +43,28 @@ function createWorker() {
 
 // --- what the pool tells ------------------------------------------------------
 
+// Where the browser reads files into buffers it keeps, one worker a core, and
+// an archive's small members read 16 MiB at a time. Where it reads them into
+// new memory (WebKit), reading is the slowest part: two workers keep up with
+// it, and reads of 4 MiB cost less than larger ones. Each further worker
+// costs time of its own, to compile the core and warm up.
+const fastReads = readsIntoBuffers();
 const pool = createPool(createWorker, {
-  progress(tape) {
-    tape.progress.value = tape.total ? tape.done / tape.total : 1;
-    scheduleStatus();
-  },
+  progress: scheduleShow,
   listed,
-  finished,
-  changed: scheduleStatus,
+  finished(tape, reply) {
+    finishedSince.push([tape, reply]);
+    scheduleShow();
+  },
+  changed: scheduleShow,
   broken(message) {
     const note = $('broken');
     note.textContent = `This browser could not start the page's tape reader (${message}), so no tape can be ` +
       'read here. Try reloading the page, or open it in a current Chromium, Firefox or Safari.';
     note.hidden = false;
   },
-});
+}, fastReads ? {size: Math.max(2, Math.min(navigator.hardwareConcurrency || 2, 8)), batch: 16 << 20}
+  : {size: 2, batch: 4 << 20});
 
 // --- tapes and their results ------------------------------------------------
 
@@ -111,7 +119,7 @@ function listed(archive, members) {
   pool.add(...added);
 }
 
-function finished(tape, {outputs, names, error, cancelled, tap}) {
+function showFinished(tape, {outputs, names, error, cancelled, tap}) {
   document.documentElement.dataset.finishedAt = performance.now();
   tape.progress.remove();
   if (outputs) {
@@ -133,7 +141,6 @@ function finished(tape, {outputs, names, error, cancelled, tap}) {
       : `Could not read ${what}: ${error}.`;
     tape.note.hidden = false;
   }
-  scheduleStatus();
 }
 
 // A recording's entry offers the TAP file made from it, named after it.
@@ -177,14 +184,30 @@ function listing() {
 
 // --- status ------------------------------------------------------------------
 
-// Status and progress are brought up to date once a frame, however many
-// tapes finish in it: an archive can finish hundreds at once.
-let statusPending = false;
-function scheduleStatus() {
-  if (statusPending) return;
-  statusPending = true;
-  requestAnimationFrame(() => {
-    statusPending = false;
+// What the workers report is put on the page at most twice a second, all at
+// once, and at once when the last tape is read: an archive can finish
+// hundreds of tapes in half a second, and each change to the page costs the
+// browser a new picture of it.
+const SHOW_EVERY = 500;
+const finishedSince = [];  // [tape, reply] not yet shown
+let showTimer = null, showFrame = null, lastShown = -Infinity;
+
+function scheduleShow() {
+  if (showFrame !== null) return;
+  const wait = pool.busy() === 0 ? 0 : lastShown + SHOW_EVERY - performance.now();
+  if (wait > 0) {
+    showTimer ??= setTimeout(() => {
+      showTimer = null;
+      scheduleShow();
+    }, wait);
+    return;
+  }
+  clearTimeout(showTimer);
+  showTimer = null;
+  showFrame = requestAnimationFrame(() => {
+    showFrame = null;
+    lastShown = performance.now();
+    for (const [tape, reply] of finishedSince.splice(0)) showFinished(tape, reply);
     updateStatus();
   });
 }
@@ -193,6 +216,7 @@ function updateStatus() {
   const counts = {queued: 0, reading: 0, done: 0, failed: 0, cancelled: 0};
   let total = 0, done = 0;
   for (const t of tapes) {
+    if (t.state === 'reading' && t.done) t.progress.value = t.total ? t.done / t.total : 1;
     if (t.kind === 'archive' && t.state === 'done') continue;
     counts[t.state]++;
     if (t.state === 'queued' || t.state === 'reading') {
@@ -306,4 +330,5 @@ buttons.clear.addEventListener('click', () => {
   dropZone.focus();  // the button just pressed is disabled now: start again where tapes are picked
 });
 
+pool.start();
 document.documentElement.dataset.ready = '';

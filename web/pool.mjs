@@ -4,11 +4,9 @@
 // page's elements: what it learns goes to the view's callbacks.
 import {memberEnd} from './zip.mjs';
 
-// Reading a member of an archive mostly waits on the browser, so each
-// worker has several jobs under way.
+// Reading a member of an archive partly waits on the browser, so each
+// worker has a second job under way.
 const PER_WORKER = 2;
-// The most bytes of an archive one batch reads at once.
-const BATCH = 16 << 20;
 
 /**
  * A pool of workers made by createWorker(). A tape is an object {id, kind,
@@ -17,8 +15,10 @@ const BATCH = 16 << 20;
  * view gets progress(tape), listed(archive, members), finished(tape, reply)
  * with reply {outputs, names, error} or {cancelled: true}, changed() after
  * anything, and broken(message) when the workers cannot start.
+ * size: how many workers at most; batch: the most bytes of an archive one
+ * batch reads at once.
  */
-export function createPool(createWorker, view, size = Math.max(4, Math.min(navigator.hardwareConcurrency || 4, 8))) {
+export function createPool(createWorker, view, {size, batch: batchBytes}) {
   const queue = [];  // tapes waiting for a worker
   const pool = [];   // {worker, reading, jobs}: reading maps the ids of the tapes it reads to them
   let broken = false;
@@ -52,14 +52,14 @@ export function createPool(createWorker, view, size = Math.max(4, Math.min(navig
   }
 
   // The members that follow the first in the queue, side by side in the
-  // same archive, that one read of at most BATCH bytes takes in.
+  // same archive, that one read of at most batchBytes takes in.
   function batchFrom(first) {
     const batch = [first];
     let start = first.member.headerOffset, end = memberEnd(first.member);
     for (const t of queue) {
       if (t.kind !== 'member' || t.archive !== first.archive || batch.length >= 64) break;
       const s = Math.min(start, t.member.headerOffset), e = Math.max(end, memberEnd(t.member));
-      if (e - s > BATCH) break;
+      if (e - s > batchBytes) break;
       batch.push(t);
       start = s;
       end = e;
@@ -74,11 +74,14 @@ export function createPool(createWorker, view, size = Math.max(4, Math.min(navig
       if (pool.length < size && pool.every((p) => p.jobs > 0) && !startWorker()) return;
       const entry = pool.reduce((a, b) => (b.jobs < a.jobs ? b : a));
       const tape = queue[0];
-      if (entry.jobs >= (tape.total > BATCH ? 1 : PER_WORKER)) break;
+      // A large tape fills a worker: it is read as one stream, and a second
+      // job's reading would wait for it.
+      const weight = tape.total > batchBytes ? PER_WORKER : 1;
+      if (entry.jobs + weight > PER_WORKER) break;
       queue.shift();
-      const job = tape.kind === 'member' && tape.total <= BATCH ? batchFrom(tape) : {batch: [tape]};
-      const counter = {left: job.batch.length};
-      entry.jobs++;
+      const job = tape.kind === 'member' && tape.total <= batchBytes ? batchFrom(tape) : {batch: [tape]};
+      const counter = {left: job.batch.length, weight};
+      entry.jobs += weight;
       for (const t of job.batch) {
         entry.reading.set(t.id, t);
         t.job = counter;
@@ -121,7 +124,7 @@ export function createPool(createWorker, view, size = Math.max(4, Math.min(navig
       return;
     }
     entry.reading.delete(data.id);
-    if (--tape.job.left === 0) entry.jobs--;
+    if (--tape.job.left === 0) entry.jobs -= tape.job.weight;
     if (data.type === 'listing') {
       tape.state = 'done';
       view.listed(tape, data.members);
@@ -134,6 +137,14 @@ export function createPool(createWorker, view, size = Math.max(4, Math.min(navig
   }
 
   return {
+    /** Starts a worker ahead of need, so that its core is ready when the first tape comes. */
+    start() {
+      if (pool.length === 0 && !broken) startWorker();
+    },
+    /** How many tapes wait or are being read. */
+    busy() {
+      return queue.length + pool.reduce((n, p) => n + p.reading.size, 0);
+    },
     /** Queues tapes to be read, in order. */
     add(...tapes) {
       for (const t of tapes) {

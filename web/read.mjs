@@ -1,13 +1,26 @@
 // Reading a picked File, or part of one, in whichever way this browser allows:
-// in slices into buffers used again and again where it gives a byte stream,
-// into new memory where it does not, and through the page's own thread where
-// it lets a worker hold a picked file but not read it. Plain tapes, gzipped
-// tapes and archive members are all read through here.
+// as one byte stream into buffers used again and again where it gives byte
+// streams, in slices into new memory where it does not (WebKit), and through
+// the page's own thread where it lets a worker hold a picked file but not
+// read it. Plain tapes, gzipped tapes and archive members are all read
+// through here.
 
-/** Bytes a slice of a plain tape asks for: large slices read fastest. */
+/** Bytes a slice of a plain tape holds where the browser reads into buffers it keeps: large slices read fastest. */
 export const SLICE = 16 << 20;
+// Where it reads into new memory, a large read costs more than several small ones.
+const NEW_MEMORY_SLICE = 4 << 20;
 
-let byteStreams = true;  // blob.stream() gives a byte stream (not so in WebKit)
+// Whether blob.stream() gives a byte stream (not so in WebKit), found on an
+// empty blob: a stream of a file, made only to find out, would go on
+// reading the file for nothing.
+const byteStreams = (() => {
+  try {
+    new Blob([]).stream().getReader({mode: 'byob'}).cancel().catch(() => {});
+    return true;
+  } catch {
+    return false;
+  }
+})();
 let relay = null;        // in a worker: has the page's thread read a blob
 let relaying = false;    // this worker's own reads of picked files are refused
 
@@ -16,21 +29,64 @@ export function readThroughPage(read) {
   relay = read;
 }
 
-async function intoBuffer(blob, buffer) {
-  const reader = blob.stream().getReader({mode: 'byob'});  // throws where streams are not byte streams
-  const size = Math.min(buffer.byteLength, blob.size);
+const refused = (e) => relay !== null && e && e.name === 'NotReadableError';
+
+/**
+ * Whether this browser reads files as byte streams, into buffers used again
+ * (WebKit does not): there, large reads cost no more than small ones.
+ */
+export const readsIntoBuffers = () => byteStreams;
+
+// A reader of blob's bytes into buffers of ours.
+const byteReader = (blob) => blob.stream().getReader({mode: 'byob'});
+
+// One byte stream read at a time in a worker: Chromium can stall for good
+// on two read side by side. Resolves, in turn, to what to call when done.
+let streamsFree = Promise.resolve();
+async function streamTurn() {
+  const before = streamsFree;
+  let done;
+  streamsFree = new Promise((resolve) => { done = resolve; });
+  await before;
+  return done;
+}
+
+// Fills the first size bytes of buffer from reader, or as many as the stream
+// has left; the bytes, on the buffer's new self (a read moves it).
+async function fill(reader, buffer, size) {
   let filled = 0;
-  try {
-    while (filled < size) {
-      const {value, done} = await reader.read(new Uint8Array(buffer, filled, size - filled));
-      if (done) break;
-      filled += value.byteLength;
-      buffer = value.buffer;  // a read moves the buffer; the bytes come back on its new self
-    }
-  } finally {
-    await reader.cancel();  // an open reader holds on to the browser's resources
+  while (filled < size) {
+    const {value, done} = await reader.read(new Uint8Array(buffer, filled, size - filled));
+    if (value) buffer = value.buffer;
+    if (done) break;
+    filled += value.byteLength;
   }
   return new Uint8Array(buffer, 0, filled);
+}
+
+// Buffers read into before, to be read into again.
+const spares = [];
+const SPARES = 4;
+
+/** A buffer of at least size bytes to read into: one given back before, where one is large enough. */
+export function borrow(size) {
+  let best = -1;
+  spares.forEach((b, i) => {
+    if (b.byteLength >= size && (best < 0 || b.byteLength < spares[best].byteLength)) best = i;
+  });
+  return best >= 0 ? spares.splice(best, 1)[0] : new ArrayBuffer(size);
+}
+
+/** Gives back the buffer that bytes were read into: to be read into again, or its memory freed now. */
+export function giveBack(bytes) {
+  const buffer = bytes.buffer;
+  if (byteStreams && !relaying && buffer.byteLength > 0 && spares.length < SPARES) spares.push(buffer);
+  else release(buffer);
+}
+
+// Gives a used-up buffer's memory back now, not whenever the collector comes by.
+function release(buffer) {
+  if (buffer.transfer) buffer.transfer(0);
 }
 
 // Through the page, once this worker's own read of a picked file has been
@@ -46,8 +102,6 @@ async function throughPage(blob) {
   }
 }
 
-const refused = (e) => relay !== null && e && e.name === 'NotReadableError';
-
 /** All of blob, in new memory. */
 export async function readBytes(blob) {
   if (relaying) return throughPage(blob);
@@ -62,55 +116,90 @@ export async function readBytes(blob) {
 /** All of blob, into buffer where the browser can read into it, else into new memory. */
 export async function readInto(blob, buffer) {
   if (byteStreams && !relaying) {
+    const done = await streamTurn();
+    const reader = byteReader(blob);
     try {
-      return await intoBuffer(blob, buffer);
+      return await fill(reader, buffer, Math.min(buffer.byteLength, blob.size));
     } catch (e) {
-      if (e instanceof TypeError) byteStreams = false;
-      else if (!refused(e)) throw e;
+      if (!refused(e)) throw e;
+    } finally {
+      await reader.cancel().catch(() => {});  // an open reader holds on to the browser's resources
+      done();
     }
   }
   return readBytes(blob);
 }
 
 /**
- * The bytes of blob, slice by slice, in order, with reads of the next
- * slices already under way (ahead of them at most), each into a buffer used
- * again: a slice must be used up before the generator is resumed. Memory
- * stays the same whatever the blob's size.
+ * The bytes of blob, slice by slice, in order, the next slice read while the
+ * last is used: a slice must be used up before the generator is resumed.
+ * Memory stays the same whatever the blob's size.
  */
-export async function* slices(blob, {slice = SLICE, ahead = 2} = {}) {
-  const spare = [];
-  const pending = [];
-  let next = 0;
-  const more = () => {
-    while (pending.length < ahead && next < blob.size) {
-      const end = Math.min(blob.size, next + slice);
-      const read = readInto(blob.slice(next, end), spare.pop() || new ArrayBuffer(Math.min(slice, blob.size)));
-      read.catch(() => {});  // handled where it is awaited
-      pending.push(read);
-      next = end;
-    }
-  };
-  more();
+export async function* slices(blob, {slice = SLICE} = {}) {
+  if (blob.size === 0) return;
+  if (byteStreams && !relaying && (yield* streamed(blob, slice))) return;
+  yield* inNewMemory(blob, Math.min(slice, NEW_MEMORY_SLICE));
+}
+
+// The blob as one byte stream, into buffers used again. Returns false, having
+// yielded nothing, where this worker may not read it so.
+async function* streamed(blob, slice) {
+  const done = await streamTurn();
+  let reader = null, next = null;
   try {
-    while (pending.length > 0) {
-      const bytes = await pending.shift();
-      yield bytes;
-      if (byteStreams && !relaying) spare.push(bytes.buffer);
-      else release(bytes.buffer);
-      more();
+    reader = byteReader(blob);
+    const size = Math.min(slice, blob.size);
+    const read = (left) => {
+      const r = fill(reader, borrow(size), Math.min(size, left));
+      r.catch(() => {});  // handled where it is awaited
+      return r;
+    };
+    let bytes;
+    try {
+      bytes = await read(blob.size);
+    } catch (e) {
+      if (refused(e)) return false;
+      throw e;
     }
+    for (let left = blob.size; bytes.length > 0;) {
+      left -= bytes.length;
+      next = left > 0 ? read(left) : null;
+      yield bytes;
+      giveBack(bytes);
+      if (!next) break;
+      bytes = await next;
+      next = null;
+    }
+    return true;
   } finally {
-    // Left early (a cancel, a fault): the reads under way still finish and
-    // let go of their readers. One dropped mid-read can stall every later
+    // Left early (a cancel, a fault): the read under way still finishes and
+    // lets go of the reader. One dropped mid-read can stall every later
     // read of a file in Chromium.
-    await Promise.allSettled(pending);
+    if (next) await next.catch(() => {});
+    if (reader) await reader.cancel().catch(() => {});
+    done();
   }
 }
 
-/** Gives a used-up buffer's memory back now, not whenever the collector comes by. */
-export function release(buffer) {
-  if (buffer.transfer) buffer.transfer(0);
+// The blob in slices, each in new memory, the next read while the last is used.
+async function* inNewMemory(blob, slice) {
+  const read = (start) => {
+    const r = readBytes(blob.slice(start, Math.min(blob.size, start + slice)));
+    r.catch(() => {});  // handled where it is awaited
+    return r;
+  };
+  let next = read(0);
+  try {
+    for (let at = 0; next;) {
+      const bytes = await next;
+      at += bytes.length;
+      next = at < blob.size && bytes.length > 0 ? read(at) : null;
+      yield bytes;
+      release(bytes.buffer);
+    }
+  } finally {
+    if (next) await next.catch(() => {});
+  }
 }
 
 /** Part of a file read on demand: read(start, end) gives its bytes, in new memory. */

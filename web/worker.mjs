@@ -3,13 +3,12 @@
 // later needs no second reading. The messages are those of protocol.mjs.
 import loadBrivane from './brivane.mjs';
 import {VARIANTS, isRecordingPath} from './protocol.mjs';
-import {fileSource, memorySource, readThroughPage, release, slices} from './read.mjs';
+import {borrow, fileSource, giveBack, memorySource, readInto, readThroughPage, slices} from './read.mjs';
 import {ArchiveError, LOCAL_HEADER_MAX, checkReadable, dataOffset, listArchive, memberEnd} from './zip.mjs';
 
-// Compressed data is read in smaller slices, one at a time: the inflater,
-// not the reading, sets the pace.
-const COMPRESSED = {slice: 4 << 20, ahead: 1};
-const INFLATE_PART = 64 << 10;
+// Compressed data is read in smaller slices: inflating, not the reading,
+// sets the pace.
+const COMPRESSED = {slice: 4 << 20};
 
 const brivane = loadBrivane();
 brivane.catch((e) => postMessage({type: 'broken', message: String(e && e.message ? e.message : e)}));
@@ -29,77 +28,66 @@ const send = (reply) => postMessage(reply, reply.tap ? [reply.tap.buffer] : []);
 const unreadable = (e) => `the browser could not read it (${e && e.name ? e.name : e})`;
 const said = (e) => (e instanceof ArchiveError ? e.message : unreadable(e));
 
-/**
- * Inflates the compressed pieces with the platform's DecompressionStream
- * ("deflate-raw" or "gzip"), yielding the output as it comes. Each piece is
- * written as it is, already in memory, and taken in before the next is read.
- */
-async function* inflate(pieces, format, onRead) {
-  const stream = new DecompressionStream(format);
-  const writer = stream.writable.getWriter();
-  const reader = stream.readable.getReader();
-  const feeding = (async () => {
-    for await (const piece of pieces) {
-      // In small parts: some inflaters give nothing of a part that goes
-      // wrong, so a damaged member keeps the names before the damage only
-      // when the good data came in parts of its own.
-      for (let at = 0; at < piece.length; at += INFLATE_PART) await writer.write(piece.subarray(at, at + INFLATE_PART));
-      onRead(piece.length);
-    }
-    await writer.close();
-  })();
-  feeding.catch(() => {});
-  const damaged = () => new ArchiveError('its compressed data is damaged, so it could not be inflated');
-  try {
-    for (;;) {
-      let result;
-      try {
-        result = await reader.read();
-      } catch {
-        throw damaged();
-      }
-      if (result.done) break;
-      yield result.value;
-      release(result.value.buffer);
-    }
-    await feeding.catch((e) => {
-      throw e instanceof ArchiveError || !(e instanceof TypeError) ? e : damaged();
-    });
-  } finally {
-    reader.cancel().catch(() => {});
-  }
-}
-
-// Tells the page how far reading has come, at every MiB and at the end:
-// returns what to call with each piece's length. read(), when given, tells
-// how much of the file has been read, where that is not the bytes of the
-// pieces (which an inflater makes).
-function progress(id, total, read) {
-  let fed = 0, reported = 0;
+// Tells the page how far reading has come, at every MiB (the result itself
+// tells of the end): returns what to call with the length of each piece of
+// the file read.
+function progress(id, total) {
+  let read = 0, reported = 0;
   return (length) => {
-    fed += length;
-    const done = read ? read() : fed;
-    if (done - reported >= (1 << 20) || done === total) {
-      postMessage({type: 'progress', id, done, total});
-      reported = done;
+    read += length;
+    if (read - reported >= (1 << 20) && read < total) {
+      postMessage({type: 'progress', id, done: read, total});
+      reported = read;
     }
   };
 }
 
-// Feeds the tape that pieces yields to the four scans. Returns the reply:
-// the outputs and the count of names, and with them, when the tape could not
-// be read to its end, what went wrong: the names found before stay. check,
-// when given, gets the tape's CRC-32 and size; read is as for progress().
-async function readTape(id, pieces, total, {check, read} = {}) {
+/**
+ * A tape's bytes, from the pieces of the file as they are read, handed to
+ * take() in order: as they are, or inflated by the core (wrapping 'raw' for
+ * a zip member's deflated data, 'gzip' for a gzipped tape). take may return
+ * false to stop; advance() hears of each piece read. Throws an ArchiveError
+ * for compressed data that cannot be inflated, after handing over all that
+ * came before the damage.
+ */
+async function pour(pieces, wrapping, take, advance) {
+  if (!wrapping) {
+    for await (const bytes of pieces) {
+      if (take(bytes) === false) return;
+      advance(bytes.length);
+    }
+    return;
+  }
+  const inflater = (await brivane).openInflater({gzip: wrapping === 'gzip'});
+  let stopped = false;
+  const handOn = (bytes) => {
+    stopped = take(bytes) === false;
+    return !stopped;
+  };
+  try {
+    for await (const piece of pieces) {
+      inflater.inflate(piece, handOn);
+      if (stopped || inflater.fault()) break;
+      advance(piece.length);
+    }
+    if (!stopped && !inflater.fault()) inflater.end(handOn);
+    const fault = inflater.fault();
+    if (fault) throw new ArchiveError(fault);
+  } finally {
+    inflater.close();
+  }
+}
+
+// Feeds the tape that read(take, advance) pours to the four scans. Returns
+// the reply: the outputs and the count of names, and with them, when the
+// tape could not be read to its end, what went wrong: the names found before
+// stay. check, when given, gets the tape's CRC-32 and size.
+async function readTape(id, read, total, check) {
   const b = await brivane;
   const scans = VARIANTS.map(([, all, escape]) => b.openScan({all, escape}));
   const reply = {type: 'result', id, outputs: {}, names: 0};
-  const advance = progress(id, total, read);
   try {
-    for await (const bytes of pieces) {
-      b.feedAll(scans, bytes, check);
-      advance(bytes.length);
-    }
+    await read((bytes) => { b.feedAll(scans, bytes, check); }, progress(id, total));
   } catch (e) {
     reply.error = said(e);
   } finally {
@@ -115,19 +103,17 @@ async function readTape(id, pieces, total, {check, read} = {}) {
 // goes back with the names. Memory holds the TAP, a thirtieth or so of the
 // recording. A recording cut short by a read error keeps the names of what
 // was read; one that is no WAV, or holds no tape, says so.
-async function readRecording(id, pieces, total, {check, read} = {}) {
+async function readRecording(id, read, total, check) {
   const b = await brivane;
   const rec = b.openRecording();
   const parts = [];
   let failure = null;
-  const advance = progress(id, total, read);
   try {
-    for await (const bytes of pieces) {
+    await read((bytes) => {
       if (check) b.feedAll([], bytes, check);
       parts.push(rec.feed(bytes));
-      if (rec.fault()) break;
-      advance(bytes.length);
-    }
+      return !rec.fault();
+    }, progress(id, total));
     if (!rec.fault()) parts.push(rec.finish());
   } catch (e) {
     failure = said(e);
@@ -143,7 +129,7 @@ async function readRecording(id, pieces, total, {check, read} = {}) {
     tap.set(p, at);
     at += p.length;
   }
-  const reply = await readTape(id, [tap], tap.length);
+  const reply = await readTape(id, (take) => take(tap), tap.length);
   reply.tap = tap;
   if (failure) reply.error = failure;
   return reply;
@@ -171,12 +157,10 @@ const hex = (n) => n.toString(16).padStart(8, '0');
 // its archive records for it.
 async function readMember(id, source, m) {
   const check = {crc: 0, size: 0};
-  let read = 0;
-  const compressed = compressedBytes(source, m);
   const scan = isRecordingPath(m.path) ? readRecording : readTape;
-  const reply = m.method === 8
-    ? await scan(id, inflate(compressed, 'deflate-raw', (n) => { read += n; }), m.compressedSize, {check, read: () => read})
-    : await scan(id, compressed, m.compressedSize, {check});
+  const wrapping = m.method === 8 ? 'raw' : null;
+  const reply = await scan(id, (take, advance) => pour(compressedBytes(source, m), wrapping, take, advance),
+                           m.compressedSize, check);
   if (reply.type === 'result' && !reply.error) {
     if (check.size !== m.size)
       reply.error = `it inflated to ${check.size.toLocaleString('en')} bytes where the archive records ${m.size.toLocaleString('en')}`;
@@ -190,21 +174,21 @@ async function job(data) {
   const {id, file} = data;
   switch (data.type) {
     case 'tape':
-      return readTape(id, slices(file), file.size);
+      return readTape(id, (take, advance) => pour(slices(file), null, take, advance), file.size);
     case 'recording':
-      return readRecording(id, slices(file), file.size);
-    case 'gzip': {
-      let read = 0;
-      return readTape(id, inflate(slices(file, COMPRESSED), 'gzip', (n) => { read += n; }), file.size, {read: () => read});
-    }
+      return readRecording(id, (take, advance) => pour(slices(file), null, take, advance), file.size);
+    case 'gzip':
+      return readTape(id, (take, advance) => pour(slices(file, COMPRESSED), 'gzip', take, advance), file.size);
     case 'member':
       return readMember(id, fileSource(file), data.member);
     case 'batch': {
-      // Members side by side in the archive, read in one go: one large read
-      // is much faster than many small ones. Each gets its own reply.
-      let source;
+      // Members side by side in the archive, read in one go, into a buffer
+      // used again for the next batch: one large read is much faster than
+      // many small ones. Each member gets its own reply.
+      let source, bytes = null;
       try {
-        source = memorySource(file, await fileSource(file).read(data.start, data.end), data.start);
+        bytes = await readInto(file.slice(data.start, data.end), borrow(data.end - data.start));
+        source = memorySource(file, bytes, data.start);
       } catch {
         source = fileSource(file);  // each member then says what went wrong for it
       }
@@ -217,6 +201,7 @@ async function job(data) {
         }
         send(reply);
       }
+      if (bytes) giveBack(bytes);
       return null;
     }
     case 'archive':

@@ -178,14 +178,18 @@ def _minibrowser():
 
 
 def settled(b, timeout=60):
-    """Waits until tapes were picked and none is waiting or being read."""
+    """Waits until tapes were picked and none is waiting or being read. The
+    page itself looks, twenty times a second: a call from here each time
+    would cost the browser more than the looking."""
     deadline = time.time() + timeout
     while time.time() < deadline:
-        if b.js("return document.querySelectorAll('.tape').length > 0 &&"
-                " document.getElementById('cancel').disabled &&"
-                " !document.querySelector('#results progress')"):
+        if b.js("""const until = performance.now() + Math.min(10000, arguments[0]);
+                   return new Promise((resolve) => (function look() {
+                     const done = document.querySelectorAll('.tape').length > 0 &&
+                       document.getElementById('cancel').disabled && !document.querySelector('#results progress');
+                     if (done || performance.now() > until) resolve(done); else setTimeout(look, 50);
+                   })());""", max(0, (deadline - time.time()) * 1000)):
             return
-        time.sleep(0.02)
     left = b.js("return [document.getElementById('status').textContent, [...document.querySelectorAll('#results progress')]"
                 ".map(p => p.getAttribute('aria-label') + ' at ' + p.value)]")
     raise TimeoutError("the page is still reading after %d s: %s" % (timeout, left))
@@ -268,7 +272,7 @@ def peak_rss_kib(b):
     def sample():
         while not stop.is_set():
             peak[0] = max(peak[0], tree_rss_kib(root) - base)
-            time.sleep(0.01)
+            time.sleep(0.05)  # each look costs the machine a little: often enough for memory, which moves slowly
     t = threading.Thread(target=sample)
     t.start()
     try:
