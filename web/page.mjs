@@ -49,6 +49,8 @@ function createWorker() {
 // it, and reads of 4 MiB cost less than larger ones. Each further worker
 // costs time of its own, to compile the core and warm up.
 const fastReads = readsIntoBuffers();
+const reading = fastReads ? {size: Math.max(2, Math.min(navigator.hardwareConcurrency || 2, 8)), batch: 16 << 20}
+  : {size: 2, batch: 4 << 20};
 const pool = createPool(createWorker, {
   progress: scheduleShow,
   listed,
@@ -63,18 +65,22 @@ const pool = createPool(createWorker, {
       'read here. Try reloading the page, or open it in a current Chromium, Firefox or Safari.';
     note.hidden = false;
   },
-}, fastReads ? {size: Math.max(2, Math.min(navigator.hardwareConcurrency || 2, 8)), batch: 16 << 20}
-  : {size: 2, batch: 4 << 20});
+}, reading);
 
 // --- tapes and their results ------------------------------------------------
 
 // A tape, an archive or a member as the page shows it: heading, size, and
-// the output or a message in its place.
+// the output or a message in its place. What is read by itself shows its
+// progress; members read a batch at a time take moments each, and the
+// archive's progress shows in the page's own bar.
 function addEntry(name, size, kind, file, parent = results, member = null) {
   const tape = {id: nextId++, file, kind, member, name, size};
   tape.total = member ? member.compressedSize : size;  // bytes of the file it reads
-  tape.progress = el('progress', {max: 1, value: 0});
-  tape.progress.setAttribute('aria-label', `Reading ${name}`);
+  tape.progress = null;
+  if (!member || tape.total > reading.batch) {
+    tape.progress = el('progress', {max: 1, value: 0});
+    tape.progress.setAttribute('aria-label', `Reading ${name}`);
+  }
   tape.pre = el('pre');
   tape.pre.dataset.tape = name;
   tape.note = el('p', {className: 'note', textContent: 'Waiting to be read.'});
@@ -82,7 +88,7 @@ function addEntry(name, size, kind, file, parent = results, member = null) {
   tape.element = el(kind === 'archive' ? 'section' : 'article', {className: kind === 'archive' ? 'archive' : 'tape'},
     el(heading, {textContent: name}),
     el('p', {className: 'meta', textContent: plural(size, 'byte', 'bytes') + (kind === 'archive' ? ', zip archive' : '')}),
-    tape.progress, tape.note);
+    ...(tape.progress ? [tape.progress] : []), tape.note);
   parent.append(tape.element);
   tapes.push(tape);
   return tape;
@@ -91,6 +97,8 @@ function addEntry(name, size, kind, file, parent = results, member = null) {
 function addTapes(files, skipped = 0) {
   if (files.length === 0 && skipped === 0) return;
   document.documentElement.dataset.pickedAt = performance.now();
+  document.documentElement.dataset.reading = '';  // until every tape picked is read and shown
+  if (pool.busy() === 0) runStart = tapes.length;
   const added = files.map((file) => addEntry(file.name, file.size, kindOf(file.name) || 'tape', file));
   if (skipped > 0) {
     results.append(el('p', {className: 'skipped', textContent: `${plural(skipped, 'other file', 'other files')} skipped: only .tap, .tap.gz, .wav and .zip files are read from a folder.`}));
@@ -121,7 +129,7 @@ function listed(archive, members) {
 
 function showFinished(tape, {outputs, names, error, cancelled, tap}) {
   document.documentElement.dataset.finishedAt = performance.now();
-  tape.progress.remove();
+  tape.progress?.remove();
   if (outputs) {
     tape.outputs = outputs;
     tape.names = names;
@@ -212,18 +220,21 @@ function scheduleShow() {
   });
 }
 
+// The overall bar counts the bytes of the tapes picked since the page was
+// last idle: those read whole, and how far the others have come.
+let runStart = 0;
+
 function updateStatus() {
   const counts = {queued: 0, reading: 0, done: 0, failed: 0, cancelled: 0};
   let total = 0, done = 0;
-  for (const t of tapes) {
-    if (t.state === 'reading' && t.done) t.progress.value = t.total ? t.done / t.total : 1;
-    if (t.kind === 'archive' && t.state === 'done') continue;
+  tapes.forEach((t, i) => {
+    if (t.progress && t.state === 'reading' && t.done) t.progress.value = t.total ? t.done / t.total : 1;
+    if (t.kind === 'archive' && t.state === 'done') return;
     counts[t.state]++;
-    if (t.state === 'queued' || t.state === 'reading') {
-      total += t.total;
-      done += t.done;
-    }
-  }
+    if (i < runStart) return;
+    total += t.total;
+    done += t.state === 'queued' || t.state === 'reading' ? t.done : t.total;
+  });
   const busy = counts.reading + counts.queued;
   const parts = [`${plural(counts.done, 'tape', 'tapes')} read`];
   if (busy) parts.push(`${busy.toLocaleString('en')} to go`);
@@ -234,6 +245,7 @@ function updateStatus() {
   buttons.cancel.disabled = busy === 0;
   buttons.clear.disabled = tapes.length === 0 || busy > 0;
   overall.hidden = busy === 0;
+  if (busy === 0) delete document.documentElement.dataset.reading;
   overallProgress.value = total ? done / total : 0;
   overallText.textContent = `${plural(busy, 'tape', 'tapes')} left`;
 }
@@ -325,6 +337,7 @@ buttons.cancel.addEventListener('click', () => pool.cancel());
 
 buttons.clear.addEventListener('click', () => {
   tapes.length = 0;
+  runStart = 0;
   results.replaceChildren();
   updateStatus();
   dropZone.focus();  // the button just pressed is disabled now: start again where tapes are picked

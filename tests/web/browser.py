@@ -186,7 +186,7 @@ def settled(b, timeout=60):
         if b.js("""const until = performance.now() + Math.min(10000, arguments[0]);
                    return new Promise((resolve) => (function look() {
                      const done = document.querySelectorAll('.tape').length > 0 &&
-                       document.getElementById('cancel').disabled && !document.querySelector('#results progress');
+                       !('reading' in document.documentElement.dataset) && !document.querySelector('#results progress');
                      if (done || performance.now() > until) resolve(done); else setTimeout(look, 50);
                    })());""", max(0, (deadline - time.time()) * 1000)):
             return

@@ -302,7 +302,8 @@ class Reading:
              " requestAnimationFrame(look); })();")
         B.pick(copies)  # long enough to read that the page shows how far it has come (twice a second)
         browser.settled(B)
-        self.assertIn("tape", B.js("return [...seen]"), "no tape's progress was seen part-way")
+        # A tape's own bar, or the page's for all 16: a fast engine reads a tape between two showings.
+        self.assertTrue({"tape", "overall-progress"} & set(B.js("return [...seen]")), "no progress was seen part-way")
         B.click("clear")
         B.pick(copies)
         browser.wait_for(B, "return !document.getElementById('cancel').disabled")
