@@ -439,23 +439,12 @@ bool inflater::codes() {
       // which is a second literal or is written over next.
       std::uint32_t e = lt.entry[bits & lmask];
       if ((e & KIND) == LITERAL) {
-        bits >>= e & 15;
-        count -= e & 15;
-        store_literals(w + out, e);
-        out += 1 + ((e >> 8) & 1);
-        e = lt.entry[bits & lmask];
-        if ((e & KIND) == LITERAL) {
+        for (int k = 0; k < 3 && (e & KIND) == LITERAL; ++k) {
           bits >>= e & 15;
           count -= e & 15;
           store_literals(w + out, e);
           out += 1 + ((e >> 8) & 1);
           e = lt.entry[bits & lmask];
-          if ((e & KIND) == LITERAL) {
-            bits >>= e & 15;
-            count -= e & 15;
-            store_literals(w + out, e);
-            out += 1 + ((e >> 8) & 1);
-          }
         }
         continue;
       }
