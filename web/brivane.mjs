@@ -197,12 +197,10 @@ export default async function loadBrivane() {
        */
       inflate(bytes, take) {
         live();
-        for (let at = 0; at < bytes.length; at += FEED_LIMIT) {
-          const part = bytes.subarray(at, Math.min(bytes.length, at + FEED_LIMIT));
-          core.HEAPU8.set(part, core._bv_input(part.length));
-          core._bv_inflate_feed(handle, part.length);
-          if (!steps(take)) return;
-        }
+        inParts(bytes, (ptr, n) => {
+          core._bv_inflate_feed(handle, ptr, n);
+          return steps(take);
+        });
       },
       /** No more compressed bytes follow: hands the last of what they make to take. */
       end(take) {

@@ -96,8 +96,10 @@ EMSCRIPTEN_KEEPALIVE inflater* bv_inflate_new(int gzip) {
 
 EMSCRIPTEN_KEEPALIVE void bv_inflate_free(inflater* f) { delete f; }
 
-/// Takes the first size bytes of the input as the next compressed bytes.
-EMSCRIPTEN_KEEPALIVE void bv_inflate_feed(inflater* f, std::size_t size) { f->feed(input.data(), size); }
+/// Takes the next size compressed bytes.
+EMSCRIPTEN_KEEPALIVE void bv_inflate_feed(inflater* f, const std::uint8_t* bytes, std::size_t size) {
+  f->feed(bytes, size);
+}
 
 /// No more compressed bytes follow.
 EMSCRIPTEN_KEEPALIVE void bv_inflate_end(inflater* f) { f->end(); }

@@ -48,8 +48,7 @@ function createWorker() {
 // new memory (WebKit), reading is the slowest part: two workers keep up with
 // it, and reads of 4 MiB cost less than larger ones. Each further worker
 // costs time of its own, to compile the core and warm up.
-const fastReads = readsIntoBuffers();
-const reading = fastReads ? {size: Math.max(2, Math.min(navigator.hardwareConcurrency || 2, 8)), batch: 16 << 20}
+const reading = readsIntoBuffers() ? {size: Math.max(2, Math.min(navigator.hardwareConcurrency || 2, 8)), batch: 16 << 20}
   : {size: 2, batch: 4 << 20};
 const pool = createPool(createWorker, {
   progress: scheduleShow,
