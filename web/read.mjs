@@ -1,11 +1,11 @@
 // Reading a picked File, or part of one, in whichever way this browser allows:
-// as one byte stream into buffers used again and again where it gives byte
+// as one byte stream into a buffer used again and again where it gives byte
 // streams, in slices into new memory where it does not (WebKit), and through
 // the page's own thread where it lets a worker hold a picked file but not
 // read it. Plain tapes, gzipped tapes and archive members are all read
 // through here.
 
-/** Bytes a slice of a plain tape holds where the browser reads into buffers it keeps: large slices read fastest. */
+/** The most bytes one read of a plain tape gives where the browser reads into a buffer it keeps. */
 export const SLICE = 16 << 20;
 // Where it reads into new memory, a large read costs more than several small ones.
 const NEW_MEMORY_SLICE = 4 << 20;
@@ -131,9 +131,11 @@ export async function readInto(blob, buffer) {
 }
 
 /**
- * The bytes of blob, slice by slice, in order, the next slice read while the
- * last is used: a slice must be used up before the generator is resumed.
- * Memory stays the same whatever the blob's size.
+ * The bytes of blob, piece by piece, in order: a piece must be used up before
+ * the generator is resumed. As a byte stream, a piece is what one read gives,
+ * at most slice bytes; else slices of at most 4 MiB, each in new memory, the
+ * next read while the last is used. Memory stays the same whatever the
+ * blob's size.
  */
 export async function* slices(blob, {slice = SLICE} = {}) {
   if (blob.size === 0) return;
@@ -141,41 +143,35 @@ export async function* slices(blob, {slice = SLICE} = {}) {
   yield* inNewMemory(blob, Math.min(slice, NEW_MEMORY_SLICE));
 }
 
-// The blob as one byte stream, into buffers used again. Returns false, having
-// yielded nothing, where this worker may not read it so.
+// The blob as one byte stream, read into one buffer used again: each read
+// gives what the browser has at hand, up to the buffer's size, and is used
+// up before the next is asked for. The browser reads ahead by itself; a read
+// of ours ahead, into a second buffer, or a buffer filled to the brim first,
+// only slowed Firefox and Chromium down (by a fifth on a 256 MiB tape).
+// Returns false, having yielded nothing, where this worker may not read it so.
 async function* streamed(blob, slice) {
   const done = await streamTurn();
-  let reader = null, next = null;
+  let reader = null, buffer = null;
   try {
     reader = byteReader(blob);
-    const size = Math.min(slice, blob.size);
-    const read = (left) => {
-      const r = fill(reader, borrow(size), Math.min(size, left));
-      r.catch(() => {});  // handled where it is awaited
-      return r;
-    };
-    let bytes;
-    try {
-      bytes = await read(blob.size);
-    } catch (e) {
-      if (refused(e)) return false;
-      throw e;
-    }
-    for (let left = blob.size; bytes.length > 0;) {
-      left -= bytes.length;
-      next = left > 0 ? read(left) : null;
-      yield bytes;
-      giveBack(bytes);
-      if (!next) break;
-      bytes = await next;
-      next = null;
+    buffer = borrow(Math.min(slice, blob.size));
+    for (let first = true; ; first = false) {
+      let read;
+      try {
+        read = await reader.read(new Uint8Array(buffer));
+      } catch (e) {
+        if (first && refused(e)) return false;
+        throw e;
+      }
+      if (read.value) buffer = read.value.buffer;  // a read moves the buffer
+      if (read.done) break;
+      yield read.value;
     }
     return true;
   } finally {
-    // Left early (a cancel, a fault): the read under way still finishes and
-    // lets go of the reader. One dropped mid-read can stall every later
-    // read of a file in Chromium.
-    if (next) await next.catch(() => {});
+    // Left early too (a cancel, a fault): no read is under way by now, so
+    // the reader can be let go of at once.
+    if (buffer) giveBack(new Uint8Array(buffer));
     if (reader) await reader.cancel().catch(() => {});
     done();
   }
