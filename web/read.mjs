@@ -5,8 +5,8 @@
 // read it. Plain tapes, gzipped tapes and archive members are all read
 // through here.
 
-/** The most bytes one read of a plain tape gives where the browser reads into a buffer it keeps. */
-export const SLICE = 16 << 20;
+// The most bytes one read of a plain tape gives where the browser reads into a buffer it keeps.
+const SLICE = 16 << 20;
 // Where it reads into new memory, a large read costs more than several small ones.
 const NEW_MEMORY_SLICE = 4 << 20;
 
