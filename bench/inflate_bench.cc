@@ -10,8 +10,9 @@
 
 #include <benchmark/benchmark.h>
 
-#include "archive/inflate.h"
+#include "archive/deflate.h"
 #include "tape_writer.h"
+#include "zlib_deflate.h"
 
 namespace {
 
@@ -28,18 +29,7 @@ struct collection {
         w.rom_file(3, "FILE " + std::to_string(f), data);
       }
       tape_bytes += w.size();
-      uLongf size = compressBound(static_cast<uLong>(w.size()));
-      bytes out(size);
-      z_stream z{};
-      deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-      z.next_in = w.pulses().data();
-      z.avail_in = static_cast<uInt>(w.size());
-      z.next_out = out.data();
-      z.avail_out = static_cast<uInt>(out.size());
-      deflate(&z, Z_FINISH);
-      out.resize(z.total_out);
-      deflateEnd(&z);
-      deflated.push_back(std::move(out));
+      deflated.push_back(zlib_deflate(w.pulses().data(), w.size(), Z_DEFAULT_COMPRESSION));
     }
   }
 };
@@ -52,7 +42,7 @@ void ours(benchmark::State& state) {
   const collection& c = tapes();
   for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     for (const bytes& d : c.deflated) {
-      inflater inf;
+      deflate_decoder inf;
       inf.feed(d.data(), d.size());
       inf.end();
       while (const std::size_t n = inf.step()) benchmark::DoNotOptimize(inf.output()[n - 1]);

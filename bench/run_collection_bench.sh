@@ -16,14 +16,14 @@ count=${COUNT:-2000}
 tmp=${TMPDIR:-/tmp}
 tapes=$tmp/brivane-collection
 
-if [ ! -x "$build/brivane" ] || [ ! -x "$build/make_collection" ]; then
+if [ ! -x "$build/brivane" ] || [ ! -x "$build/tape_writer/make_collection" ]; then
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 fi
 cmake --build "$build" -j2 --target brivane make_collection >/dev/null
 if [ ! -f "$tapes.expected" ] || [ "$(ls -R "$tapes" | grep -ci '\.tap$')" != "$count" ]; then
   rm -rf "$tapes" && mkdir -p "$tapes"
   echo "making $count tapes in $tapes"
-  "$build/make_collection" "$count" "$tapes" "$tapes.expected" 8
+  "$build/tape_writer/make_collection" "$count" "$tapes" "$tapes.expected" 8
 fi
 work=$(mktemp -d "$tmp/brivane-collection-run.XXXXXX")
 trap 'rm -rf "$work"' EXIT

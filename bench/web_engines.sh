@@ -12,5 +12,5 @@ for engine in chromium firefox webkit; do
   run=(/usr/bin/python3)
   [ "$engine" = webkit ] && run=(xvfb-run -a /usr/bin/python3)
   "${run[@]}" bench/web_bench.py "$engine" build-web/web build-rel/brivane build-rel/bench/make_bench_tape 256
-  "${run[@]}" bench/web_zip_bench.py "$engine" build-web/web build-rel/brivane build/make_collection
+  "${run[@]}" bench/web_zip_bench.py "$engine" build-web/web build-rel/brivane build/tape_writer/make_collection
 done

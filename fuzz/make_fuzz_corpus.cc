@@ -12,6 +12,7 @@
 
 #include "recording_writer.h"
 #include "tape_writer.h"
+#include "zlib_deflate.h"
 
 namespace {
 
@@ -71,19 +72,12 @@ bool put_deflated(const std::string& dir) {
                     {"best", 9, Z_DEFAULT_STRATEGY, -15},   {"fixed", 6, Z_FIXED, -15},
                     {"huffman-only", 6, Z_HUFFMAN_ONLY, -15}, {"gzip", 6, Z_DEFAULT_STRATEGY, 31}};
   for (const way& w : ways) {
-    z_stream z{};
-    if (deflateInit2(&z, w.level, Z_DEFLATED, w.window_bits, 8, w.strategy) != Z_OK) return false;
-    bytes out(1 + deflateBound(&z, static_cast<uLong>(tape.size())));
-    out[0] = w.window_bits > 0 ? 1 + 2 * 40 : 2 * 100;  // gzip or raw, and the pieces' size
-    z.next_in = const_cast<Bytef*>(tape.data());
-    z.avail_in = static_cast<uInt>(tape.size());
-    z.next_out = out.data() + 1;
-    z.avail_out = static_cast<uInt>(out.size() - 1);
-    const bool done = deflate(&z, Z_FINISH) == Z_STREAM_END;
-    out.resize(1 + z.total_out);
-    deflateEnd(&z);
+    bytes out = zlib_deflate(tape.data(), tape.size(), w.level, w.strategy, w.window_bits);
+    if (out.empty()) return false;
+    // The first byte: gzip or raw, and the pieces' size.
+    out.insert(out.begin(), static_cast<std::uint8_t>(w.window_bits > 0 ? 1 + 2 * 40 : 2 * 100));
     std::FILE* f = std::fopen((dir + "/" + w.name).c_str(), "wb");
-    if (!done || f == nullptr) return false;
+    if (f == nullptr) return false;
     const bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
     if (std::fclose(f) != 0 || !ok) return false;
   }

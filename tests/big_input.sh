@@ -10,12 +10,12 @@ build=${1:-build-asan}
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/brivane-big.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
 
-if [ ! -x "$build/brivane" ] || [ ! -x "$build/tests/write_tape" ]; then
+if [ ! -x "$build/brivane" ] || [ ! -x "$build/tape_writer/write_tape" ]; then
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DBRIVANE_SANITIZE=ON -DBUILD_TESTING=ON >/dev/null
   cmake --build "$build" -j2 --target brivane write_tape >/dev/null
 fi
 bin=$build/brivane
-write=$build/tests/write_tape
+write=$build/tape_writer/write_tape
 fail=0
 check() {  # what, expected output, command...
   local what=$1 want=$2; shift 2

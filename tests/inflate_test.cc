@@ -12,51 +12,27 @@
 #include <gtest/gtest.h>
 
 #include "archive/crc32.h"
-#include "archive/inflate.h"
+#include "archive/gzip.h"
 #include "tape_writer.h"
+#include "zlib_deflate.h"
 
 namespace {
 
-struct inflated {
-  bytes out;
-  inflate_fault fault;
-  bool finished;
-};
+enum class wrapping { raw, gzip };
 
 // Feeds data in pieces of the given size, taking every step's bytes.
-inflated inflate(const bytes& data, std::size_t piece, inflater::wrapping w = inflater::wrapping::raw) {
-  inflater inf(w);
-  inflated r;
-  auto take = [&] {
-    while (const std::size_t n = inf.step()) {
-      EXPECT_LE(n, inflater::STEP);
-      r.out.insert(r.out.end(), inf.output(), inf.output() + n);
-    }
-  };
-  for (std::size_t at = 0; at < data.size(); at += piece) {
-    inf.feed(data.data() + at, std::min(piece, data.size() - at));
-    take();
-  }
-  inf.end();
-  take();
-  r.fault = inf.fault();
-  r.finished = inf.finished();
+inflated inflate(const bytes& data, std::size_t piece, wrapping w = wrapping::raw) {
+  const inflated r = w == wrapping::gzip ? inflate_in_pieces<gzip_reader>(data.data(), data.size(), piece)
+                                         : inflate_in_pieces<deflate_decoder>(data.data(), data.size(), piece);
+  EXPECT_LE(r.largest_step, deflate_decoder::STEP);
   EXPECT_NE(r.finished, r.fault != inflate_fault::none) << "a stream ends either whole or with a fault";
   return r;
 }
 
 // window_bits -8 to -15: raw; 24 to 31: gzip.
 bytes deflated(const bytes& data, int level, int strategy, int window_bits = -15) {
-  z_stream z{};
-  EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, window_bits, 8, strategy), Z_OK);
-  bytes out(deflateBound(&z, static_cast<uLong>(data.size())) + 64);
-  z.next_in = const_cast<Bytef*>(data.data());
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = out.data();
-  z.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-  out.resize(z.total_out);
-  deflateEnd(&z);
+  bytes out = zlib_deflate(data.data(), data.size(), level, strategy, window_bits);
+  EXPECT_FALSE(out.empty());
   return out;
 }
 bytes gzipped(const bytes& data) { return deflated(data, 6, Z_DEFAULT_STRATEGY, 31); }
@@ -144,7 +120,9 @@ TEST(Inflate, GzipMembersOneAfterAnother) {
   for (const char c : std::string("tape.tap")) fancy.push_back(static_cast<std::uint8_t>(c));
   fancy.push_back(0);
   for (const char c : std::string("side A")) fancy.push_back(static_cast<std::uint8_t>(c));
-  fancy.insert(fancy.end(), {0, 0x12, 0x34});
+  fancy.push_back(0);
+  const std::uint32_t header_crc = crc32_update(0, fancy.data(), fancy.size());
+  fancy.insert(fancy.end(), {static_cast<std::uint8_t>(header_crc), static_cast<std::uint8_t>(header_crc >> 8)});
   const bytes body = deflated(one, 6, Z_DEFAULT_STRATEGY);
   fancy.insert(fancy.end(), body.begin(), body.end());
   const std::uint32_t crc = crc32_update(0, one.data(), one.size()), size = static_cast<std::uint32_t>(one.size());
@@ -171,7 +149,7 @@ TEST(Inflate, GzipMembersOneAfterAnother) {
   for (const row& r : rows) {
     for (const std::size_t piece : {std::size_t{1} << 30, std::size_t{3}}) {
       SCOPED_TRACE(std::string(r.what) + ", pieces of " + std::to_string(piece));
-      const inflated got = inflate(r.file, piece, inflater::wrapping::gzip);
+      const inflated got = inflate(r.file, piece, wrapping::gzip);
       EXPECT_EQ(got.fault, r.fault);
       EXPECT_TRUE(got.out == r.want) << "made " << got.out.size() << " bytes of " << r.want.size();
     }
@@ -187,6 +165,7 @@ TEST(Inflate, GzipMembersOneAfterAnother) {
   };
   const damage damages[] = {
       {"a method other than deflate", 2, 9, inflate_fault::unsupported},
+      {"a header CRC other than the header's", 0, 0, inflate_fault::check_failed},
       {"a flag no reader knows", 3, 0x20, inflate_fault::unsupported},
       {"a CRC-32 other than the data's", good.size() - 8, static_cast<std::uint8_t>(good[good.size() - 8] ^ 1),
        inflate_fault::check_failed},
@@ -195,9 +174,12 @@ TEST(Inflate, GzipMembersOneAfterAnother) {
   };
   for (const damage& d : damages) {
     SCOPED_TRACE(d.what);
-    bytes bad = good;
-    bad[d.at] = d.value;
-    EXPECT_EQ(inflate(bad, 1 << 30, inflater::wrapping::gzip).fault, d.fault);
+    bytes bad = d.at == 0 ? fancy : good;
+    if (d.at == 0)
+      bad[fancy.size() - body.size() - 10] ^= 1;  // the header's CRC, just before the deflate stream
+    else
+      bad[d.at] = d.value;
+    EXPECT_EQ(inflate(bad, 1 << 30, wrapping::gzip).fault, d.fault);
   }
 }
 
@@ -317,17 +299,90 @@ TEST(Inflate, DamagedStreams) {
   }
 }
 
-TEST(Inflate, CutAtEveryLengthIsCutShortWithWhatCameBefore) {
+// A gzip member around a raw deflate stream, whose trailer records made.
+bytes gzip_member(const bytes& body, const std::string& made, bytes extra = {}) {
+  bytes m = {0x1F, 0x8B, 8, static_cast<std::uint8_t>(extra.empty() ? 0 : 4), 0, 0, 0, 0, 0, 3};
+  if (!extra.empty()) {
+    m.push_back(static_cast<std::uint8_t>(extra.size()));
+    m.push_back(static_cast<std::uint8_t>(extra.size() >> 8));
+    m.insert(m.end(), extra.begin(), extra.end());
+  }
+  m.insert(m.end(), body.begin(), body.end());
+  const auto* p = reinterpret_cast<const std::uint8_t*>(made.data());
+  const std::uint32_t crc = crc32_update(0, p, made.size()), size = static_cast<std::uint32_t>(made.size());
+  for (int i = 0; i < 4; ++i) m.push_back(static_cast<std::uint8_t>(crc >> (8 * i)));
+  for (int i = 0; i < 4; ++i) m.push_back(static_cast<std::uint8_t>(size >> (8 * i)));
+  return m;
+}
+
+// Each gzip member is a deflate stream of its own, as zlib reads them: a
+// match in the second may not reach back into what the first made.
+TEST(Inflate, GzipMembersAreStreamsOfTheirOwn) {
+  const bytes abc = bit_writer().bits(1, 1).bits(1, 2).fixed('A').fixed('B').fixed('C').fixed(256).out;
+  // A match of 3, one back, as the very first thing in its stream.
+  const bytes reaching = bit_writer().bits(1, 1).bits(1, 2).fixed(257).code(0, 5).fixed(256).out;
+  // 'D', then a match of 3 one back: within its own stream.
+  const bytes own = bit_writer().bits(1, 1).bits(1, 2).fixed('D').fixed(257).code(0, 5).fixed(256).out;
+  struct row {
+    const char* what;
+    bytes file;
+    inflate_fault fault;
+    const char* made;
+  };
+  const row rows[] = {
+      {"a match in the second reaching into the first", cat(gzip_member(abc, "ABC"), gzip_member(reaching, "CCC")),
+       inflate_fault::damaged, "ABC"},
+      {"a match within the second member", cat(gzip_member(abc, "ABC"), gzip_member(own, "DDDD")),
+       inflate_fault::none, "ABCDDDD"},
+      {"an extra field of 300 bytes", gzip_member(abc, "ABC", bytes(300, 0xEE)), inflate_fault::none, "ABC"},
+  };
+  for (const row& r : rows) {
+    for (const std::size_t piece : {std::size_t{1} << 30, std::size_t{1}}) {
+      SCOPED_TRACE(std::string(r.what) + ", pieces of " + std::to_string(piece));
+      const inflated got = inflate(r.file, piece, wrapping::gzip);
+      EXPECT_EQ(got.fault, r.fault);
+      EXPECT_EQ(std::string(got.out.begin(), got.out.end()), r.made);
+    }
+  }
+}
+
+// A stream in two blocks, ended at a full flush half way: zlib ends the
+// first block there, with an empty stored block after it. Gives the bytes
+// and where the flush's bytes start.
+std::pair<bytes, std::size_t> two_blocks(const bytes& data, int window_bits) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, 6, Z_DEFLATED, window_bits, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  bytes out(deflateBound(&z, static_cast<uLong>(data.size())) + 64);
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  z.next_in = const_cast<Bytef*>(data.data());
+  z.avail_in = static_cast<uInt>(data.size() / 2);
+  EXPECT_EQ(deflate(&z, Z_FULL_FLUSH), Z_OK);
+  const std::size_t boundary = z.total_out - 5;
+  z.avail_in = static_cast<uInt>(data.size() - data.size() / 2);
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return {out, boundary};
+}
+
+// Cut anywhere, a stream is cut short, and all it gave is the start of the
+// tape. Every length near the start (the headers), near the block boundary
+// and near the end (the last symbols and a gzip trailer); a stride between.
+TEST(Inflate, CutAnywhereIsCutShortWithWhatCameBefore) {
   const bytes data = tape(1, 300, 2000);
-  for (const auto w : {inflater::wrapping::raw, inflater::wrapping::gzip}) {
-    const bytes packed = w == inflater::wrapping::raw ? deflated(data, 6, Z_DEFAULT_STRATEGY) : gzipped(data);
+  for (const auto w : {wrapping::raw, wrapping::gzip}) {
+    const auto [packed, boundary] = two_blocks(data, w == wrapping::raw ? -15 : 31);
+    auto near = [&](std::size_t n, std::size_t at) { return n + 48 >= at && n <= at + 48; };
     for (std::size_t n = 0; n < packed.size(); ++n) {
+      if (!(n % 17 == 0 || n < 320 || near(n, boundary) || n + 48 >= packed.size())) continue;
       SCOPED_TRACE("cut at " + std::to_string(n) + " of " + std::to_string(packed.size()));
       const inflated got = inflate(bytes(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(n)),
                                    n % 2 ? 1 << 30 : 5, w);
       ASSERT_EQ(got.fault, inflate_fault::cut_short);
       ASSERT_TRUE(std::equal(got.out.begin(), got.out.end(), data.begin())) << "what came out is not the start";
     }
+    EXPECT_EQ(inflate(packed, 5, w).out, data);
   }
 }
 

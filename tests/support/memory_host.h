@@ -28,12 +28,6 @@ class memory_source : public pulse_source {
   std::size_t chunk_, fail_at_, pos_ = 0;
 };
 
-class string_sink : public text_sink {
- public:
-  void write(std::string_view b) override { text.append(b); }
-  std::string text;
-};
-
 class memory_host : public host {
  public:
   std::map<std::string, bytes> files;

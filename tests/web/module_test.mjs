@@ -1,7 +1,7 @@
 // The page's module against the command-line tool, on the same tapes: the
 // bytes of listNames and of a scan fed in pieces are the program's standard
 // output, byte for byte.
-//   BRIVANE_BIN=build/brivane WRITE_TAPE=build/tests/write_tape \
+//   BRIVANE_BIN=build/brivane WRITE_TAPE=build/tape_writer/write_tape \
 //   BRIVANE_MJS=build-web/web/brivane.mjs node --test tests/web/
 import {test} from 'node:test';
 import assert from 'node:assert/strict';

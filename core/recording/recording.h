@@ -12,12 +12,7 @@
 #include <string>
 #include <vector>
 
-/// Machine clocks a TAP's pulse values count in, in Hz.
-constexpr double PAL_CLOCK = 985248.0;
-constexpr double NTSC_CLOCK = 1022727.0;
-
-/// The 20 bytes in front of a version 1 TAP file holding size pulse bytes.
-std::vector<std::uint8_t> tap_header(std::size_t size);
+#include "tap/tap_file.h"
 
 /// What went wrong with a recording, if anything.
 enum class recording_fault {
@@ -28,8 +23,9 @@ enum class recording_fault {
   no_tape_signal,  ///< read to its end, nothing on it looks like a tape
 };
 
-/// A plain sentence for a fault, to follow "Could not read this recording: ".
-const char* describe(recording_fault fault);
+/// The fault's name as written here ("not_wav"), for a front end to put
+/// into words.
+const char* fault_name(recording_fault fault);
 
 /// One channel's signal turned into wave periods: a slow high-pass takes
 /// away offset, drift and hum; zero crossings with hysteresis against noise

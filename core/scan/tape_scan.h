@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "decoder/tape_decoder.h"
 
@@ -25,6 +27,20 @@ class text_sink {
   virtual void write(std::string_view bytes) = 0;
 };
 
+/// Text kept in memory.
+class string_sink : public text_sink {
+ public:
+  void write(std::string_view bytes) override { text.append(bytes); }
+  std::string text;
+};
+
+/// A name as a result line shows it: its number in the listing (1 for the
+/// one line without -a) and the bytes shown between the quotes.
+struct found_name {
+  int number;
+  std::string shown;
+};
+
 /// Trims name_buf in place and writes the rendered name.
 void print_filename(std::uint8_t* name_buf, bool escape, text_sink& out);
 
@@ -33,7 +49,8 @@ void print_filename(std::uint8_t* name_buf, bool escape, text_sink& out);
 /// split of a tape gives the same result lines as the whole.
 class tape_scan {
  public:
-  explicit tape_scan(scan_options opts) : opts_(opts) {}
+  /// With found, each name reported is also added there, as data.
+  explicit tape_scan(scan_options opts, std::vector<found_name>* found = nullptr) : opts_(opts), found_(found) {}
 
   /// Feeds the next count pulses and writes a result line for each name they
   /// complete. Returns false once the scan wants no more pulses (without -a,
@@ -50,6 +67,7 @@ class tape_scan {
   int found_count_ = 0;
   bool done_ = false;
   scan_options opts_;
+  std::vector<found_name>* found_;
 };
 
 #endif

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "tape_scan.h"
+#include "scan/tape_scan.h"
 
 /// What the command line asks for.
 struct options {

@@ -27,20 +27,13 @@ double unlike(double a, double b) { return std::fabs(a - b) / (a + b); }
 
 }  // namespace
 
-std::vector<std::uint8_t> tap_header(std::size_t size) {
-  std::vector<std::uint8_t> h = {'C', '6', '4', '-', 'T', 'A', 'P', 'E', '-', 'R', 'A', 'W', 1, 0, 0, 0};
-  for (int i = 0; i < 4; ++i) h.push_back(static_cast<std::uint8_t>(size >> (8 * i)));
-  return h;
-}
-
-const char* describe(recording_fault fault) {
+const char* fault_name(recording_fault fault) {
   switch (fault) {
-    case recording_fault::none: return "";
-    case recording_fault::not_wav: return "it is not a WAV file";
-    case recording_fault::cut_short: return "the file is cut short: it ends inside its header";
-    case recording_fault::unsupported:
-      return "its sound is encoded in a way the page does not read (only plain PCM and float samples are read)";
-    case recording_fault::no_tape_signal: return "there is no tape signal in it";
+    case recording_fault::none: return "none";
+    case recording_fault::not_wav: return "not_wav";
+    case recording_fault::cut_short: return "cut_short";
+    case recording_fault::unsupported: return "unsupported";
+    case recording_fault::no_tape_signal: return "no_tape_signal";
   }
   return "";
 }

@@ -4,7 +4,7 @@
 //                 the workers' code inside it, that works opened from disk.
 // Both carry a Content-Security-Policy that allows no connection at all, so
 // that "nothing is uploaded" is kept by the browser itself.
-//   node web/build_page.mjs PAGE_DIR      (from the top of the source tree)
+//   node web/page/build_page.mjs PAGE_DIR      (from the top of the source tree)
 import crypto from 'node:crypto';
 import fs from 'node:fs';
 import path from 'node:path';

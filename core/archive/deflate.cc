@@ -1,9 +1,8 @@
-#include "archive/inflate.h"
+#include "archive/deflate.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
-
-#include "archive/crc32.h"
 
 namespace {
 
@@ -27,6 +26,16 @@ constexpr unsigned SYMBOL_BITS_MAX = 48;
 // second literal is in bits 24 on, and its extra bits are 1.
 enum : std::uint32_t { LITERAL = 0, BASE = 1 << 4, END = 2 << 4, NEXT = 3 << 4, INVALID = 4 << 4, KIND = 7 << 4 };
 constexpr unsigned LENGTH_ROOT = 11, DISTANCE_ROOT = 8, LENGTHS_ROOT = 7;
+
+// A decoding table: a code's entry is found by its first bits; codes longer
+// than the table's own bits lead on to a second level. Room for the largest
+// table a code of lengths can need at the first bits used here (11 for
+// literals and lengths, 8 for distances): the second levels need fewer
+// entries the more first bits there are, and at 9 bits they need at most 340.
+struct huffman_table {
+  std::uint32_t entry[2048 + 512];
+  unsigned bits;
+};
 
 constexpr std::uint32_t entry(std::uint32_t kind, std::uint32_t value, unsigned extra = 0) {
   return kind | extra << 8 | value << 16;
@@ -61,7 +70,7 @@ const meanings& meaning() {
 // length (0: not used). A code must fill its space exactly, except that a
 // lone code of one bit is allowed where incomplete is; one with no codes at
 // all is allowed there too and gives a table of invalid entries.
-bool build(inflater::table& t, const std::uint8_t* lengths, unsigned n, const std::uint32_t* means, unsigned root,
+bool build(huffman_table& t, const std::uint8_t* lengths, unsigned n, const std::uint32_t* means, unsigned root,
            bool incomplete_ok) {
   unsigned count[16] = {};
   for (unsigned s = 0; s < n; ++s) ++count[lengths[s]];
@@ -133,7 +142,7 @@ bool build(inflater::table& t, const std::uint8_t* lengths, unsigned n, const st
 // Literals two at a time: an entry whose literal leaves room in the table's
 // first bits for the whole code of another literal takes it in too. From
 // the top down, so that the entry looked at for the second is still single.
-void pair_literals(inflater::table& t) {
+void pair_literals(huffman_table& t) {
   for (std::uint32_t i = (1u << t.bits); i-- > 0;) {
     const std::uint32_t e = t.entry[i];
     const unsigned first = e & 15;
@@ -145,8 +154,15 @@ void pair_literals(inflater::table& t) {
   }
 }
 
-struct fixed_tables {
-  inflater::table lengths{}, distances{};
+}  // namespace
+
+struct deflate_tables {
+  huffman_table lengths{}, distances{};
+};
+
+namespace {
+
+struct fixed_tables : deflate_tables {
   fixed_tables() {
     std::uint8_t l[288];
     std::fill(l, l + 144, 8);
@@ -164,7 +180,7 @@ const fixed_tables& fixed() {
   return f;
 }
 
-inline std::uint32_t lookup(const inflater::table& t, std::uint64_t bits) {
+inline std::uint32_t lookup(const huffman_table& t, std::uint64_t bits) {
   std::uint32_t e = t.entry[bits & ((1u << t.bits) - 1)];
   if ((e & KIND) == NEXT) e = t.entry[(e >> 16) + ((bits >> t.bits) & ((1u << ((e >> 8) & 15)) - 1))];
   return e;
@@ -198,28 +214,28 @@ inline void copy_match(std::uint8_t* to, std::size_t distance, std::size_t lengt
 
 }  // namespace
 
-const char* describe(inflate_fault fault) {
+const char* fault_name(inflate_fault fault) {
   switch (fault) {
-    case inflate_fault::none: return "";
-    case inflate_fault::damaged: return "its compressed data is damaged, so it could not be inflated";
-    case inflate_fault::cut_short: return "its compressed data is cut short, so it could not be inflated to its end";
-    case inflate_fault::not_gzip: return "it is not a gzip file";
-    case inflate_fault::unsupported: return "it is gzipped in a way the page does not read (only deflate is read)";
-    case inflate_fault::trailing: return "it holds other data after its gzipped tape";
-    case inflate_fault::check_failed:
-      return "it inflated to other data than it records (its CRC-32 or size differs): the data is damaged";
+    case inflate_fault::none: return "none";
+    case inflate_fault::damaged: return "damaged";
+    case inflate_fault::cut_short: return "cut_short";
+    case inflate_fault::not_gzip: return "not_gzip";
+    case inflate_fault::unsupported: return "unsupported";
+    case inflate_fault::trailing: return "trailing";
+    case inflate_fault::check_failed: return "check_failed";
   }
   return "";
 }
 
-inflater::inflater(wrapping w)
-    : wrapping_(w),
-      stage_(w == wrapping::gzip ? stage::gzip_header : stage::block_header),
-      window_(new std::uint8_t[WINDOW + STEP + MAX_MATCH + SLACK]) {}  // not cleared: only what is made is read
+deflate_decoder::deflate_decoder()
+    : window_(new std::uint8_t[WINDOW + STEP + MAX_MATCH + SLACK]),  // not cleared: only what is made is read
+      dynamic_(new deflate_tables) {}
 
-void inflater::feed(const std::uint8_t* bytes, std::size_t size) {
+deflate_decoder::~deflate_decoder() = default;
+
+void deflate_decoder::feed(const std::uint8_t* bytes, std::size_t size) {
   if (ending_ || size == 0) return;
-  // The bit buffer's bytes stay: a stored block or gzip trailer gives them back.
+  // The bit buffer's bytes stay: the end of a stream or a stored block gives them back.
   const std::size_t keep = std::min<std::size_t>(pos_, 8);
   in_.erase(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(pos_ - keep));
   pos_ = keep;
@@ -228,12 +244,12 @@ void inflater::feed(const std::uint8_t* bytes, std::size_t size) {
 
 // A stream found faulty once it has been read past its end was cut short,
 // whatever the zeros put in there made of it.
-bool inflater::fail(inflate_fault f) {
+bool deflate_decoder::fail(inflate_fault f) {
   fault_ = f == inflate_fault::damaged && padding_ > bitcnt_ ? inflate_fault::cut_short : f;
   return false;
 }
 
-bool inflater::have_bits(unsigned n) {
+bool deflate_decoder::have_bits(unsigned n) {
   while (bitcnt_ < n) {
     if (pos_ < in_.size()) {
       bitbuf_ |= static_cast<std::uint64_t>(in_[pos_++]) << bitcnt_;
@@ -247,8 +263,13 @@ bool inflater::have_bits(unsigned n) {
   return true;
 }
 
-std::uint32_t inflater::take_bits(unsigned n) {
-  have_bits(n);
+// Only where the bits are sure to be at hand: a block header is read once
+// all of it is fed or the stream has ended (then zeros stand in past the
+// end, which fail() finds).
+std::uint32_t deflate_decoder::take_bits(unsigned n) {
+  assert(n <= 32);
+  [[maybe_unused]] const bool at_hand = have_bits(n);
+  assert(at_hand);
   const auto v = static_cast<std::uint32_t>(bitbuf_ & ((std::uint64_t{1} << n) - 1));
   bitbuf_ >>= n;
   bitcnt_ -= n;
@@ -257,7 +278,8 @@ std::uint32_t inflater::take_bits(unsigned n) {
 
 // Drops the bits up to the next byte and gives the whole bytes still held
 // back to the input, for the parts of a stream that are read bytewise.
-void inflater::to_byte_boundary() {
+void deflate_decoder::to_byte_boundary() {
+  assert(bitcnt_ >= padding_ && (bitcnt_ - padding_) / 8 <= pos_);
   const unsigned whole = (bitcnt_ - bitcnt_ % 8 - padding_) / 8;
   pos_ -= whole;
   bitbuf_ = 0;
@@ -265,35 +287,49 @@ void inflater::to_byte_boundary() {
   padding_ = 0;
 }
 
-std::size_t inflater::step() {
+std::size_t deflate_decoder::step() {
   made_ = nullptr;
   if (fault_ != inflate_fault::none || stage_ == stage::done) return 0;
   if (out_ > WINDOW) {
     std::memmove(window_.get(), window_.get() + out_ - WINDOW, WINDOW);
-    out_ = checked_ = WINDOW;
+    out_ = WINDOW;
   }
   const std::size_t start = out_;
   limit_ = start + STEP;
   run();
-  account();
+  assert(out_ <= limit_);
   const std::size_t n = out_ - start;
   if (n == 0) return 0;
   made_ = window_.get() + start;
   return n;
 }
 
-// A gzip member's CRC-32 and size take in what has been made since last time.
-void inflater::account() {
-  if (wrapping_ == wrapping::gzip && out_ > checked_) {
-    crc_ = crc32_update(crc_, window_.get() + checked_, out_ - checked_);
-    member_size_ += static_cast<std::uint32_t>(out_ - checked_);
+void deflate_decoder::skip(std::size_t n) {
+  assert(between_streams() && bitcnt_ == 0 && n <= bytes_left());
+  pos_ += n;
+}
+
+void deflate_decoder::restart() {
+  assert(finished() && bitcnt_ == 0);
+  stage_ = stage::block_header;
+  last_block_ = false;
+  out_ = 0;
+}
+
+// A block has ended: the next one, or after the last, the stream is over
+// and the bytes after it are handed back whole.
+void deflate_decoder::end_block() {
+  if (!last_block_) {
+    stage_ = stage::block_header;
+    return;
   }
-  checked_ = out_;
+  to_byte_boundary();
+  stage_ = stage::done;
 }
 
 // Goes on from stage to stage until the step's output is full, the input
 // runs out, the stream ends or a fault is found.
-void inflater::run() {
+void deflate_decoder::run() {
   for (;;) {
     bool more = false;
     switch (stage_) {
@@ -302,13 +338,12 @@ void inflater::run() {
       case stage::stored: more = stored_block(); break;
       case stage::codes: more = codes(); break;
       case stage::done: return;
-      default: more = gzip_stage(); break;
     }
     if (!more) return;
   }
 }
 
-bool inflater::block_header() {
+bool deflate_decoder::block_header() {
   if (!ending_ && bytes_left() < HEADER_MAX) return false;
   if (ending_ && bytes_left() == 0 && bitcnt_ == 0) return fail(inflate_fault::cut_short);
   last_block_ = take_bits(1) != 0;
@@ -318,8 +353,7 @@ bool inflater::block_header() {
     to_byte_boundary();
     stage_ = stage::stored_length;
   } else if (type == 1) {
-    lengths_in_use_ = &fixed().lengths;
-    distances_in_use_ = &fixed().distances;
+    in_use_ = &fixed();
     stage_ = stage::codes;
   } else if (type == 2) {
     if (!dynamic_tables()) return false;
@@ -330,13 +364,13 @@ bool inflater::block_header() {
   return true;
 }
 
-bool inflater::dynamic_tables() {
+bool deflate_decoder::dynamic_tables() {
   static const std::uint8_t order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
   const unsigned nlen = take_bits(5) + 257, ndist = take_bits(5) + 1, ncode = take_bits(4) + 4;
   if (nlen > 286 || ndist > 30) return fail(inflate_fault::damaged);
   std::uint8_t code_lengths[19] = {};
   for (unsigned i = 0; i < ncode; ++i) code_lengths[order[i]] = static_cast<std::uint8_t>(take_bits(3));
-  table code_table;
+  huffman_table code_table;
   if (!build(code_table, code_lengths, 19, meaning().code_length, LENGTHS_ROOT, false))
     return fail(inflate_fault::damaged);
 
@@ -367,16 +401,15 @@ bool inflater::dynamic_tables() {
   }
   if (padding_ > bitcnt_) return fail(inflate_fault::cut_short);
   if (lengths[256] == 0) return fail(inflate_fault::damaged);  // no end of block
-  if (!build(lengths_, lengths, nlen, meaning().length, LENGTH_ROOT, true) ||
-      !build(distances_, lengths + nlen, ndist, meaning().distance, DISTANCE_ROOT, true))
+  if (!build(dynamic_->lengths, lengths, nlen, meaning().length, LENGTH_ROOT, true) ||
+      !build(dynamic_->distances, lengths + nlen, ndist, meaning().distance, DISTANCE_ROOT, true))
     return fail(inflate_fault::damaged);
-  pair_literals(lengths_);
-  lengths_in_use_ = &lengths_;
-  distances_in_use_ = &distances_;
+  pair_literals(dynamic_->lengths);
+  in_use_ = dynamic_.get();
   return true;
 }
 
-bool inflater::stored_block() {
+bool deflate_decoder::stored_block() {
   if (stage_ == stage::stored_length) {
     if (bytes_left() < 4) {
       if (ending_) return fail(inflate_fault::cut_short);
@@ -398,16 +431,16 @@ bool inflater::stored_block() {
     pos_ += n;
     stored_left_ -= static_cast<std::uint32_t>(n);
   }
-  stage_ = last_block_ ? (wrapping_ == wrapping::gzip ? stage::gzip_trailer : stage::done) : stage::block_header;
+  end_block();
   return true;
 }
 
 // Literals and matches until the block's end. The fast loop runs while the
 // input holds a whole refill and the output room for the longest match; the
 // careful one near the end of what has been fed.
-bool inflater::codes() {
-  const table& lt = *lengths_in_use_;
-  const table& dt = *distances_in_use_;
+bool deflate_decoder::codes() {
+  const huffman_table& lt = in_use_->lengths;
+  const huffman_table& dt = in_use_->distances;
   std::uint8_t* const w = window_.get();
   // Room for the longest match, so that a step gives STEP bytes at the most.
   const std::size_t limit = limit_ - MAX_MATCH;
@@ -496,7 +529,7 @@ bool inflater::codes() {
     } else if (kind == END) {
       if (padding_ > count) break;
       save();
-      stage_ = last_block_ ? (wrapping_ == wrapping::gzip ? stage::gzip_trailer : stage::done) : stage::block_header;
+      end_block();
       return true;
     } else {
       save();
@@ -505,107 +538,4 @@ bool inflater::codes() {
   }
   save();
   return fail(inflate_fault::cut_short);
-}
-
-// The gzip wrapping, read bytewise: a header (with its optional extra
-// field, name, comment and header CRC, all skipped), and after the deflate
-// stream, the member's CRC-32 and size. Another member may follow.
-bool inflater::gzip_stage() {
-  enum : unsigned { HEADER_CRC = 2, EXTRA = 4, NAME = 8, COMMENT = 16 };
-  auto next_optional = [&] {
-    if (gzip_flags_ & EXTRA) {
-      gzip_flags_ &= ~EXTRA;
-      stage_ = stage::gzip_extra_length;
-    } else if (gzip_flags_ & NAME) {
-      gzip_flags_ &= ~NAME;
-      stage_ = stage::gzip_name;
-    } else if (gzip_flags_ & COMMENT) {
-      gzip_flags_ &= ~COMMENT;
-      stage_ = stage::gzip_comment;
-    } else if (gzip_flags_ & HEADER_CRC) {
-      gzip_flags_ &= ~HEADER_CRC;
-      stage_ = stage::gzip_header_crc;
-    } else {
-      stage_ = stage::block_header;
-    }
-  };
-  auto wait = [&](std::size_t n) {
-    if (bytes_left() >= n) return true;
-    if (ending_) fail(inflate_fault::cut_short);
-    return false;
-  };
-  const std::uint8_t* p = in_.data() + pos_;
-  switch (stage_) {
-    case stage::gzip_header:
-      if ((bytes_left() > 0 && p[0] != 0x1F) || (bytes_left() > 1 && p[1] != 0x8B))
-        return fail(members_ ? inflate_fault::trailing : inflate_fault::not_gzip);
-      if (!wait(10)) return false;
-      if (p[2] != 8 || (p[3] & 0xE0) != 0) return fail(inflate_fault::unsupported);
-      gzip_flags_ = p[3];
-      pos_ += 10;
-      crc_ = 0;
-      member_size_ = 0;
-      next_optional();
-      return true;
-    case stage::gzip_extra_length:
-      if (!wait(2)) return false;
-      gzip_skip_ = p[0] | p[1] << 8;
-      pos_ += 2;
-      stage_ = stage::gzip_extra;
-      return true;
-    case stage::gzip_extra: {
-      const std::size_t n = std::min<std::size_t>(gzip_skip_, bytes_left());
-      pos_ += n;
-      gzip_skip_ -= static_cast<std::uint32_t>(n);
-      if (gzip_skip_ > 0) return wait(gzip_skip_);
-      next_optional();
-      return true;
-    }
-    case stage::gzip_name:
-    case stage::gzip_comment: {
-      const std::uint8_t* zero = static_cast<const std::uint8_t*>(std::memchr(p, 0, bytes_left()));
-      if (!zero) {
-        pos_ = in_.size();
-        return wait(1);
-      }
-      pos_ += static_cast<std::size_t>(zero - p) + 1;
-      next_optional();
-      return true;
-    }
-    case stage::gzip_header_crc:
-      if (!wait(2)) return false;
-      pos_ += 2;
-      next_optional();
-      return true;
-    case stage::gzip_trailer: {
-      to_byte_boundary();
-      p = in_.data() + pos_;
-      if (!wait(8)) return false;
-      account();
-      const std::uint32_t crc = p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-      const std::uint32_t size = p[4] | p[5] << 8 | p[6] << 16 | static_cast<std::uint32_t>(p[7]) << 24;
-      if (crc != crc_ || size != member_size_) return fail(inflate_fault::check_failed);
-      pos_ += 8;
-      ++members_;
-      stage_ = stage::gzip_next;
-      return true;
-    }
-    case stage::gzip_next:
-      // Another member, or the end; zeros after the last member pad the file.
-      if (bytes_left() == 0) {
-        if (ending_) stage_ = stage::done;
-        return ending_;
-      }
-      if (*p == 0) {
-        const std::uint8_t* nonzero = std::find_if(p, p + bytes_left(), [](std::uint8_t b) { return b != 0; });
-        pos_ += static_cast<std::size_t>(nonzero - p);
-        padded_ = true;
-        return true;
-      }
-      if (padded_) return fail(inflate_fault::trailing);
-      stage_ = stage::gzip_header;
-      return true;
-    default:
-      return false;
-  }
 }

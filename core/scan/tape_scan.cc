@@ -1,6 +1,7 @@
-#include "tape_scan.h"
+#include "scan/tape_scan.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "render/filename.h"
 
@@ -30,6 +31,13 @@ void tape_scan::write_result(text_sink& out) {
     out.write("FOUND: \"");
     done_ = true;  // nothing more is read after the first name
   }
-  print_filename(name_buf_, opts_.escape_codes, out);
+  if (found_) {
+    string_sink shown;
+    print_filename(name_buf_, opts_.escape_codes, shown);
+    out.write(shown.text);
+    found_->push_back({found_count_, std::move(shown.text)});
+  } else {
+    print_filename(name_buf_, opts_.escape_codes, out);
+  }
   out.write("\"\n");
 }

@@ -1,0 +1,158 @@
+// The core as the module calls it from WebAssembly: scans that are fed a
+// tape in pieces and keep what the program would write to standard output,
+// banner first, and each name as data; recordings turned into pulses; the
+// inflater; the TAP file's header and clocks. Faults come back by name: the
+// module puts them into words.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <emscripten/emscripten.h>
+
+#include "archive/crc32.h"
+#include "archive/deflate.h"
+#include "archive/gzip.h"
+#include "recording/recording.h"
+#include "scan/tape_scan.h"
+#include "tap/tap_file.h"
+
+namespace {
+
+struct web_scan {
+  web_scan(bool all, bool escape) : scan({all, escape}, &found) { out.write(BANNER); }
+  std::vector<found_name> found;
+  tape_scan scan;
+  string_sink out;
+};
+
+// A recording being turned into pulses, and the pulses not yet taken.
+struct web_recording {
+  explicit web_recording(double clock) : converter(clock) {}
+  recording_converter converter;
+  std::vector<std::uint8_t> pulses;
+};
+
+// A zip member's raw deflate stream or a gzipped tape, behind one face.
+struct web_inflater {
+  virtual ~web_inflater() = default;
+  virtual void feed(const std::uint8_t* bytes, std::size_t size) = 0;
+  virtual void end() = 0;
+  virtual std::size_t step() = 0;
+  virtual const std::uint8_t* output() const = 0;
+  virtual bool finished() const = 0;
+  virtual inflate_fault fault() const = 0;
+};
+
+template <class reader>
+struct inflating : web_inflater {
+  void feed(const std::uint8_t* bytes, std::size_t size) override { r.feed(bytes, size); }
+  void end() override { r.end(); }
+  std::size_t step() override { return r.step(); }
+  const std::uint8_t* output() const override { return r.output(); }
+  bool finished() const override { return r.finished(); }
+  inflate_fault fault() const override { return r.fault(); }
+  reader r;
+};
+
+// Where the caller puts the next piece of a tape or of compressed data.
+std::vector<std::uint8_t> input;
+std::vector<std::uint8_t> header;
+
+}  // namespace
+
+extern "C" {
+
+/// A new scan whose output holds the banner.
+EMSCRIPTEN_KEEPALIVE web_scan* bv_scan_new(int all, int escape) { return new web_scan(all != 0, escape != 0); }
+
+EMSCRIPTEN_KEEPALIVE void bv_scan_free(web_scan* s) { delete s; }
+
+/// Room for the next piece of size bytes; valid until the next call here.
+EMSCRIPTEN_KEEPALIVE std::uint8_t* bv_input(std::size_t size) {
+  if (input.size() < size) input.resize(size);
+  return input.data();
+}
+
+/// Feeds size pulses (in the input, or made by an inflater) to the scan.
+/// Returns 1 while the scan wants more of the tape, 0 once it is over.
+EMSCRIPTEN_KEEPALIVE int bv_scan_feed(web_scan* s, const std::uint8_t* pulses, std::size_t size) {
+  return s->scan.feed(pulses, size, s->out) ? 1 : 0;
+}
+
+/// The CRC-32 of the bytes so far, given crc for those before these size.
+EMSCRIPTEN_KEEPALIVE std::uint32_t bv_crc32(std::uint32_t crc, const std::uint8_t* bytes, std::size_t size) {
+  return crc32_update(crc, bytes, size);
+}
+
+/// Names found so far.
+EMSCRIPTEN_KEEPALIVE int bv_scan_found_count(web_scan* s) { return s->scan.found_count(); }
+
+EMSCRIPTEN_KEEPALIVE const char* bv_scan_output(web_scan* s) { return s->out.text.data(); }
+EMSCRIPTEN_KEEPALIVE std::size_t bv_scan_output_size(web_scan* s) { return s->out.text.size(); }
+
+/// The i-th name reported: its number in the listing, and the bytes shown for it.
+EMSCRIPTEN_KEEPALIVE int bv_scan_name_number(web_scan* s, std::size_t i) { return s->found[i].number; }
+EMSCRIPTEN_KEEPALIVE const char* bv_scan_name(web_scan* s, std::size_t i) { return s->found[i].shown.data(); }
+EMSCRIPTEN_KEEPALIVE std::size_t bv_scan_name_size(web_scan* s, std::size_t i) { return s->found[i].shown.size(); }
+
+/// The 20 bytes in front of a TAP file of size pulse bytes; valid until the next call.
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* bv_tap_header(std::size_t size) {
+  header = tap_header(size);
+  return header.data();
+}
+
+/// The clock of a video standard by name (in the input, size bytes), in Hz; 0 for none.
+EMSCRIPTEN_KEEPALIVE double bv_clock_named(const char* name, std::size_t size) {
+  return clock_named(std::string_view(name, size));
+}
+
+/// A recording to be turned into pulses, timed against the given clock (Hz).
+EMSCRIPTEN_KEEPALIVE web_recording* bv_recording_new(double clock) { return new web_recording(clock); }
+
+EMSCRIPTEN_KEEPALIVE void bv_recording_free(web_recording* r) { delete r; }
+
+/// Feeds the next size bytes of the file; 0 once the recording is found faulty.
+EMSCRIPTEN_KEEPALIVE int bv_recording_feed(web_recording* r, const std::uint8_t* bytes, std::size_t size) {
+  return r->converter.feed(bytes, size, r->pulses) ? 1 : 0;
+}
+
+/// The recording has ended; 0 when it is faulty.
+EMSCRIPTEN_KEEPALIVE int bv_recording_finish(web_recording* r) { return r->converter.finish(r->pulses) ? 1 : 0; }
+
+/// What is wrong with the recording, by name ("none" when nothing is).
+EMSCRIPTEN_KEEPALIVE const char* bv_recording_fault(web_recording* r) { return fault_name(r->converter.fault()); }
+
+/// The pulses made since the last bv_recording_taken.
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* bv_recording_pulses(web_recording* r) { return r->pulses.data(); }
+EMSCRIPTEN_KEEPALIVE std::size_t bv_recording_pulses_size(web_recording* r) { return r->pulses.size(); }
+EMSCRIPTEN_KEEPALIVE void bv_recording_taken(web_recording* r) { r->pulses.clear(); }
+
+/// An inflater for a zip member's deflated data (gzip 0) or a gzipped tape (gzip 1).
+EMSCRIPTEN_KEEPALIVE web_inflater* bv_inflate_new(int gzip) {
+  if (gzip) return new inflating<gzip_reader>();
+  return new inflating<deflate_decoder>();
+}
+
+EMSCRIPTEN_KEEPALIVE void bv_inflate_free(web_inflater* f) { delete f; }
+
+/// Takes the next size compressed bytes.
+EMSCRIPTEN_KEEPALIVE void bv_inflate_feed(web_inflater* f, const std::uint8_t* bytes, std::size_t size) {
+  f->feed(bytes, size);
+}
+
+/// No more compressed bytes follow.
+EMSCRIPTEN_KEEPALIVE void bv_inflate_end(web_inflater* f) { f->end(); }
+
+/// Inflates the next bytes, giving how many; they are at bv_inflate_output
+/// until the next step. 0: more compressed bytes are needed, or the stream
+/// is over or faulty.
+EMSCRIPTEN_KEEPALIVE std::size_t bv_inflate_step(web_inflater* f) { return f->step(); }
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* bv_inflate_output(web_inflater* f) { return f->output(); }
+
+/// 1 once the whole stream has been inflated as it should.
+EMSCRIPTEN_KEEPALIVE int bv_inflate_finished(web_inflater* f) { return f->finished() ? 1 : 0; }
+
+/// What is wrong with the compressed data, by name ("none" when nothing is).
+EMSCRIPTEN_KEEPALIVE const char* bv_inflate_fault(web_inflater* f) { return fault_name(f->fault()); }
+}
