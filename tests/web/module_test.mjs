@@ -42,9 +42,20 @@ function tapes() {
 }
 const TAPES = tapes();
 
-test('every tape with every option, whole', () => {
-  for (const [name, bytes] of Object.entries(TAPES))
-    for (const options of OPTIONS) same(brivane.listNames(bytes, options), native(bytes, options), `${name} ${flags(options)}`);
+test('every tape with every option, whole; and its names as data, as the lines give them', () => {
+  for (const [name, bytes] of Object.entries(TAPES)) {
+    for (const options of OPTIONS) {
+      const want = native(bytes, options);
+      same(brivane.listNames(bytes, options), want, `${name} ${flags(options)}`);
+      const scan = brivane.openScan(options);
+      scan.feed(bytes);
+      const lines = Buffer.from(scan.results().map(({number, name: shown}) => Buffer.concat([
+        Buffer.from(options.all ? `FOUND (${String(number).padStart(3, '0')}): "` : 'FOUND: "', 'latin1'),
+        shown, Buffer.from('"\n')])).reduce((a, b) => Buffer.concat([a, b]), Buffer.from('Brivane, rel 1.1\n')));
+      same(lines, want, `${name} ${flags(options)} as data`);
+      scan.close();
+    }
+  }
 });
 
 test('a header fed in two pieces, split at every place', () => {

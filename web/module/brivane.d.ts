@@ -17,6 +17,8 @@ export interface Scan {
   names(): number;
   /** What the program would have written to standard output so far. */
   output(): Uint8Array;
+  /** The names reported so far, as data: each one's number in the listing (1 without `all`) and the bytes shown between its quotes. */
+  results(): {number: number; name: Uint8Array}[];
   /** Frees the scan; it refuses any use after this. */
   close(): void;
 }
@@ -73,10 +75,12 @@ export interface Brivane {
    * Error saying what is wrong with a file it cannot read, or with no tape in it.
    */
   recordingToTap(bytes: Uint8Array, options?: {clock?: Clock}): Uint8Array;
-  /** A recording to be fed in pieces; put tapHeader(size) in front of all its pulses. */
+  /** A recording to be fed in pieces; tapFile(parts) makes the TAP file of all its pulses. */
   openRecording(options?: {clock?: Clock}): Recording;
   /** The 20 bytes in front of a TAP file (version 1) of size pulse bytes. */
   tapHeader(size: number): Uint8Array;
+  /** The TAP file (version 1) holding the pulses of parts, in order: a recording's pulses as openRecording gave them. */
+  tapFile(parts: Uint8Array[]): Uint8Array;
   /** Exactly what `brivane [-a] [-e] TAPE` writes to standard output for the tape. */
   listNames(bytes: Uint8Array, options?: ListOptions): Uint8Array;
   /** A scan of one tape, to be fed in pieces. */
@@ -90,9 +94,6 @@ export interface Brivane {
   /** Bytes of memory the core holds now: it stays the same whatever the tape's size. */
   memoryBytes(): number;
 }
-
-/** The 20 bytes in front of a TAP file (version 1) of size pulse bytes. */
-export function tapHeader(size: number): Uint8Array;
 
 /** Starts the core. */
 export default function loadBrivane(): Promise<Brivane>;

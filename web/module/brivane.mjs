@@ -41,14 +41,21 @@ function concat(parts) {
   return out;
 }
 
-/** The 20 bytes in front of a TAP file (version 1) of size pulse bytes. */
-export function tapHeader(size) {
-  const h = new Uint8Array(20);
-  h.set([...'C64-TAPE-RAW'].map((c) => c.charCodeAt(0)));
-  h[12] = 1;
-  new DataView(h.buffer).setUint32(16, size, true);
-  return h;
-}
+// What each fault the core reports by name means, for people.
+const RECORDING_FAULTS = {
+  not_wav: 'it is not a WAV file',
+  cut_short: 'the file is cut short: it ends inside its header',
+  unsupported: 'its sound is encoded in a way the page does not read (only plain PCM and float samples are read)',
+  no_tape_signal: 'there is no tape signal in it',
+};
+const INFLATE_FAULTS = {
+  damaged: 'its compressed data is damaged, so it could not be inflated',
+  cut_short: 'its compressed data is cut short, so it could not be inflated to its end',
+  not_gzip: 'it is not a gzip file',
+  unsupported: 'it is gzipped in a way the page does not read (only deflate is read)',
+  trailing: 'it holds other data after its gzipped tape',
+  check_failed: 'it inflated to other data than it records (its CRC-32 or size differs): the data is damaged',
+};
 
 export default async function loadBrivane() {
   const core = await createBrivaneCore({wasmBinary: coreBytes()});
@@ -75,6 +82,8 @@ export default async function loadBrivane() {
     for (let i = ptr; core.HEAPU8[i]; i++) s += String.fromCharCode(core.HEAPU8[i]);
     return s;
   };
+  // A fault the core names, in words; null for none.
+  const said = (words, name) => (name === 'none' ? null : words[name] || name);
 
   // Feeds bytes to every scan in scans that still wants pulses; with check
   // ({crc, size}), adds them to its CRC-32 and count, also once no scan wants
@@ -108,6 +117,20 @@ export default async function loadBrivane() {
         if (!this.handle) throw new Error('scan is closed');
         return core._bv_scan_found_count(this.handle);
       },
+      /**
+       * The names reported so far, as data: {number, name} each, number as
+       * in the listing (1 without all), name the bytes shown between the quotes.
+       */
+      results() {
+        if (!this.handle) throw new Error('scan is closed');
+        const out = [];
+        for (let i = 0, n = core._bv_scan_found_count(this.handle); i < n; i++) {
+          const ptr = core._bv_scan_name(this.handle, i);
+          out.push({number: core._bv_scan_name_number(this.handle, i),
+                    name: core.HEAPU8.slice(ptr, ptr + core._bv_scan_name_size(this.handle, i))});
+        }
+        return out;
+      },
       /** What the program would have written to standard output so far. */
       output() {
         if (!this.handle) throw new Error('scan is closed');
@@ -122,12 +145,27 @@ export default async function loadBrivane() {
     return scan;
   }
 
-  const CLOCKS = {pal: 985248, ntsc: 1022727};
+  // A clock by its name in the core ('pal', 'ntsc'), or a rate in Hz.
   const clockOf = (clock = 'pal') => {
-    const hz = typeof clock === 'number' ? clock : CLOCKS[String(clock).toLowerCase()];
+    let hz = clock;
+    if (typeof clock !== 'number') {
+      const name = new TextEncoder().encode(String(clock));
+      const ptr = core._bv_input(name.length);
+      core.HEAPU8.set(name, ptr);
+      hz = core._bv_clock_named(ptr, name.length);
+    }
     if (!(hz > 0)) throw new Error(`no such clock: ${clock} (give 'pal', 'ntsc' or a rate in Hz)`);
     return hz;
   };
+
+  /** The 20 bytes in front of a TAP file (version 1) of size pulse bytes. */
+  const tapHeader = (size) => {
+    const ptr = core._bv_tap_header(size);
+    return core.HEAPU8.slice(ptr, ptr + 20);
+  };
+
+  /** The TAP file (version 1) holding the pulses of parts, in order. */
+  const tapFile = (parts) => concat([tapHeader(parts.reduce((n, p) => n + p.length, 0)), ...parts]);
 
   // A recording turned into pulses piece by piece.
   function openRecording({clock} = {}) {
@@ -139,7 +177,7 @@ export default async function loadBrivane() {
       core._bv_recording_taken(handle);
       return out;
     };
-    const said = () => cString(core._bv_recording_fault(handle)) || null;
+    const faultNow = () => said(RECORDING_FAULTS, cString(core._bv_recording_fault(handle)));
     let open = true;
     const live = () => {
       if (!open) throw new Error('recording is closed');
@@ -151,7 +189,7 @@ export default async function loadBrivane() {
         const parts = [];
         inParts(bytes, (ptr, n) => {
           if (fault) return false;
-          if (!core._bv_recording_feed(handle, ptr, n)) fault = said();
+          if (!core._bv_recording_feed(handle, ptr, n)) fault = faultNow();
           parts.push(taken());
           return true;
         });
@@ -160,7 +198,7 @@ export default async function loadBrivane() {
       /** The file has ended: returns the last pulses. */
       finish() {
         live();
-        if (!fault && !core._bv_recording_finish(handle)) fault = said();
+        if (!fault && !core._bv_recording_finish(handle)) fault = faultNow();
         return taken();
       },
       /** What is wrong with the recording, in words, or null. */
@@ -216,7 +254,7 @@ export default async function loadBrivane() {
       /** What is wrong with the compressed data, in words, or null. */
       fault() {
         live();
-        return cString(core._bv_inflate_fault(handle)) || null;
+        return said(INFLATE_FAULTS, cString(core._bv_inflate_fault(handle)));
       },
       close() {
         if (handle) core._bv_inflate_free(handle);
@@ -230,6 +268,7 @@ export default async function loadBrivane() {
     openRecording,
     openInflater,
     tapHeader,
+    tapFile,
     /**
      * The TAP file (version 1) made from a WAV recording of a cassette:
      * its pulses behind the 20-byte header. Throws an Error saying what is
@@ -238,9 +277,9 @@ export default async function loadBrivane() {
     recordingToTap(bytes, options = {}) {
       const rec = openRecording(options);
       try {
-        const pulses = concat([rec.feed(bytes), rec.finish()]);
+        const parts = [rec.feed(bytes), rec.finish()];
         if (rec.fault()) throw new Error(`Could not read this recording: ${rec.fault()}`);
-        return concat([tapHeader(pulses.length), pulses]);
+        return tapFile(parts);
       } finally {
         rec.close();
       }

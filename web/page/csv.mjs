@@ -1,4 +1,5 @@
 // The listing as a table: one row per name, for people cataloguing tapes.
+// The names come as the core reports them, as data.
 
 /** Bytes as the program wrote them, one character per byte. */
 export function bytesToText(bytes) {
@@ -7,25 +8,21 @@ export function bytesToText(bytes) {
   return s;
 }
 
-/** [number, name] for each result line of the program's output. */
-export function namesIn(output) {
-  const rows = [];
-  for (const line of output.split('\n')) {
-    const m = /^FOUND(?: \((\d+)\))?: "(.*)"$/s.exec(line);
-    if (m) rows.push([m[1] ?? '001', m[2]]);
-  }
-  return rows;
-}
-
 /** One field, quoted where it holds a comma, a quote or a line break. */
 export function csvField(value) {
   return /[",\r\n]/.test(value) ? `"${value.replaceAll('"', '""')}"` : value;
 }
 
-/** file,number,name for every name of every [file, output] pair, CR LF line ends. */
+/**
+ * file,number,name for every name of every [file, results] pair, results as
+ * a scan gives them ({number, name}, name the bytes shown); numbered as the
+ * listing numbers them (001, 002, ...); CR LF line ends.
+ */
 export function toCsv(listing) {
   const lines = ['file,number,name'];
-  for (const [file, output] of listing)
-    for (const [number, name] of namesIn(output)) lines.push([file, number, name].map(csvField).join(','));
+  for (const [file, results] of listing) {
+    for (const {number, name} of results)
+      lines.push([file, String(number).padStart(3, '0'), bytesToText(name)].map(csvField).join(','));
+  }
   return lines.join('\r\n') + '\r\n';
 }

@@ -126,11 +126,12 @@ function listed(archive, members) {
   pool.add(...added);
 }
 
-function showFinished(tape, {outputs, names, error, cancelled, tap}) {
+function showFinished(tape, {outputs, results: found, names, error, cancelled, tap}) {
   document.documentElement.dataset.finishedAt = performance.now();
   tape.progress?.remove();
   if (outputs) {
     tape.outputs = outputs;
+    tape.found = found;
     tape.names = names;
     showOutput(tape);
   }
@@ -181,12 +182,13 @@ function showOutput(tape) {
   tape.note.hidden = tape.names > 0;
 }
 
-// [name, output] of every tape listed, in the page's order: members under
-// their archive, where the archive was picked.
-function listing() {
+// Every tape listed, in the page's order (members under their archive, where
+// the archive was picked), as [name, what] with what(tape) for the options
+// ticked.
+function listing(what) {
   const listed = new Map(tapes.filter((t) => t.outputs).map((t) => [t.pre, t]));
   return [...results.querySelectorAll('pre')].filter((p) => listed.has(p))
-    .map((p) => [listed.get(p).name, bytesToText(listed.get(p).outputs[variant()])]);
+    .map((p) => [listed.get(p).name, what(listed.get(p))]);
 }
 
 // --- status ------------------------------------------------------------------
@@ -315,7 +317,7 @@ for (const box of [optAll, optEscape]) {
 }
 
 buttons.copy.addEventListener('click', async () => {
-  const shown = listing();
+  const shown = listing((t) => bytesToText(t.outputs[variant()]));
   const text = shown.map(([name, out]) => `${name}\n${out}`).join('\n');
   try {
     await navigator.clipboard.writeText(text);
@@ -330,7 +332,10 @@ buttons.copy.addEventListener('click', async () => {
   status.textContent = `Copied the listing of ${plural(shown.length, 'tape', 'tapes')}.`;
 });
 
-buttons.csv.addEventListener('click', () => download(new Blob([toCsv(listing())], {type: 'text/csv'}), 'brivane.csv'));
+buttons.csv.addEventListener('click', () => {
+  const csv = toCsv(listing((t) => t.found[variant()]));
+  download(new Blob([csv], {type: 'text/csv'}), 'brivane.csv');
+});
 
 buttons.cancel.addEventListener('click', () => pool.cancel());
 

@@ -85,13 +85,16 @@ async function pour(pieces, wrapping, take, advance) {
 async function readTape(id, read, total, check) {
   const b = await brivane;
   const scans = VARIANTS.map(([, all, escape]) => b.openScan({all, escape}));
-  const reply = {type: 'result', id, outputs: {}, names: 0};
+  const reply = {type: 'result', id, outputs: {}, results: {}, names: 0};
   try {
     await read((bytes) => { b.feedAll(scans, bytes, check); }, progress(id, total));
   } catch (e) {
     reply.error = said(e);
   } finally {
-    VARIANTS.forEach(([key], i) => { reply.outputs[key] = scans[i].output(); });
+    VARIANTS.forEach(([key], i) => {
+      reply.outputs[key] = scans[i].output();
+      reply.results[key] = scans[i].results();
+    });
     reply.names = scans[1].names();
     for (const s of scans) s.close();
   }
@@ -121,14 +124,7 @@ async function readRecording(id, read, total, check) {
   const fault = rec.fault();
   rec.close();
   if (fault) return {type: 'error', id, message: fault};
-  const size = parts.reduce((n, p) => n + p.length, 0);
-  const tap = new Uint8Array(20 + size);
-  tap.set(b.tapHeader(size));
-  let at = 20;
-  for (const p of parts) {
-    tap.set(p, at);
-    at += p.length;
-  }
+  const tap = b.tapFile(parts);
   const reply = await readTape(id, (take) => take(tap), tap.length);
   reply.tap = tap;
   if (failure) reply.error = failure;

@@ -1,0 +1,159 @@
+// The page's zip reader and its CSV, in Node: archives put together byte by
+// byte, one row per shape or damage, so that a fault in either is caught
+// without a browser.
+//   node --test tests/web/page_units_test.mjs
+import {test} from 'node:test';
+import assert from 'node:assert/strict';
+
+import {csvField, toCsv} from '../../web/page/csv.mjs';
+import {ArchiveError, checkReadable, dataOffset, listArchive} from '../../web/page/zip.mjs';
+
+const enc = (s) => new TextEncoder().encode(s);
+
+// Little-endian fields, put one after another.
+function bytes(...fields) {
+  const parts = fields.map(([size, value]) => {
+    if (size === 'raw') return value;
+    const b = new Uint8Array(size);
+    let v = BigInt(value);
+    for (let i = 0; i < size; i++, v >>= 8n) b[i] = Number(v & 0xFFn);
+    return b;
+  });
+  const out = new Uint8Array(parts.reduce((n, p) => n + p.length, 0));
+  let at = 0;
+  for (const p of parts) {
+    out.set(p, at);
+    at += p.length;
+  }
+  return out;
+}
+const u16 = (v) => [2, v], u32 = (v) => [4, v], u64 = (v) => [8, v], raw = (b) => ['raw', b];
+
+/**
+ * An archive of stored members {path, data, comment, zip64, flags, method,
+ * size, compressedSize, offset}: a local header and the data for each, the
+ * directory, and its end. With zip64, the member's sizes and offset are all
+ * ones in the directory and given in a ZIP64 extra field (values from the
+ * member where it says so, to plant other ones); with zip64End, the end of
+ * the directory is given in a ZIP64 record as well.
+ */
+function archive(members, {zip64End = false, comment = ''} = {}) {
+  const locals = [];
+  const entries = [];
+  let at = 0;
+  for (const m of members) {
+    const name = enc(m.path), data = m.data || new Uint8Array();
+    const local = bytes(u32(0x04034b50), u16(20), u16(m.flags || 0), u16(m.method || 0), u32(0), u32(0),
+                        u32(data.length), u32(data.length), u16(name.length), u16(0), raw(name), raw(data));
+    const size = m.size ?? data.length, compressed = m.compressedSize ?? data.length, offset = m.offset ?? at;
+    const extra = m.zip64 ? bytes(u16(1), u16(24), u64(size), u64(compressed), u64(offset)) : new Uint8Array();
+    const note = enc(m.comment || '');
+    const ones = 0xFFFFFFFF;
+    entries.push(bytes(u32(0x02014b50), u16(20), u16(20), u16(m.flags || 0), u16(m.method || 0), u32(0),
+                       u32(m.crc || 0), u32(m.zip64 ? ones : compressed), u32(m.zip64 ? ones : size),
+                       u16(name.length), u16(extra.length), u16(note.length), u16(0), u16(0), u32(0),
+                       u32(m.zip64 ? ones : offset), raw(name), raw(extra), raw(note)));
+    locals.push(local);
+    at += local.length;
+  }
+  const directory = bytes(...entries.map(raw));
+  const end = [];
+  if (zip64End) {
+    const recordAt = at + directory.length;
+    end.push(bytes(u32(0x06064b50), u64(44), u16(45), u16(45), u32(0), u32(0), u64(members.length),
+                   u64(members.length), u64(directory.length), u64(at)));
+    end.push(bytes(u32(0x07064b50), u32(0), u64(recordAt), u32(1)));
+  }
+  const note = enc(comment);
+  end.push(bytes(u32(0x06054b50), u16(0), u16(0), u16(zip64End ? 0xFFFF : members.length),
+                 u16(zip64End ? 0xFFFF : members.length), u32(zip64End ? 0xFFFFFFFF : directory.length),
+                 u32(zip64End ? 0xFFFFFFFF : at), u16(note.length), raw(note)));
+  return bytes(...locals.map(raw), raw(directory), ...end.map(raw));
+}
+
+const asFile = (b) => new Blob([b]);
+const pick = (m) => ({path: m.path, size: m.size, compressedSize: m.compressedSize, headerOffset: m.headerOffset});
+
+test('archives read as they are', async () => {
+  const one = enc('TAPE ONE'), two = enc('TAPE TWO, LONGER');
+  const rows = [
+    ['plain members', archive([{path: 'a.tap', data: one}, {path: 'dir/b.tap', data: two}]),
+     [{path: 'a.tap', size: 8, compressedSize: 8, headerOffset: 0},
+      {path: 'dir/b.tap', size: 16, compressedSize: 16, headerOffset: 43}]],
+    ['members with comments, and the archive with one',
+     archive([{path: 'a.tap', data: one, comment: 'side A'}, {path: 'b.tap', data: two, comment: 'x'.repeat(300)}],
+             {comment: 'a collection'}),
+     [{path: 'a.tap', size: 8, compressedSize: 8, headerOffset: 0},
+      {path: 'b.tap', size: 16, compressedSize: 16, headerOffset: 43}]],
+    ['ZIP64 sizes and offset, in their order: size, then compressed size',
+     archive([{path: 'z.tap', data: one, zip64: true, size: 8, compressedSize: 7}]),
+     [{path: 'z.tap', size: 8, compressedSize: 7, headerOffset: 0}]],
+    ['ZIP64 fields with high words set',
+     archive([{path: 'huge.tap', data: one, zip64: true, size: 2 ** 32 + 5, compressedSize: 2 ** 33 + 7,
+               offset: 3 * 2 ** 32}]),
+     [{path: 'huge.tap', size: 2 ** 32 + 5, compressedSize: 2 ** 33 + 7, headerOffset: 3 * 2 ** 32}]],
+    ['a ZIP64 end of directory', archive([{path: 'a.tap', data: one}, {path: 'b.tap', data: two}], {zip64End: true}),
+     [{path: 'a.tap', size: 8, compressedSize: 8, headerOffset: 0},
+      {path: 'b.tap', size: 16, compressedSize: 16, headerOffset: 43}]],
+  ];
+  for (const [what, zip, want] of rows) assert.deepEqual((await listArchive(asFile(zip))).map(pick), want, what);
+});
+
+test('names in UTF-8 where the archive says so, else in code page 437', async () => {
+  const zip = archive([{path: 'テープ.tap', flags: 0x800}]);
+  assert.equal((await listArchive(asFile(zip)))[0].path, 'テープ.tap');
+  const cp437 = archive([{path: 'x.tap'}]);
+  cp437[cp437.indexOf(0x78, 30 + 5)] = 0x81;  // the directory's 'x' becomes byte 0x81
+  assert.equal((await listArchive(asFile(cp437)))[0].path, 'ü.tap');
+});
+
+test('each damaged archive has its own message', async () => {
+  const good = archive([{path: 'a.tap', data: enc('TAPE')}]);
+  const directoryAt = good.length - 22 - 51;
+  const damaged = (f) => {
+    const b = good.slice();
+    f(b);
+    return b;
+  };
+  const rows = [
+    ['no zip at all', enc('just some text, no archive\n'.repeat(4)), /not a zip archive/],
+    ['an empty file', new Uint8Array(), /not a zip archive/],
+    ['cut before its directory', good.subarray(0, 40), /cut short: its directory, at the end, is missing/],
+    ['a directory past the end', damaged((b) => { b[b.length - 6] = 0xF0; }), /directory is incomplete/],
+    ['a directory entry without its signature', damaged((b) => { b[directoryAt] = 0; }), /directory is unreadable/],
+    ['a name running past the directory', damaged((b) => { b[directoryAt + 28] = 0xFF; }), /directory is unreadable/],
+    ['a ZIP64 locator pointing at no record',
+     (() => {
+       const z = archive([{path: 'a.tap'}], {zip64End: true});
+       z[z.length - 22 - 20 + 8] ^= 0x01;  // the record's offset, one off
+       return z;
+     })(), /ZIP64 directory is missing/],
+  ];
+  for (const [what, zip, message] of rows) {
+    await assert.rejects(listArchive(asFile(zip)), (e) => e instanceof ArchiveError && message.test(e.message), what);
+  }
+});
+
+test('members the page cannot read, and a local header out of place', () => {
+  assert.throws(() => checkReadable({encrypted: true, method: 0}), /encrypted/);
+  assert.throws(() => checkReadable({encrypted: false, method: 12}), /method 12/);
+  for (const method of [0, 8]) checkReadable({encrypted: false, method});
+  assert.equal(dataOffset(bytes(u32(0x04034b50), raw(new Uint8Array(22)), u16(5), u16(7))), 42);
+  assert.throws(() => dataOffset(new Uint8Array(30)), /not where its directory says/);
+  assert.throws(() => dataOffset(bytes(u32(0x04034b50))), /not where its directory says/);
+});
+
+test('the CSV: a row per name, numbered as listed, quoted where it must be', () => {
+  const name = (s) => Uint8Array.from(s, (c) => c.charCodeAt(0));
+  const csv = toCsv([
+    ['plain.tap', [{number: 1, name: name('ONE')}, {number: 2, name: name('TWO')}]],
+    ['comma, "quote".tap', [{number: 1, name: name('A,"B"')}]],
+    ['none.tap', []],
+    ['many.tap', [{number: 1000, name: name('LINE\rBREAK')}, {number: 7, name: name('\xa3\xff')}]],
+  ]);
+  assert.equal(csv, 'file,number,name\r\nplain.tap,001,ONE\r\nplain.tap,002,TWO\r\n' +
+    '"comma, ""quote"".tap",001,"A,""B"""\r\nmany.tap,1000,"LINE\rBREAK"\r\nmany.tap,007,\xa3\xff\r\n');
+  assert.equal(toCsv([]), 'file,number,name\r\n');
+  for (const [field, want] of [['a', 'a'], ['a b', 'a b'], ['a\nb', '"a\nb"'], ['"', '""""'], ['', '']])
+    assert.equal(csvField(field), want);
+});
