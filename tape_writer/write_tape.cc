@@ -7,6 +7,9 @@
 //                                         N files as the ROM saves them, played on a
 //                                         slightly noisy deck that inverts the signal
 //   write_tape samples DIR                the command-line cases' tapes, into DIR
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,16 +22,33 @@ namespace {
 
 bool write_all(const bytes& b) { return std::fwrite(b.data(), 1, b.size(), stdout) == b.size(); }
 
+constexpr const char* USAGE =
+    "usage: write_tape [--repeat N] pilot COUNT    COUNT short pulses\n"
+    "       write_tape [--repeat N] header NAME    a 5001-pulse pilot and a header block\n"
+    "       write_tape [--repeat N] file NAME      a file as the ROM saves it\n"
+    "       write_tape [--repeat N] recording NAME a WAV recording (44.1 kHz, 16 bits, mono) of\n"
+    "                                              N files as the ROM saves them, played on a\n"
+    "                                              slightly noisy deck that inverts the signal\n"
+    "       write_tape samples DIR                 the command-line cases' tapes, into DIR\n"
+    "The tape goes to standard output; --repeat writes it N times over.\n";
+
 int usage() {
-  std::fputs("usage: write_tape [--repeat N] pilot COUNT | header NAME | file NAME | recording NAME;"
-             " write_tape samples DIR\n", stderr);
+  std::fputs(USAGE, stderr);
   return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(USAGE, stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
   if (argc == 3 && std::strcmp(argv[1], "samples") == 0) {
+    if (mkdir(argv[2], 0777) != 0 && errno != EEXIST) {
+      std::perror(argv[2]);
+      return 1;
+    }
     for (const auto& [name, tape] : sample_tapes()) {
       const std::string path = std::string(argv[2]) + "/" + name;
       std::FILE* f = std::fopen(path.c_str(), "wb");

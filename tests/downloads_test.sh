@@ -31,6 +31,13 @@ check_folder "$tmp/tar" "$name" LICENSE
 grep -q '\./brivane -a demo\.tap' "$tmp/tar/$name/README.txt" || fail "the Linux README.txt does not show ./brivane -a demo.tap"
 got=$(cd "$tmp/tar/$name" && ./brivane -a demo.tap | tail -n 1)
 [ "$got" = "$want" ] || fail "the tar's brivane printed: $got"
+# It starts where the C library is as old as glibc 2.17: no symbol it takes
+# from a shared library is of a later version (a static program takes none).
+newest=$(objdump -T "$tmp/tar/$name/brivane" 2>/dev/null | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -n 1)
+if [ -n "$newest" ] && [ "$(printf '%s\n' "$newest" 2.17 | sort -V | tail -n 1)" != 2.17 ]; then
+  fail "the tar's brivane needs glibc $newest"
+fi
+echo "ok   the tar's brivane needs glibc ${newest:-(none: static)}"
 
 (cd "$tmp/win" && unzip -q "$dist"/brivane-*-win32.zip)
 name=$(basename "$dist"/brivane-*-win32.zip .zip)
@@ -69,6 +76,16 @@ JS
   [ -f "$pkg/brivane.d.ts" ] && [ -f "$pkg/README.md" ] && [ -f "$pkg/LICENSE" ] || fail "the npm package lacks its types, README or license"
   node -e 'const p = require(process.argv[1]); if (p.types !== "./brivane.d.ts" || p.engines.node !== ">=18" || p.dependencies) process.exit(1)' \
     "$pkg/package.json" || fail "the npm package's package.json"
+  node -e 'const p = require(process.argv[1]); if (!/^\d+\.\d+\.\d+$/.test(p.version)) process.exit(1)' \
+    "$pkg/package.json" || fail "the npm package's version is not in three parts, as npm wants it"
   echo "ok   the npm package: installed into an empty project, listNames as the program prints"
+
+  # The README's JavaScript example, as printed, in that project.
+  awk '/^### From JavaScript/ {on = 1} on && /^```js$/ {code = 1; next} code && /^```$/ {exit} code' \
+    "$here/README.md" >"$tmp/project/list.mjs"
+  got=$(cd "$tmp/project" && node list.mjs "$here/examples/demo.tap")
+  want_example=$("$bin" -a -e "$here/examples/demo.tap"; echo "4 names")
+  [ "$got" = "$want_example" ] || fail "the README's JavaScript example printed: $got"
+  echo "ok   the README's JavaScript example runs as printed"
 fi
 echo "downloads: all checked"
