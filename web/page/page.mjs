@@ -106,10 +106,11 @@ function addTapes(files, skipped = 0) {
   const first = added[0];
   if (first && first.element.getBoundingClientRect().top > innerHeight * 0.75) first.element.scrollIntoView({block: 'start'});
   pool.add(...added);
+  updateStatus();  // Cancel at once, not a frame later
 }
 
 // An archive's members are known: each tape in it gets its own entry, in the
-// archive's order, read by whichever worker is free.
+// archive's order; the pool reads them, by whichever worker is free.
 function listed(archive, members) {
   const tapesIn = members.filter((m) => isTapePath(m.path) || isRecordingPath(m.path));
   const others = members.length - tapesIn.length;
@@ -123,7 +124,7 @@ function listed(archive, members) {
     return t;
   });
   archive.file = null;
-  pool.add(...added);
+  return added;
 }
 
 function showFinished(tape, {outputs, results: found, names, error, cancelled, tap}) {

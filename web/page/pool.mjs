@@ -12,7 +12,8 @@ const PER_WORKER = 2;
  * A pool of workers made by createWorker(). A tape is an object {id, kind,
  * file, member, archive, total} that the pool adds to: state ('queued',
  * 'reading', then 'done', 'failed' or 'cancelled') and done (bytes read).
- * view gets progress(tape), listed(archive, members), finished(tape, reply)
+ * view gets progress(tape), listed(archive, members) which returns the
+ * archive's tapes to read, as tapes, finished(tape, reply)
  * with reply {outputs, names, error} or {cancelled: true}, changed() after
  * anything, and broken(message) when the workers cannot start.
  * size: how many workers at most; batch: the most bytes of an archive one
@@ -97,6 +98,14 @@ export function createPool(createWorker, view, {size, batch: batchBytes}) {
     view.changed();
   }
 
+  function queued(tapes) {
+    for (const t of tapes) {
+      t.state = 'queued';
+      t.done = 0;
+    }
+    return tapes;
+  }
+
   function finish(tape, reply) {
     tape.state = reply.error ? 'failed' : reply.outputs ? 'done' : 'cancelled';
     tape.file = null;  // let the browser forget it
@@ -126,8 +135,10 @@ export function createPool(createWorker, view, {size, batch: batchBytes}) {
     entry.reading.delete(data.id);
     if (--tape.job.left === 0) entry.jobs -= tape.job.weight;
     if (data.type === 'listing') {
+      // The archive's tapes go straight into the queue, in its order, each
+      // with the entry the view made for it.
       tape.state = 'done';
-      view.listed(tape, data.members);
+      queue.push(...queued(view.listed(tape, data.members)));
     } else if (data.type === 'result') {
       finish(tape, data);
     } else {
@@ -147,11 +158,7 @@ export function createPool(createWorker, view, {size, batch: batchBytes}) {
     },
     /** Queues tapes to be read, in order. */
     add(...tapes) {
-      for (const t of tapes) {
-        t.state = 'queued';
-        t.done = 0;
-        queue.push(t);
-      }
+      queue.push(...queued(tapes));
       if (broken) fail();
       else dispatch();
     },

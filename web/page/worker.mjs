@@ -4,7 +4,7 @@
 import loadBrivane from './brivane.mjs';
 import {VARIANTS, isRecordingPath} from './protocol.mjs';
 import {borrow, fileSource, giveBack, memorySource, readInto, readThroughPage, slices} from './read.mjs';
-import {ArchiveError, LOCAL_HEADER_MAX, checkReadable, dataOffset, listArchive, memberEnd} from './zip.mjs';
+import {ArchiveError, listArchive, memberBytes, memberCheck} from './zip.mjs';
 
 // Compressed data is read in smaller slices: inflating, not the reading,
 // sets the pace.
@@ -131,38 +131,15 @@ async function readRecording(id, read, total, check) {
   return reply;
 }
 
-// A member's compressed bytes, from a source of fileSource or memorySource.
-async function* compressedBytes(source, m) {
-  checkReadable(m);
-  // The local header and, for a small member, its data in one read.
-  const small = m.compressedSize <= COMPRESSED.slice;
-  const first = await source.read(m.headerOffset, Math.min(source.size, small ? memberEnd(m) : m.headerOffset + LOCAL_HEADER_MAX));
-  const skip = dataOffset(first);
-  const start = m.headerOffset + skip;
-  if (start + m.compressedSize > source.size) throw new ArchiveError('the archive is cut short: part of this member is missing');
-  if (skip + m.compressedSize <= first.byteLength) {
-    if (m.compressedSize > 0) yield first.subarray(skip, skip + m.compressedSize);
-    return;
-  }
-  yield* slices(source.file.slice(start, start + m.compressedSize), COMPRESSED);
-}
-
-const hex = (n) => n.toString(16).padStart(8, '0');
-
 // One member, read, inflated and scanned, then held to the size and CRC-32
 // its archive records for it.
 async function readMember(id, source, m) {
   const check = {crc: 0, size: 0};
   const scan = isRecordingPath(m.path) ? readRecording : readTape;
   const wrapping = m.method === 8 ? 'raw' : null;
-  const reply = await scan(id, (take, advance) => pour(compressedBytes(source, m), wrapping, take, advance),
+  const reply = await scan(id, (take, advance) => pour(memberBytes(source, m, COMPRESSED), wrapping, take, advance),
                            m.compressedSize, check);
-  if (reply.type === 'result' && !reply.error) {
-    if (check.size !== m.size)
-      reply.error = `it inflated to ${check.size.toLocaleString('en')} bytes where the archive records ${m.size.toLocaleString('en')}`;
-    else if (check.crc !== m.crc)
-      reply.error = `its CRC-32 is ${hex(check.crc)} where the archive records ${hex(m.crc)}: the data is damaged`;
-  }
+  if (reply.type === 'result' && !reply.error) reply.error = memberCheck(m, check) ?? undefined;
   return reply;
 }
 

@@ -1,7 +1,7 @@
 // The zip format as archives of tapes use it: the directory at the end of
 // the archive (ZIP64 too), each member's entry, and its local header. Only
 // the parts needed are read: a member and an archive may pass 4 GiB.
-import {readBytes} from './read.mjs';
+import {readBytes, slices} from './read.mjs';
 
 /** A fault of the whole archive, or of one member, said for people. */
 export class ArchiveError extends Error {}
@@ -124,4 +124,33 @@ export function dataOffset(header) {
   if (header.byteLength < 30 || h.getUint32(0, true) !== 0x04034b50)
     throw new ArchiveError('the archive is cut short or damaged: this member is not where its directory says');
   return 30 + h.getUint16(26, true) + h.getUint16(28, true);
+}
+
+/**
+ * A member's compressed bytes, piece by piece, from a source (read.mjs's
+ * fileSource or memorySource): its local header and, for a member of at
+ * most slice bytes, its data in one read; a larger one in slices of the file.
+ */
+export async function* memberBytes(source, m, {slice}) {
+  checkReadable(m);
+  const small = m.compressedSize <= slice;
+  const first = await source.read(m.headerOffset, Math.min(source.size, small ? memberEnd(m) : m.headerOffset + LOCAL_HEADER_MAX));
+  const skip = dataOffset(first);
+  const start = m.headerOffset + skip;
+  if (start + m.compressedSize > source.size) throw new ArchiveError('the archive is cut short: part of this member is missing');
+  if (skip + m.compressedSize <= first.byteLength) {
+    if (m.compressedSize > 0) yield first.subarray(skip, skip + m.compressedSize);
+    return;
+  }
+  yield* slices(source.file.slice(start, start + m.compressedSize), {slice});
+}
+
+const hex = (n) => n.toString(16).padStart(8, '0');
+
+/** What is wrong with a member that gave bytes of check {crc, size}, as its directory entry has it; null for nothing. */
+export function memberCheck(m, {crc, size}) {
+  if (size !== m.size)
+    return `it inflated to ${size.toLocaleString('en')} bytes where the archive records ${m.size.toLocaleString('en')}`;
+  if (crc !== m.crc) return `its CRC-32 is ${hex(crc)} where the archive records ${hex(m.crc)}: the data is damaged`;
+  return null;
 }
