@@ -1,3 +1,4 @@
+// Reading a tape with the system's read call, a piece at a time as it arrives.
 #include "fd_source.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// Playing a tape into a WAV recording: waves for pulses, then the deck's and the sound card's spoiling.
 #include "recording_writer.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The tape writer: pilots, byte markers, bit pairs, parity and blocks, pulse by pulse.
 #include "tape_writer.h"
 
 tape_writer::tape_writer(pulse_values values, std::uint32_t seed)

@@ -1,3 +1,4 @@
+// decode_pulse, pulse by pulse: the pulse classes, the pilot, markers, bit pairs, the countdown and the type.
 #include <gtest/gtest.h>
 
 #include <algorithm>

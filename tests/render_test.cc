@@ -1,3 +1,4 @@
+// The renderer: trimming, and every byte value with and without -e.
 #include <gtest/gtest.h>
 
 #include <cstring>

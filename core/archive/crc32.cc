@@ -1,3 +1,4 @@
+// CRC-32, a table-driven byte at a time, as zip and gzip compute it.
 #include "archive/crc32.h"
 
 namespace {

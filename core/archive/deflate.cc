@@ -1,3 +1,4 @@
+// The raw deflate decoder: block headers, Huffman tables, stored blocks and the fast loop of literals and matches.
 #include "archive/deflate.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The gzip reader: member headers and trailers around the raw deflate decoder, one member after another.
 #include "archive/gzip.h"
 
 #include <algorithm>

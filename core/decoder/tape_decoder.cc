@@ -1,3 +1,4 @@
+// decode_pulse: the header decoder's state machine, one pulse at a time.
 #include "decoder/tape_decoder.h"
 
 namespace {

@@ -1,3 +1,4 @@
+// The recording converter: the WAV file's chunks, its samples, and the edges of the tape signal in them.
 #include "recording/recording.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The scan: pulses through the bulk decoder into result lines, from one piece of tape to the next.
 #include "scan/tape_scan.h"
 
 #include <cstdio>

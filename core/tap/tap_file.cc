@@ -1,3 +1,4 @@
+// The TAP file's header and the machines' clocks.
 #include "tap/tap_file.h"
 
 #include <cctype>
