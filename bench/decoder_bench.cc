@@ -64,7 +64,10 @@ void bulk(benchmark::State& state, const bytes& (*tape)()) {
 }
 
 BENCHMARK_CAPTURE(per_pulse, realistic, realistic_tape)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(bulk, realistic, realistic_tape)->Arg(64 << 10)->Arg(256 << 10)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(bulk, realistic, realistic_tape)
+    ->Arg(64 << 10)
+    ->Arg(256 << 10)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(per_pulse, pilot, pilot_tape)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(bulk, pilot, pilot_tape)->Arg(256 << 10)->Unit(benchmark::kMillisecond);
 

@@ -3,12 +3,11 @@
 // random data and pulses spread over each class's range (as in archives of
 // tapes), each deflated by zlib at its default level, inflated one by one in
 // steps of 1 MiB as the page does.
+#include <benchmark/benchmark.h>
 #include <zlib.h>
 
 #include <random>
 #include <string>
-
-#include <benchmark/benchmark.h>
 
 #include "archive/deflate.h"
 #include "tape_writer.h"

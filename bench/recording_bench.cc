@@ -19,7 +19,8 @@ std::vector<std::uint8_t> minute(int channels) {
 
 void convert(benchmark::State& state, int channels) {
   const std::vector<std::uint8_t> wav = minute(channels);
-  const std::size_t frames = (wav.size() - 44) / (2 * static_cast<std::size_t>(channels));  // samples of each channel
+  const std::size_t frames =
+      (wav.size() - 44) / (2 * static_cast<std::size_t>(channels));  // samples of each channel
   std::vector<std::uint8_t> pulses;
   for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     recording_converter c;

@@ -1,4 +1,5 @@
-// The command line's logic: options, usage, the read loop and the whole run, behind the host's seams.
+// The command line's logic: options, usage, the read loop and the whole run, behind the host's
+// seams.
 #include "command_line.h"
 
 #include <new>

@@ -10,7 +10,8 @@ int main(int argc, char** argv) {
   }
   const bytes tape = example_tape();
   std::FILE* f = std::fopen(argv[1], "wb");
-  if (f == nullptr || std::fwrite(tape.data(), 1, tape.size(), f) != tape.size() || std::fclose(f) != 0) {
+  if (f == nullptr || std::fwrite(tape.data(), 1, tape.size(), f) != tape.size() ||
+      std::fclose(f) != 0) {
     std::perror(argv[1]);
     return 1;
   }

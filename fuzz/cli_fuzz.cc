@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(all.out.compare(at, std::strlen(head), head) == 0);
     const std::size_t end = all.out.find("\"\n", at + std::strlen(head));
     FUZZ_CHECK(end != std::string::npos);
-    if (count == 1) first_name = all.out.substr(at + std::strlen(head), end - at - std::strlen(head));
+    if (count == 1)
+      first_name = all.out.substr(at + std::strlen(head), end - at - std::strlen(head));
     at = end + 2;
   }
   const bool read_error = in.read_fails;

@@ -8,12 +8,12 @@
 #include <cstdlib>
 
 /// Stops the run, so that the fuzzer keeps the input, when an invariant fails.
-#define FUZZ_CHECK(cond)                                                    \
-  do {                                                                      \
-    if (!(cond)) {                                                          \
+#define FUZZ_CHECK(cond)                                                            \
+  do {                                                                              \
+    if (!(cond)) {                                                                  \
       std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      std::abort();                                                         \
-    }                                                                       \
+      std::abort();                                                                 \
+    }                                                                               \
   } while (0)
 
 struct fuzz_input {

@@ -18,10 +18,12 @@ namespace {
 using byte_vector = std::vector<std::uint8_t>;
 
 template <class reader>
-void same_however_split(const std::uint8_t* data, std::size_t size, std::size_t piece, inflated& whole) {
+void same_however_split(const std::uint8_t* data, std::size_t size, std::size_t piece,
+                        inflated& whole) {
   whole = inflate_in_pieces<reader>(data, size, size + 1);
   const inflated split = inflate_in_pieces<reader>(data, size, piece);
-  FUZZ_CHECK(whole.largest_step <= deflate_decoder::STEP && split.largest_step <= deflate_decoder::STEP);
+  FUZZ_CHECK(whole.largest_step <= deflate_decoder::STEP &&
+             split.largest_step <= deflate_decoder::STEP);
   FUZZ_CHECK(whole.finished != (whole.fault != inflate_fault::none));
   FUZZ_CHECK(whole.out == split.out);
   FUZZ_CHECK(whole.fault == split.fault);
@@ -56,7 +58,8 @@ zlib_result zlib_inflate(const std::uint8_t* data, std::size_t size, bool gzip) 
       z.total_out = made;
       continue;
     }
-    if (r.rc != Z_OK && !(r.rc == Z_BUF_ERROR && z.avail_out == 0)) break;  // done, damaged, or the bytes ended
+    if (r.rc != Z_OK && !(r.rc == Z_BUF_ERROR && z.avail_out == 0))
+      break;  // done, damaged, or the bytes ended
   }
   r.out.resize(z.total_out);
   inflateEnd(&z);

@@ -16,7 +16,8 @@
 
 namespace {
 
-bool put(const std::string& dir, const char* name, std::uint8_t knobs, std::size_t read_size, bytes tape) {
+bool put(const std::string& dir, const char* name, std::uint8_t knobs, std::size_t read_size,
+         bytes tape) {
   if (tape.size() > 12000) tape.resize(12000);
   tape.insert(tape.begin(), {knobs, static_cast<std::uint8_t>(read_size - 1),
                              static_cast<std::uint8_t>((read_size - 1) >> 8), 0});
@@ -38,7 +39,8 @@ namespace {
 bool put_recording(const std::string& dir, const char* name, recording_knobs k) {
   k.rate = 8000;
   k.silence = 0.01;
-  std::vector<std::uint8_t> wav = record_tape(tape_writer().pilot(60).raw({86, 66, 48, 66, 66, 48}).pulses(), k);
+  std::vector<std::uint8_t> wav =
+      record_tape(tape_writer().pilot(60).raw({86, 66, 48, 66, 66, 48}).pulses(), k);
   wav.insert(wav.begin(), 6);
   std::FILE* f = std::fopen((dir + "/" + name).c_str(), "wb");
   if (f == nullptr) return false;
@@ -64,12 +66,15 @@ bool put_recordings(const std::string& dir) {
 namespace {
 
 bool put_deflated(const std::string& dir) {
-  const bytes tape = tape_writer(pulse_values::spread(), 6).pilot(3000).block(header_payload(1, "DEFLATED")).pulses();
+  const bytes tape = tape_writer(pulse_values::spread(), 6)
+                         .pilot(3000)
+                         .block(header_payload(1, "DEFLATED"))
+                         .pulses();
   struct way {
     const char* name;
     int level, strategy, window_bits;
-  } const ways[] = {{"stored", 0, Z_DEFAULT_STRATEGY, -15}, {"fast", 1, Z_DEFAULT_STRATEGY, -15},
-                    {"best", 9, Z_DEFAULT_STRATEGY, -15},   {"fixed", 6, Z_FIXED, -15},
+  } const ways[] = {{"stored", 0, Z_DEFAULT_STRATEGY, -15},   {"fast", 1, Z_DEFAULT_STRATEGY, -15},
+                    {"best", 9, Z_DEFAULT_STRATEGY, -15},     {"fixed", 6, Z_FIXED, -15},
                     {"huffman-only", 6, Z_HUFFMAN_ONLY, -15}, {"gzip", 6, Z_DEFAULT_STRATEGY, 31}};
   for (const way& w : ways) {
     bytes out = zlib_deflate(tape.data(), tape.size(), w.level, w.strategy, w.window_bits);
@@ -101,9 +106,13 @@ int main(int argc, char** argv) {
   }
   const std::string dir = argv[1];
   bytes two = tape_writer(pulse_values::spread(), 4)
-                  .pilot(5001).block(header_payload(1, "ONE"))
-                  .pilot(5001).block(header_payload(3, "TWO")).pulses();
-  bytes repeat = tape_writer().pilot(5001).block(header_payload(1, "R"), block_copy::repeat).pulses();
+                  .pilot(5001)
+                  .block(header_payload(1, "ONE"))
+                  .pilot(5001)
+                  .block(header_payload(3, "TWO"))
+                  .pulses();
+  bytes repeat =
+      tape_writer().pilot(5001).block(header_payload(1, "R"), block_copy::repeat).pulses();
   bytes junk_parity = tape_writer().pilot(5001).pulses();
   {
     tape_writer w;
@@ -114,17 +123,23 @@ int main(int argc, char** argv) {
   }
   bytes data_like(40, 0x41);
   data_like[0] = 3;
-  const bool ok =
-      put(dir, "one-header", 0, 65536, header("NAME")) &&
-      put(dir, "one-header-all-escaped-short-reads", 3, 7, header("\x93\x05" "CTRL\xa0\x85\xc1")) &&
-      put(dir, "two-headers-all", 1, 4096, two) &&
-      put(dir, "two-headers-read-error", 5, 5001, two) &&
-      put(dir, "pilot-5000", 1, 65536, header("NAME", 5000)) &&
-      put(dir, "type-2", 1, 65536, header("NAME", 5001, 2)) &&
-      put(dir, "repeated-copy", 1, 65536, repeat) &&
-      put(dir, "junk-parity", 3, 300, junk_parity) &&
-      put(dir, "data-block-like-header", 1, 65536, tape_writer().pilot(6000).block(data_like).pulses()) &&
-      put(dir, "spread-values", 3, 1, tape_writer(pulse_values::spread(), 9).pilot(5001).block(header_payload(1, "SPREAD")).pulses());
+  const bool ok = put(dir, "one-header", 0, 65536, header("NAME")) &&
+                  put(dir, "one-header-all-escaped-short-reads", 3, 7,
+                      header("\x93\x05"
+                             "CTRL\xa0\x85\xc1")) &&
+                  put(dir, "two-headers-all", 1, 4096, two) &&
+                  put(dir, "two-headers-read-error", 5, 5001, two) &&
+                  put(dir, "pilot-5000", 1, 65536, header("NAME", 5000)) &&
+                  put(dir, "type-2", 1, 65536, header("NAME", 5001, 2)) &&
+                  put(dir, "repeated-copy", 1, 65536, repeat) &&
+                  put(dir, "junk-parity", 3, 300, junk_parity) &&
+                  put(dir, "data-block-like-header", 1, 65536,
+                      tape_writer().pilot(6000).block(data_like).pulses()) &&
+                  put(dir, "spread-values", 3, 1,
+                      tape_writer(pulse_values::spread(), 9)
+                          .pilot(5001)
+                          .block(header_payload(1, "SPREAD"))
+                          .pulses());
   if (!ok) {
     std::perror(dir.c_str());
     return 1;

@@ -16,7 +16,8 @@ struct result {
 result convert(const std::uint8_t* data, std::size_t size, std::size_t piece) {
   recording_converter c;
   result r;
-  for (std::size_t at = 0; at < size; at += piece) c.feed(data + at, std::min(piece, size - at), r.pulses);
+  for (std::size_t at = 0; at < size; at += piece)
+    c.feed(data + at, std::min(piece, size - at), r.pulses);
   c.finish(r.pulses);
   r.fault = c.fault();
   return r;

@@ -5,12 +5,12 @@
 // a leading dash, shell characters and characters of several scripts. Each
 // holds one to four files as the ROM saves them, with 256 bytes to
 // MAX_DATA_KIB (default 16) KiB of random data each.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
-
-#include <sys/stat.h>
 
 #include "tape_writer.h"
 
@@ -23,8 +23,9 @@ int main(int argc, char** argv) {
   const std::string dir = argv[2];
   const unsigned long max_data = (argc == 5 ? std::strtoul(argv[4], nullptr, 10) : 16) * 1024;
   const char* const folders[] = {"", "/Arcade", "/Arcade/Side B", "/\u0418\u0433\u0440\u044b"};
-  const char* const shapes[] = {"tape %lu.tap", "\"quoted\" %lu.TAP", "-dash %lu.tap",
-                                "$HOME `%lu` & more.tap", "back\\slash %lu.tap", "\u30c6\u30fc\u30d7 %lu.tap"};
+  const char* const shapes[] = {"tape %lu.tap",        "\"quoted\" %lu.TAP",
+                                "-dash %lu.tap",       "$HOME `%lu` & more.tap",
+                                "back\\slash %lu.tap", "\u30c6\u30fc\u30d7 %lu.tap"};
   for (const char* f : folders) mkdir((dir + f).c_str(), 0755);
   std::FILE* expected = std::fopen(argv[3], "wb");
   if (expected == nullptr) {

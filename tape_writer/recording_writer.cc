@@ -1,4 +1,5 @@
-// Playing a tape into a WAV recording: waves for pulses, then the deck's and the sound card's spoiling.
+// Playing a tape into a WAV recording: waves for pulses, then the deck's and the sound card's
+// spoiling.
 #include "recording_writer.h"
 
 #include <algorithm>
@@ -71,27 +72,37 @@ std::vector<std::uint8_t> record_tape(const bytes& pulses, const recording_knobs
   };
   for (std::size_t n = 0; n < wave.size(); ++n) {
     lp = pole * lp + (1 - pole) * wave[n];
-    double v = (k.inverted ? -lp : lp) + k.hum * std::sin(2 * PI * 50 * static_cast<double>(n) / k.rate) + k.noise * noise() + k.offset;
+    double v = (k.inverted ? -lp : lp) +
+               k.hum * std::sin(2 * PI * 50 * static_cast<double>(n) / k.rate) + k.noise * noise() +
+               k.offset;
     wave[n] = std::clamp(v * k.gain, -1.0, 1.0);
   }
 
-  const int width = k.format == sample_format::u8 ? 1 : k.format == sample_format::s16 ? 2
-                    : k.format == sample_format::s24 ? 3 : 4;
+  const int width = k.format == sample_format::u8    ? 1
+                    : k.format == sample_format::s16 ? 2
+                    : k.format == sample_format::s24 ? 3
+                                                     : 4;
   std::vector<std::uint8_t> data;
   data.reserve(wave.size() * static_cast<std::size_t>(width * k.channels));
   for (const double s : wave) {
     for (int c = 0; c < k.channels; ++c) {
       const double v = c == k.tape_channel ? s : std::clamp(k.noise * k.gain * noise(), -1.0, 1.0);
       switch (k.format) {
-        case sample_format::u8: data.push_back(static_cast<std::uint8_t>(std::lround(128 + v * 127))); break;
-        case sample_format::s16: put16(data, static_cast<std::uint16_t>(std::lround(v * 32767))); break;
+        case sample_format::u8:
+          data.push_back(static_cast<std::uint8_t>(std::lround(128 + v * 127)));
+          break;
+        case sample_format::s16:
+          put16(data, static_cast<std::uint16_t>(std::lround(v * 32767)));
+          break;
         case sample_format::s24: {
           const auto i = static_cast<std::uint32_t>(std::lround(v * 8388607));
           data.insert(data.end(), {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8),
                                    static_cast<std::uint8_t>(i >> 16)});
           break;
         }
-        case sample_format::s32: put32(data, static_cast<std::uint32_t>(std::llround(v * 2147483647.0))); break;
+        case sample_format::s32:
+          put32(data, static_cast<std::uint32_t>(std::llround(v * 2147483647.0)));
+          break;
         case sample_format::f32: {
           const float f = static_cast<float>(v);
           std::uint32_t u;
@@ -116,7 +127,8 @@ std::vector<std::uint8_t> record_tape(const bytes& pulses, const recording_knobs
     put16(fmt, static_cast<unsigned>(width * 8));  // valid bits
     put32(fmt, k.channels == 1 ? 4 : 3);           // speaker positions
     put16(fmt, static_cast<unsigned>(tag_value));  // the subformat's GUID starts with the format
-    const std::uint8_t rest[] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    const std::uint8_t rest[] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
     fmt.insert(fmt.end(), rest, rest + sizeof rest);
   }
 

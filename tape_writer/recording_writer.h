@@ -16,20 +16,21 @@ struct recording_knobs {
   double rate = 44100;
   sample_format format = sample_format::s16;
   int channels = 1;
-  int tape_channel = 0;      ///< where the tape is; the others stay silent but for noise
-  bool extensible = false;   ///< the 0xFFFE format header
-  bool extra_chunks = false; ///< LIST and fact chunks before the sound
-  std::uint32_t data_size = 1;  ///< 1: the true size; 0 or 0xFFFFFFFF as a stopped recorder leaves it
-  double clock = 985248;     ///< the machine clock the pulse values count in
-  double speed = 1;          ///< the tape runs this much too fast (1.03) or slow
-  double wander = 0;         ///< and wanders around it by this much, twice a second
-  double low_pass_hz = 0;    ///< a deck's rounded edges (0: none)
-  double hum = 0;            ///< 50 Hz mains hum, against the wave's amplitude of 1
-  double noise = 0;          ///< white noise, likewise
-  double offset = 0;         ///< a DC offset, likewise
-  bool inverted = false;     ///< high half first
-  double gain = 0.5;         ///< the wave's amplitude in full scale; above 1, it clips
-  double silence = 0.2;      ///< seconds of quiet before and after
+  int tape_channel = 0;       ///< where the tape is; the others stay silent but for noise
+  bool extensible = false;    ///< the 0xFFFE format header
+  bool extra_chunks = false;  ///< LIST and fact chunks before the sound
+  std::uint32_t data_size =
+      1;                   ///< 1: the true size; 0 or 0xFFFFFFFF as a stopped recorder leaves it
+  double clock = 985248;   ///< the machine clock the pulse values count in
+  double speed = 1;        ///< the tape runs this much too fast (1.03) or slow
+  double wander = 0;       ///< and wanders around it by this much, twice a second
+  double low_pass_hz = 0;  ///< a deck's rounded edges (0: none)
+  double hum = 0;          ///< 50 Hz mains hum, against the wave's amplitude of 1
+  double noise = 0;        ///< white noise, likewise
+  double offset = 0;       ///< a DC offset, likewise
+  bool inverted = false;   ///< high half first
+  double gain = 0.5;       ///< the wave's amplitude in full scale; above 1, it clips
+  double silence = 0.2;    ///< seconds of quiet before and after
 };
 
 /// The WAV file's bytes for the pulses.

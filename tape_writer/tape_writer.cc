@@ -73,8 +73,16 @@ tape_writer& tape_writer::block(const bytes& payload, block_copy copy, int check
 tape_writer& tape_writer::rom_file(std::uint8_t type, std::string_view name, const bytes& data,
                                    std::size_t header_pilot) {
   const bytes header = header_payload(type, name);
-  pilot(header_pilot).block(header).pilot(COPY_GAP).block(header, block_copy::repeat).pilot(TRAILER);
-  return pilot(DATA_PILOT).block(data).pilot(COPY_GAP).block(data, block_copy::repeat).pilot(TRAILER);
+  pilot(header_pilot)
+      .block(header)
+      .pilot(COPY_GAP)
+      .block(header, block_copy::repeat)
+      .pilot(TRAILER);
+  return pilot(DATA_PILOT)
+      .block(data)
+      .pilot(COPY_GAP)
+      .block(data, block_copy::repeat)
+      .pilot(TRAILER);
 }
 
 tape_writer& tape_writer::raw(const bytes& pulses) {
@@ -90,7 +98,8 @@ bytes header_payload(std::uint8_t type, std::string_view name, std::uint16_t sta
   h[2] = static_cast<std::uint8_t>(start >> 8);
   h[3] = static_cast<std::uint8_t>(end & 0xFF);
   h[4] = static_cast<std::uint8_t>(end >> 8);
-  for (std::size_t i = 0; i < name.size() && i < 16; ++i) h[5 + i] = static_cast<std::uint8_t>(name[i]);
+  for (std::size_t i = 0; i < name.size() && i < 16; ++i)
+    h[5 + i] = static_cast<std::uint8_t>(name[i]);
   return h;
 }
 
@@ -112,16 +121,22 @@ bytes example_tape() {
     std::uint8_t type;
     const char* name;
   } files[] = {
-      {1, "\x93\x1c" "FLIGHT\x9e" "DECK\x05"},   // clear screen, red, yellow, white
-      {3, "HI-SCORES \xc1\xc2\xc3"},             // shifted letters
-      {1, "\x12" "PART 2\x92\x11\x85"},          // reverse on/off, cursor down, F1
+      {1,
+       "\x93\x1c"
+       "FLIGHT\x9e"
+       "DECK\x05"},                   // clear screen, red, yellow, white
+      {3, "HI-SCORES \xc1\xc2\xc3"},  // shifted letters
+      {1,
+       "\x12"
+       "PART 2\x92\x11\x85"},  // reverse on/off, cursor down, F1
       {1, "  LEAD AND TAIL  "},
   };
   tape_writer w(pulse_values::spread(), 1987);
   std::uint8_t n = 0;
   for (const auto& f : files) {
     bytes data(64);
-    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(0x10 + i * 7 + n);
+    for (std::size_t i = 0; i < data.size(); ++i)
+      data[i] = static_cast<std::uint8_t>(0x10 + i * 7 + n);
     w.rom_file(f.type, f.name, data);
     ++n;
   }
@@ -132,6 +147,10 @@ std::map<std::string, bytes> sample_tapes() {
   tape_writer one;
   one.rom_file(1, "ONLY ONE", bytes(64, 0x20));
   tape_writer two(pulse_values::spread(), 5);
-  two.rom_file(1, "FIRST", bytes(64, 0x20)).rom_file(3, "\x93\x1c" "SECOND\xa0\x05", bytes(64, 0x20));
+  two.rom_file(1, "FIRST", bytes(64, 0x20))
+      .rom_file(3,
+                "\x93\x1c"
+                "SECOND\xa0\x05",
+                bytes(64, 0x20));
   return {{"one.tap", one.pulses()}, {"two.tap", tap_file(two.pulses())}, {"empty.tap", {}}};
 }

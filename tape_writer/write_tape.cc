@@ -52,7 +52,8 @@ int main(int argc, char** argv) {
     for (const auto& [name, tape] : sample_tapes()) {
       const std::string path = std::string(argv[2]) + "/" + name;
       std::FILE* f = std::fopen(path.c_str(), "wb");
-      if (f == nullptr || std::fwrite(tape.data(), 1, tape.size(), f) != tape.size() || std::fclose(f) != 0) {
+      if (f == nullptr || std::fwrite(tape.data(), 1, tape.size(), f) != tape.size() ||
+          std::fclose(f) != 0) {
         std::perror(path.c_str());
         return 1;
       }

@@ -1,13 +1,12 @@
 // The command-line logic run in-process, with tapes and streams in memory.
-#include "command_line.h"
-
-#include <map>
-#include <string>
-#include <cstdio>
-#include <vector>
-
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "command_line.h"
 #include "decode_helpers.h"
 #include "expected_text.h"
 #include "memory_host.h"
@@ -25,10 +24,11 @@ result run(memory_host& sys, std::vector<const char*> args) {
   return {status, sys.out_.text, sys.err_.text};
 }
 
-
 bytes two_names() {
   tape_writer w(pulse_values::spread(), 3);
-  return w.rom_file(1, "FIRST", bytes(40, 0x20)).rom_file(3, "\x93SECOND", bytes(40, 0x20)).pulses();
+  return w.rom_file(1, "FIRST", bytes(40, 0x20))
+      .rom_file(3, "\x93SECOND", bytes(40, 0x20))
+      .pulses();
 }
 
 TEST(Options, JudgedBySecondCharacterUpToThePath) {
@@ -116,7 +116,8 @@ TEST(Run, TapeCutAtEveryLength) {
   tape_writer w(pulse_values::spread(), 11);
   w.pilot(5001).block(header_payload(1, "CUT"));
   const std::size_t arrives = w.byte_start(31);
-  const bytes full(w.pulses().begin(), w.pulses().begin() + static_cast<std::ptrdiff_t>(w.byte_start(33)));
+  const bytes full(w.pulses().begin(),
+                   w.pulses().begin() + static_cast<std::ptrdiff_t>(w.byte_start(33)));
   for (std::size_t len = 0; len <= full.size(); ++len) {
     memory_host sys;
     sys.files["t"] = bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(len));
@@ -133,11 +134,13 @@ namespace {
 TEST(ExampleTape, CommittedFileIsWhatTheWriterMakes) {
   const std::string path = std::string(BRIVANE_SOURCE_DIR) + "/examples/demo.tap";
   std::FILE* f = std::fopen(path.c_str(), "rb");
-  ASSERT_NE(f, nullptr) << path << " is missing; remake it with: cmake --build build --target example_tape";
+  ASSERT_NE(f, nullptr) << path
+                        << " is missing; remake it with: cmake --build build --target example_tape";
   bytes committed;
   for (int c; (c = std::fgetc(f)) != EOF;) committed.push_back(static_cast<std::uint8_t>(c));
   std::fclose(f);
-  EXPECT_TRUE(committed == example_tape()) << "remake it with: cmake --build build --target example_tape";
+  EXPECT_TRUE(committed == example_tape())
+      << "remake it with: cmake --build build --target example_tape";
 }
 
 }  // namespace

@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <termios.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -135,7 +135,6 @@ std::string text(std::string s) {
   return t;
 }
 
-
 const std::string first = "FOUND: \"FIRST\"\n";
 const std::string both = "FOUND (001): \"FIRST\"\nFOUND (002): \"SECOND\"\n";
 const std::string both_escaped =
@@ -248,11 +247,14 @@ TEST_F(Cli, UnreadableFileIsAnOpenFailure) {
     spill(path, {48, 48});
     chmod(path.c_str(), 0);
   }
-  const bool refused = as_root || access(path.c_str(), R_OK) != 0;  // as root, access() says yes to a socket
+  const bool refused =
+      as_root || access(path.c_str(), R_OK) != 0;  // as root, access() says yes to a socket
   const outcome r = run({"locked.tap"});
   unlink(path.c_str());
   if (!refused) {
-    const char* why = "SKIPPED UnreadableFileIsAnOpenFailure: this user may read a file of mode 0 (root under a launcher)";
+    const char* why =
+        "SKIPPED UnreadableFileIsAnOpenFailure: this user may read a file of mode 0 (root under a "
+        "launcher)";
     std::fprintf(stderr, "%s\n", why);
     GTEST_SKIP() << why;
   }
@@ -273,7 +275,10 @@ TEST_F(Cli, NamesShowWhileTheTapeArrives) {
   for (const char* name : {"FIRST", "SECOND", "THIRD"}) {
     v.pilot(HEADER_PILOT).block(header_payload(1, name));
     cuts.push_back(v.byte_start(31) + 1);
-    v.pilot(COPY_GAP).block(header_payload(1, name), block_copy::repeat).pilot(DATA_PILOT).block(bytes(40, 0x20));
+    v.pilot(COPY_GAP)
+        .block(header_payload(1, name), block_copy::repeat)
+        .pilot(DATA_PILOT)
+        .block(bytes(40, 0x20));
   }
   const bytes& tape = v.pulses();
   signal(SIGPIPE, SIG_IGN);  // the program stops reading after the first name without -a
@@ -324,10 +329,12 @@ TEST_F(Cli, NamesShowWhileTheTapeArrives) {
       const std::size_t n = cuts[i] - at;
       ASSERT_EQ(write(fds[1], tape.data() + at, n), static_cast<ssize_t>(n));
       at = cuts[i];
-      EXPECT_TRUE(shows(lines[i])) << "not shown before the next piece: " << lines[i] << "shown: " << shown;
+      EXPECT_TRUE(shows(lines[i]))
+          << "not shown before the next piece: " << lines[i] << "shown: " << shown;
     }
     if (all) {
-      ASSERT_EQ(write(fds[1], tape.data() + at, tape.size() - at), static_cast<ssize_t>(tape.size() - at));
+      ASSERT_EQ(write(fds[1], tape.data() + at, tape.size() - at),
+                static_cast<ssize_t>(tape.size() - at));
     }
     close(fds[1]);
     int status = 0;

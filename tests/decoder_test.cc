@@ -1,4 +1,5 @@
-// decode_pulse, pulse by pulse: the pulse classes, the pilot, markers, bit pairs, the countdown and the type.
+// decode_pulse, pulse by pulse: the pulse classes, the pilot, markers, bit pairs, the countdown and
+// the type.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,5 +1,6 @@
 // The inflater against zlib's deflate and gzip, whole and in pieces; against
 // streams damaged by hand, one defect a row; and cut at every length.
+#include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -8,8 +9,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "archive/crc32.h"
 #include "archive/gzip.h"
@@ -22,10 +21,12 @@ enum class wrapping { raw, gzip };
 
 // Feeds data in pieces of the given size, taking every step's bytes.
 inflated inflate(const bytes& data, std::size_t piece, wrapping w = wrapping::raw) {
-  const inflated r = w == wrapping::gzip ? inflate_in_pieces<gzip_reader>(data.data(), data.size(), piece)
-                                         : inflate_in_pieces<deflate_decoder>(data.data(), data.size(), piece);
+  const inflated r = w == wrapping::gzip
+                         ? inflate_in_pieces<gzip_reader>(data.data(), data.size(), piece)
+                         : inflate_in_pieces<deflate_decoder>(data.data(), data.size(), piece);
   EXPECT_LE(r.largest_step, deflate_decoder::STEP);
-  EXPECT_NE(r.finished, r.fault != inflate_fault::none) << "a stream ends either whole or with a fault";
+  EXPECT_NE(r.finished, r.fault != inflate_fault::none)
+      << "a stream ends either whole or with a fault";
   return r;
 }
 
@@ -63,19 +64,23 @@ struct sample {
 const sample SAMPLES[] = {
     {"empty", [] { return bytes{}; }},
     {"tape", [] { return tape(3, 3000); }},
-    {"noise", [] {
+    {"noise",
+     [] {
        std::mt19937 rng(7);
        bytes b(300000);
        for (auto& x : b) x = static_cast<std::uint8_t>(rng());
        return b;
      }},
     {"zeros", [] { return bytes(3 << 20, 0); }},
-    {"text", [] {
+    {"text",
+     [] {
        std::string s;
-       for (int i = 0; s.size() < 200000; ++i) s += "LOAD \"TAPE " + std::to_string(i % 97) + "\",1,1\n";
+       for (int i = 0; s.size() < 200000; ++i)
+         s += "LOAD \"TAPE " + std::to_string(i % 97) + "\",1,1\n";
        return bytes(s.begin(), s.end());
      }},
-    {"repeats at the window's reach", [] {  // matches 32768 back, across steps
+    {"repeats at the window's reach",
+     [] {  // matches 32768 back, across steps
        std::mt19937 rng(11);
        bytes block(32768);
        for (auto& x : block) x = static_cast<std::uint8_t>(rng());
@@ -90,9 +95,14 @@ struct zlib_setting {
 };
 const zlib_setting SETTINGS[] = {
     {0, Z_DEFAULT_STRATEGY, -15},  // stored blocks
-    {1, Z_DEFAULT_STRATEGY, -15}, {6, Z_DEFAULT_STRATEGY, -15}, {9, Z_DEFAULT_STRATEGY, -15},
-    {6, Z_FILTERED, -15},         {6, Z_HUFFMAN_ONLY, -15},     {6, Z_RLE, -15},
-    {6, Z_FIXED, -15},            {9, Z_DEFAULT_STRATEGY, -9},  // fixed codes; a small window
+    {1, Z_DEFAULT_STRATEGY, -15},
+    {6, Z_DEFAULT_STRATEGY, -15},
+    {9, Z_DEFAULT_STRATEGY, -15},
+    {6, Z_FILTERED, -15},
+    {6, Z_HUFFMAN_ONLY, -15},
+    {6, Z_RLE, -15},
+    {6, Z_FIXED, -15},
+    {9, Z_DEFAULT_STRATEGY, -9},  // fixed codes; a small window
 };
 
 TEST(Inflate, GivesBackWhatZlibDeflated) {
@@ -101,10 +111,11 @@ TEST(Inflate, GivesBackWhatZlibDeflated) {
     for (const zlib_setting& z : SETTINGS) {
       const bytes packed = deflated(data, z.level, z.strategy, z.window_bits);
       for (const std::size_t piece : {std::size_t{1} << 30, std::size_t{4093}, std::size_t{7}}) {
-        if (piece < 100 && data.size() > 400000) continue;  // a byte at a time is slow on the largest
+        if (piece < 100 && data.size() > 400000)
+          continue;  // a byte at a time is slow on the largest
         SCOPED_TRACE(std::string(s.name) + ", level " + std::to_string(z.level) + ", strategy " +
-                     std::to_string(z.strategy) + ", window " + std::to_string(z.window_bits) + ", pieces of " +
-                     std::to_string(piece));
+                     std::to_string(z.strategy) + ", window " + std::to_string(z.window_bits) +
+                     ", pieces of " + std::to_string(piece));
         const inflated r = inflate(packed, piece);
         EXPECT_EQ(r.fault, inflate_fault::none);
         EXPECT_TRUE(r.out == data) << "made " << r.out.size() << " bytes of " << data.size();
@@ -122,10 +133,12 @@ TEST(Inflate, GzipMembersOneAfterAnother) {
   for (const char c : std::string("side A")) fancy.push_back(static_cast<std::uint8_t>(c));
   fancy.push_back(0);
   const std::uint32_t header_crc = crc32_update(0, fancy.data(), fancy.size());
-  fancy.insert(fancy.end(), {static_cast<std::uint8_t>(header_crc), static_cast<std::uint8_t>(header_crc >> 8)});
+  fancy.insert(fancy.end(),
+               {static_cast<std::uint8_t>(header_crc), static_cast<std::uint8_t>(header_crc >> 8)});
   const bytes body = deflated(one, 6, Z_DEFAULT_STRATEGY);
   fancy.insert(fancy.end(), body.begin(), body.end());
-  const std::uint32_t crc = crc32_update(0, one.data(), one.size()), size = static_cast<std::uint32_t>(one.size());
+  const std::uint32_t crc = crc32_update(0, one.data(), one.size()),
+                      size = static_cast<std::uint32_t>(one.size());
   for (int i = 0; i < 4; ++i) fancy.push_back(static_cast<std::uint8_t>(crc >> (8 * i)));
   for (int i = 0; i < 4; ++i) fancy.push_back(static_cast<std::uint8_t>(size >> (8 * i)));
 
@@ -138,11 +151,14 @@ TEST(Inflate, GzipMembersOneAfterAnother) {
   const row rows[] = {
       {"one member", gzipped(one), one, inflate_fault::none},
       {"a header with every optional field", fancy, one, inflate_fault::none},
-      {"two members: their tapes one after the other", cat(gzipped(one), gzipped(two)), cat(one, two),
+      {"two members: their tapes one after the other", cat(gzipped(one), gzipped(two)),
+       cat(one, two), inflate_fault::none},
+      {"zeros after the last member pad the file", cat(gzipped(one), bytes(300, 0)), one,
        inflate_fault::none},
-      {"zeros after the last member pad the file", cat(gzipped(one), bytes(300, 0)), one, inflate_fault::none},
-      {"other data after the last member", cat(gzipped(one), {'P', 'K', 3, 4}), one, inflate_fault::trailing},
-      {"other data after zeros", cat(cat(gzipped(one), bytes(5, 0)), {1}), one, inflate_fault::trailing},
+      {"other data after the last member", cat(gzipped(one), {'P', 'K', 3, 4}), one,
+       inflate_fault::trailing},
+      {"other data after zeros", cat(cat(gzipped(one), bytes(5, 0)), {1}), one,
+       inflate_fault::trailing},
       {"no gzip header", deflated(one, 6, Z_DEFAULT_STRATEGY), {}, inflate_fault::not_gzip},
       {"an empty file", {}, {}, inflate_fault::cut_short},
   };
@@ -167,16 +183,17 @@ TEST(Inflate, GzipMembersOneAfterAnother) {
       {"a method other than deflate", 2, 9, inflate_fault::unsupported},
       {"a header CRC other than the header's", 0, 0, inflate_fault::check_failed},
       {"a flag no reader knows", 3, 0x20, inflate_fault::unsupported},
-      {"a CRC-32 other than the data's", good.size() - 8, static_cast<std::uint8_t>(good[good.size() - 8] ^ 1),
-       inflate_fault::check_failed},
-      {"a size other than the data's", good.size() - 4, static_cast<std::uint8_t>(good[good.size() - 4] ^ 1),
-       inflate_fault::check_failed},
+      {"a CRC-32 other than the data's", good.size() - 8,
+       static_cast<std::uint8_t>(good[good.size() - 8] ^ 1), inflate_fault::check_failed},
+      {"a size other than the data's", good.size() - 4,
+       static_cast<std::uint8_t>(good[good.size() - 4] ^ 1), inflate_fault::check_failed},
   };
   for (const damage& d : damages) {
     SCOPED_TRACE(d.what);
     bytes bad = d.at == 0 ? fancy : good;
     if (d.at == 0)
-      bad[fancy.size() - body.size() - 10] ^= 1;  // the header's CRC, just before the deflate stream
+      bad[fancy.size() - body.size() - 10] ^=
+          1;  // the header's CRC, just before the deflate stream
     else
       bad[d.at] = d.value;
     EXPECT_EQ(inflate(bad, 1 << 30, wrapping::gzip).fault, d.fault);
@@ -249,32 +266,58 @@ TEST(Inflate, DamagedStreams) {
     const char* made;  // what comes out before the damage
   };
   const row rows[] = {
-      {"a block of type 3, which does not exist", bit_writer().bits(1, 1).bits(3, 2), inflate_fault::damaged, ""},
+      {"a block of type 3, which does not exist", bit_writer().bits(1, 1).bits(3, 2),
+       inflate_fault::damaged, ""},
       {"a stored block whose length and its complement disagree",
-       bit_writer().bits(1, 1).bits(0, 2).align().bits(5, 16).bits(0, 16), inflate_fault::damaged, ""},
+       bit_writer().bits(1, 1).bits(0, 2).align().bits(5, 16).bits(0, 16), inflate_fault::damaged,
+       ""},
       {"a match reaching back before the start",
-       bit_writer().bits(1, 1).bits(1, 2).fixed('A').fixed(257).code(1, 5).fixed(256), inflate_fault::damaged, "A"},
+       bit_writer().bits(1, 1).bits(1, 2).fixed('A').fixed(257).code(1, 5).fixed(256),
+       inflate_fault::damaged, "A"},
       {"literal/length symbol 286, which means nothing",
-       bit_writer().bits(1, 1).bits(1, 2).fixed('A').fixed(286).fixed(256), inflate_fault::damaged, "A"},
+       bit_writer().bits(1, 1).bits(1, 2).fixed('A').fixed(286).fixed(256), inflate_fault::damaged,
+       "A"},
       {"distance symbol 30, which means nothing",
        bit_writer().bits(1, 1).bits(1, 2).fixed('A').fixed('B').fixed(257).code(30, 5).fixed(256),
        inflate_fault::damaged, "AB"},
-      {"more than 286 literal/length codes", bit_writer().bits(1, 1).bits(2, 2).bits(30, 5).bits(0, 5).bits(0, 4),
-       inflate_fault::damaged, ""},
+      {"more than 286 literal/length codes",
+       bit_writer().bits(1, 1).bits(2, 2).bits(30, 5).bits(0, 5).bits(0, 4), inflate_fault::damaged,
+       ""},
       {"a code lengths code with more codes than room",
-       bit_writer().bits(1, 1).bits(2, 2).bits(0, 5).bits(0, 5).bits(0, 4).bits(1, 3).bits(1, 3).bits(1, 3).bits(1, 3),
+       bit_writer()
+           .bits(1, 1)
+           .bits(2, 2)
+           .bits(0, 5)
+           .bits(0, 5)
+           .bits(0, 4)
+           .bits(1, 3)
+           .bits(1, 3)
+           .bits(1, 3)
+           .bits(1, 3),
        inflate_fault::damaged, ""},
       {"a code lengths code that leaves room unused",
-       bit_writer().bits(1, 1).bits(2, 2).bits(0, 5).bits(0, 5).bits(0, 4).bits(0, 3).bits(0, 3).bits(0, 3).bits(1, 3),
+       bit_writer()
+           .bits(1, 1)
+           .bits(2, 2)
+           .bits(0, 5)
+           .bits(0, 5)
+           .bits(0, 4)
+           .bits(0, 3)
+           .bits(0, 3)
+           .bits(0, 3)
+           .bits(1, 3),
        inflate_fault::damaged, ""},
-      {"a repeat of the length before the first", bit_writer().dynamic(true, 257, 1).length(16).bits(0, 2),
-       inflate_fault::damaged, ""},
+      {"a repeat of the length before the first",
+       bit_writer().dynamic(true, 257, 1).length(16).bits(0, 2), inflate_fault::damaged, ""},
       {"a run of zeros past the last length",
-       literals_of_8(bit_writer().dynamic(true, 257, 1)).length(18).bits(127, 7), inflate_fault::damaged, ""},
-      {"no code for the end of the block", literals_of_8(bit_writer().dynamic(true, 257, 1)).length(0).length(1),
+       literals_of_8(bit_writer().dynamic(true, 257, 1)).length(18).bits(127, 7),
+       inflate_fault::damaged, ""},
+      {"no code for the end of the block",
+       literals_of_8(bit_writer().dynamic(true, 257, 1)).length(0).length(1),
        inflate_fault::damaged, ""},
       {"literal/length codes with more codes than room",
-       literals_of_8(bit_writer().dynamic(true, 257, 1)).length(1).length(1), inflate_fault::damaged, ""},
+       literals_of_8(bit_writer().dynamic(true, 257, 1)).length(1).length(1),
+       inflate_fault::damaged, ""},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.what);
@@ -309,7 +352,8 @@ bytes gzip_member(const bytes& body, const std::string& made, bytes extra = {}) 
   }
   m.insert(m.end(), body.begin(), body.end());
   const auto* p = reinterpret_cast<const std::uint8_t*>(made.data());
-  const std::uint32_t crc = crc32_update(0, p, made.size()), size = static_cast<std::uint32_t>(made.size());
+  const std::uint32_t crc = crc32_update(0, p, made.size()),
+                      size = static_cast<std::uint32_t>(made.size());
   for (int i = 0; i < 4; ++i) m.push_back(static_cast<std::uint8_t>(crc >> (8 * i)));
   for (int i = 0; i < 4; ++i) m.push_back(static_cast<std::uint8_t>(size >> (8 * i)));
   return m;
@@ -318,11 +362,13 @@ bytes gzip_member(const bytes& body, const std::string& made, bytes extra = {}) 
 // Each gzip member is a deflate stream of its own, as zlib reads them: a
 // match in the second may not reach back into what the first made.
 TEST(Inflate, GzipMembersAreStreamsOfTheirOwn) {
-  const bytes abc = bit_writer().bits(1, 1).bits(1, 2).fixed('A').fixed('B').fixed('C').fixed(256).out;
+  const bytes abc =
+      bit_writer().bits(1, 1).bits(1, 2).fixed('A').fixed('B').fixed('C').fixed(256).out;
   // A match of 3, one back, as the very first thing in its stream.
   const bytes reaching = bit_writer().bits(1, 1).bits(1, 2).fixed(257).code(0, 5).fixed(256).out;
   // 'D', then a match of 3 one back: within its own stream.
-  const bytes own = bit_writer().bits(1, 1).bits(1, 2).fixed('D').fixed(257).code(0, 5).fixed(256).out;
+  const bytes own =
+      bit_writer().bits(1, 1).bits(1, 2).fixed('D').fixed(257).code(0, 5).fixed(256).out;
   struct row {
     const char* what;
     bytes file;
@@ -330,11 +376,12 @@ TEST(Inflate, GzipMembersAreStreamsOfTheirOwn) {
     const char* made;
   };
   const row rows[] = {
-      {"a match in the second reaching into the first", cat(gzip_member(abc, "ABC"), gzip_member(reaching, "CCC")),
-       inflate_fault::damaged, "ABC"},
+      {"a match in the second reaching into the first",
+       cat(gzip_member(abc, "ABC"), gzip_member(reaching, "CCC")), inflate_fault::damaged, "ABC"},
       {"a match within the second member", cat(gzip_member(abc, "ABC"), gzip_member(own, "DDDD")),
        inflate_fault::none, "ABCDDDD"},
-      {"an extra field of 300 bytes", gzip_member(abc, "ABC", bytes(300, 0xEE)), inflate_fault::none, "ABC"},
+      {"an extra field of 300 bytes", gzip_member(abc, "ABC", bytes(300, 0xEE)),
+       inflate_fault::none, "ABC"},
   };
   for (const row& r : rows) {
     for (const std::size_t piece : {std::size_t{1} << 30, std::size_t{1}}) {
@@ -377,10 +424,12 @@ TEST(Inflate, CutAnywhereIsCutShortWithWhatCameBefore) {
     for (std::size_t n = 0; n < packed.size(); ++n) {
       if (!(n % 17 == 0 || n < 320 || near(n, boundary) || n + 48 >= packed.size())) continue;
       SCOPED_TRACE("cut at " + std::to_string(n) + " of " + std::to_string(packed.size()));
-      const inflated got = inflate(bytes(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(n)),
-                                   n % 2 ? 1 << 30 : 5, w);
+      const inflated got =
+          inflate(bytes(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(n)),
+                  n % 2 ? 1 << 30 : 5, w);
       ASSERT_EQ(got.fault, inflate_fault::cut_short);
-      ASSERT_TRUE(std::equal(got.out.begin(), got.out.end(), data.begin())) << "what came out is not the start";
+      ASSERT_TRUE(std::equal(got.out.begin(), got.out.end(), data.begin()))
+          << "what came out is not the start";
     }
     EXPECT_EQ(inflate(packed, 5, w).out, data);
   }

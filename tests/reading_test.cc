@@ -1,12 +1,12 @@
 // Reading a tape as it comes down a pipe: pieces of a few bytes, and reads
 // cut short by signals, give what one read of the whole tape gives.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <gtest/gtest.h>
 
 #include "fd_source.h"
 #include "memory_host.h"
@@ -15,7 +15,10 @@ namespace {
 
 bytes three_names() {
   tape_writer w(pulse_values::spread(), 5);
-  return w.rom_file(1, "ONE", bytes(40, 0x20)).rom_file(3, "\x05TWO", bytes(40, 0x20)).rom_file(1, "THREE", bytes(40, 0x20)).pulses();
+  return w.rom_file(1, "ONE", bytes(40, 0x20))
+      .rom_file(3, "\x05TWO", bytes(40, 0x20))
+      .rom_file(1, "THREE", bytes(40, 0x20))
+      .pulses();
 }
 
 volatile sig_atomic_t alarms = 0;
@@ -38,7 +41,8 @@ std::string through_pipe(const bytes& tape, std::size_t piece, bool interrupting
     _exit(0);
   }
   close(fds[1]);
-  struct sigaction act {}, old {};
+  struct sigaction act {
+  }, old{};
   act.sa_handler = on_alarm;  // no SA_RESTART: a blocked read returns EINTR
   sigaction(SIGALRM, &act, &old);
   const itimerval every = {{0, 200}, {0, 200}}, off = {};
@@ -62,7 +66,8 @@ TEST(Reading, PiecesAndInterruptedReadsGiveTheWholeTapesNames) {
   whole.files["t"] = tape;
   string_sink want;
   ASSERT_EQ(scan_tape(*whole.open("t"), {true, true}, want), scan_end::finished);
-  ASSERT_EQ(want.text, "FOUND (001): \"ONE\"\nFOUND (002): \"{WHITE}TWO\"\nFOUND (003): \"THREE\"\n");
+  ASSERT_EQ(want.text,
+            "FOUND (001): \"ONE\"\nFOUND (002): \"{WHITE}TWO\"\nFOUND (003): \"THREE\"\n");
   for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{4096}}) {
     EXPECT_EQ(through_pipe(tape, piece, false), want.text) << piece;
     alarms = 0;

@@ -13,7 +13,8 @@ struct crc_tables {
       t[0][i] = c;
     }
     for (int n = 1; n < 8; ++n)
-      for (std::uint32_t i = 0; i < 256; ++i) t[n][i] = (t[n - 1][i] >> 8) ^ t[0][t[n - 1][i] & 0xFF];
+      for (std::uint32_t i = 0; i < 256; ++i)
+        t[n][i] = (t[n - 1][i] >> 8) ^ t[0][t[n - 1][i] & 0xFF];
   }
 };
 
@@ -25,7 +26,8 @@ std::uint32_t crc32_update(std::uint32_t crc, const std::uint8_t* bytes, std::si
   const std::uint8_t* p = bytes;
   crc = ~crc;
   for (; n >= 8; n -= 8, p += 8) {
-    const std::uint32_t lo = crc ^ (p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24);
+    const std::uint32_t lo =
+        crc ^ (p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24);
     crc = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^
           t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]];
   }

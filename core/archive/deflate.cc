@@ -1,4 +1,5 @@
-// The raw deflate decoder: block headers, Huffman tables, stored blocks and the fast loop of literals and matches.
+// The raw deflate decoder: block headers, Huffman tables, stored blocks and the fast loop of
+// literals and matches.
 #include "archive/deflate.h"
 
 #include <algorithm>
@@ -25,7 +26,14 @@ constexpr unsigned SYMBOL_BITS_MAX = 48;
 // A literal's entry may hold the literal that follows too, when both codes
 // fit in the table's first bits: then its length is theirs together, the
 // second literal is in bits 24 on, and its extra bits are 1.
-enum : std::uint32_t { LITERAL = 0, BASE = 1 << 4, END = 2 << 4, NEXT = 3 << 4, INVALID = 4 << 4, KIND = 7 << 4 };
+enum : std::uint32_t {
+  LITERAL = 0,
+  BASE = 1 << 4,
+  END = 2 << 4,
+  NEXT = 3 << 4,
+  INVALID = 4 << 4,
+  KIND = 7 << 4
+};
 constexpr unsigned LENGTH_ROOT = 11, DISTANCE_ROOT = 8, LENGTHS_ROOT = 7;
 
 // A decoding table: a code's entry is found by its first bits; codes longer
@@ -46,18 +54,21 @@ constexpr std::uint32_t entry(std::uint32_t kind, std::uint32_t value, unsigned 
 struct meanings {
   std::uint32_t length[288], distance[32], code_length[19];
   meanings() : length(), distance(), code_length() {
-    static const std::uint16_t length_base[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                                  31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+    static const std::uint16_t length_base[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                                  15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
+                                                  67, 83, 99, 115, 131, 163, 195, 227, 258};
     static const std::uint8_t length_extra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                                   2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-    static const std::uint16_t distance_base[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,
-                                                    33,  49,  65,  97,  129, 193,  257,  385,  513,  769,
-                                                    1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+    static const std::uint16_t distance_base[30] = {
+        1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+        193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
     for (std::uint32_t s = 0; s < 256; ++s) length[s] = entry(LITERAL, s);
     length[256] = entry(END, 0);
-    for (unsigned s = 0; s < 29; ++s) length[257 + s] = entry(BASE, length_base[s], length_extra[s]);
+    for (unsigned s = 0; s < 29; ++s)
+      length[257 + s] = entry(BASE, length_base[s], length_extra[s]);
     length[286] = length[287] = entry(INVALID, 0);
-    for (unsigned s = 0; s < 30; ++s) distance[s] = entry(BASE, distance_base[s], s < 4 ? 0 : s / 2 - 1);
+    for (unsigned s = 0; s < 30; ++s)
+      distance[s] = entry(BASE, distance_base[s], s < 4 ? 0 : s / 2 - 1);
     distance[30] = distance[31] = entry(INVALID, 0);
     for (std::uint32_t s = 0; s < 19; ++s) code_length[s] = entry(LITERAL, s);
   }
@@ -71,8 +82,8 @@ const meanings& meaning() {
 // length (0: not used). A code must fill its space exactly, except that a
 // lone code of one bit is allowed where incomplete is; one with no codes at
 // all is allowed there too and gives a table of invalid entries.
-bool build(huffman_table& t, const std::uint8_t* lengths, unsigned n, const std::uint32_t* means, unsigned root,
-           bool incomplete_ok) {
+bool build(huffman_table& t, const std::uint8_t* lengths, unsigned n, const std::uint32_t* means,
+           unsigned root, bool incomplete_ok) {
   unsigned count[16] = {};
   for (unsigned s = 0; s < n; ++s) ++count[lengths[s]];
   count[0] = 0;
@@ -151,7 +162,8 @@ void pair_literals(huffman_table& t) {
     const std::uint32_t next = t.entry[i >> first];
     const unsigned second = next & 15;
     if ((next & KIND) != LITERAL || first + second > t.bits) continue;
-    t.entry[i] = (e & 0x00FF0000u) | (next & 0x00FF0000u) << 8 | 1u << 8 | LITERAL | (first + second);
+    t.entry[i] =
+        (e & 0x00FF0000u) | (next & 0x00FF0000u) << 8 | 1u << 8 | LITERAL | (first + second);
   }
 }
 
@@ -183,7 +195,8 @@ const fixed_tables& fixed() {
 
 inline std::uint32_t lookup(const huffman_table& t, std::uint64_t bits) {
   std::uint32_t e = t.entry[bits & ((1u << t.bits) - 1)];
-  if ((e & KIND) == NEXT) e = t.entry[(e >> 16) + ((bits >> t.bits) & ((1u << ((e >> 8) & 15)) - 1))];
+  if ((e & KIND) == NEXT)
+    e = t.entry[(e >> 16) + ((bits >> t.bits) & ((1u << ((e >> 8) & 15)) - 1))];
   return e;
 }
 
@@ -217,19 +230,27 @@ inline void copy_match(std::uint8_t* to, std::size_t distance, std::size_t lengt
 
 const char* fault_name(inflate_fault fault) {
   switch (fault) {
-    case inflate_fault::none: return "none";
-    case inflate_fault::damaged: return "damaged";
-    case inflate_fault::cut_short: return "cut_short";
-    case inflate_fault::not_gzip: return "not_gzip";
-    case inflate_fault::unsupported: return "unsupported";
-    case inflate_fault::trailing: return "trailing";
-    case inflate_fault::check_failed: return "check_failed";
+    case inflate_fault::none:
+      return "none";
+    case inflate_fault::damaged:
+      return "damaged";
+    case inflate_fault::cut_short:
+      return "cut_short";
+    case inflate_fault::not_gzip:
+      return "not_gzip";
+    case inflate_fault::unsupported:
+      return "unsupported";
+    case inflate_fault::trailing:
+      return "trailing";
+    case inflate_fault::check_failed:
+      return "check_failed";
   }
   return "";
 }
 
 deflate_decoder::deflate_decoder()
-    : window_(new std::uint8_t[WINDOW + STEP + MAX_MATCH + SLACK]),  // not cleared: only what is made is read
+    : window_(new std::uint8_t[WINDOW + STEP + MAX_MATCH +
+                               SLACK]),  // not cleared: only what is made is read
       dynamic_(new deflate_tables) {}
 
 deflate_decoder::~deflate_decoder() = default;
@@ -334,11 +355,18 @@ void deflate_decoder::run() {
   for (;;) {
     bool more = false;
     switch (stage_) {
-      case stage::block_header: more = block_header(); break;
+      case stage::block_header:
+        more = block_header();
+        break;
       case stage::stored_length:
-      case stage::stored: more = stored_block(); break;
-      case stage::codes: more = codes(); break;
-      case stage::done: return;
+      case stage::stored:
+        more = stored_block();
+        break;
+      case stage::codes:
+        more = codes();
+        break;
+      case stage::done:
+        return;
     }
     if (!more) return;
   }
@@ -366,11 +394,13 @@ bool deflate_decoder::block_header() {
 }
 
 bool deflate_decoder::dynamic_tables() {
-  static const std::uint8_t order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+  static const std::uint8_t order[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                         11, 4,  12, 3, 13, 2, 14, 1, 15};
   const unsigned nlen = take_bits(5) + 257, ndist = take_bits(5) + 1, ncode = take_bits(4) + 4;
   if (nlen > 286 || ndist > 30) return fail(inflate_fault::damaged);
   std::uint8_t code_lengths[19] = {};
-  for (unsigned i = 0; i < ncode; ++i) code_lengths[order[i]] = static_cast<std::uint8_t>(take_bits(3));
+  for (unsigned i = 0; i < ncode; ++i)
+    code_lengths[order[i]] = static_cast<std::uint8_t>(take_bits(3));
   huffman_table code_table;
   if (!build(code_table, code_lengths, 19, meaning().code_length, LENGTHS_ROOT, false))
     return fail(inflate_fault::damaged);
@@ -425,7 +455,8 @@ bool deflate_decoder::stored_block() {
   }
   while (stored_left_ > 0) {
     if (out_ >= limit_) return false;  // the step is full
-    const std::size_t n = std::min({static_cast<std::size_t>(stored_left_), bytes_left(), limit_ - out_});
+    const std::size_t n =
+        std::min({static_cast<std::size_t>(stored_left_), bytes_left(), limit_ - out_});
     if (n == 0) return ending_ ? fail(inflate_fault::cut_short) : false;
     std::memcpy(window_.get() + out_, in_.data() + pos_, n);
     out_ += n;
@@ -521,7 +552,8 @@ bool deflate_decoder::codes() {
       bits >>= dextra;
       count -= dextra;
       if (padding_ > count) break;
-      if ((d & KIND) != BASE || distance > out) {  // no such distance, or before the start of the stream
+      if ((d & KIND) != BASE ||
+          distance > out) {  // no such distance, or before the start of the stream
         save();
         return fail(inflate_fault::damaged);
       }

@@ -17,7 +17,8 @@ enum class inflate_fault {
   cut_short,     ///< the bytes ended before the stream did
   not_gzip,      ///< no gzip header where one must be
   unsupported,   ///< a gzip header for a method other than deflate, or with unknown flags
-  check_failed,  ///< a gzip member's CRC-32 or size differs from what it inflated to, or its header CRC from its header
+  check_failed,  ///< a gzip member's CRC-32 or size differs from what it inflated to, or its header
+                 ///< CRC from its header
   trailing,      ///< other data after the last gzip member
 };
 
@@ -80,7 +81,9 @@ class deflate_decoder {
   bool have_bits(unsigned n);
   std::uint32_t take_bits(unsigned n);
   void to_byte_boundary();
-  bool between_streams() const { return stage_ == stage::done || (stage_ == stage::block_header && out_ == 0); }
+  bool between_streams() const {
+    return stage_ == stage::done || (stage_ == stage::block_header && out_ == 0);
+  }
 
   stage stage_ = stage::block_header;
   inflate_fault fault_ = inflate_fault::none;
@@ -93,9 +96,10 @@ class deflate_decoder {
   unsigned bitcnt_ = 0;
   unsigned padding_ = 0;  // bits of zeros put in past the end of the bytes fed
 
-  std::unique_ptr<std::uint8_t[]> window_;  // what was made, its last 32 KiB kept for back references
-  std::size_t out_ = 0;                     // where the next byte goes
-  std::size_t limit_ = 0;                   // where this step's bytes end at the most
+  std::unique_ptr<std::uint8_t[]>
+      window_;             // what was made, its last 32 KiB kept for back references
+  std::size_t out_ = 0;    // where the next byte goes
+  std::size_t limit_ = 0;  // where this step's bytes end at the most
   const std::uint8_t* made_ = nullptr;
 
   std::uint32_t stored_left_ = 0;

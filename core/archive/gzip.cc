@@ -1,4 +1,5 @@
-// The gzip reader: member headers and trailers around the raw deflate decoder, one member after another.
+// The gzip reader: member headers and trailers around the raw deflate decoder, one member after
+// another.
 #include "archive/gzip.h"
 
 #include <algorithm>
@@ -121,7 +122,8 @@ bool gzip_reader::header_stage() {
     case stage::header_crc:
       if (!wait(2)) return false;
       // The low half of the CRC-32 of the header before it.
-      if (static_cast<std::uint32_t>(p[0] | p[1] << 8) != (header_crc_ & 0xFFFFu)) return fail(inflate_fault::check_failed);
+      if (static_cast<std::uint32_t>(p[0] | p[1] << 8) != (header_crc_ & 0xFFFFu))
+        return fail(inflate_fault::check_failed);
       body_.skip(2);
       next_optional();
       return true;
@@ -138,7 +140,8 @@ bool gzip_reader::header_stage() {
         return body_.ending();
       }
       if (*p == 0) {
-        body_.skip(static_cast<std::size_t>(std::find_if(p, p + left, [](std::uint8_t b) { return b != 0; }) - p));
+        body_.skip(static_cast<std::size_t>(
+            std::find_if(p, p + left, [](std::uint8_t b) { return b != 0; }) - p));
         padded_ = true;
         return true;
       }

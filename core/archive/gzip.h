@@ -25,7 +25,18 @@ class gzip_reader {
   inflate_fault fault() const { return fault_; }
 
  private:
-  enum class stage { header, extra_length, extra, name, comment, header_crc, body, trailer, next, done };
+  enum class stage {
+    header,
+    extra_length,
+    extra,
+    name,
+    comment,
+    header_crc,
+    body,
+    trailer,
+    next,
+    done
+  };
 
   bool header_stage();
   bool fail(inflate_fault f);
@@ -36,8 +47,8 @@ class gzip_reader {
   deflate_decoder body_;
   stage stage_ = stage::header;
   inflate_fault fault_ = inflate_fault::none;
-  unsigned flags_ = 0;      // the member header's optional fields not yet read
-  std::uint32_t skip_ = 0;  // bytes of an extra field still to skip
+  unsigned flags_ = 0;            // the member header's optional fields not yet read
+  std::uint32_t skip_ = 0;        // bytes of an extra field still to skip
   std::uint32_t header_crc_ = 0;  // of the member's header so far
   std::uint32_t crc_ = 0;
   std::uint32_t size_ = 0;

@@ -1,4 +1,5 @@
-// The recording converter: the WAV file's chunks, its samples, and the edges of the tape signal in them.
+// The recording converter: the WAV file's chunks, its samples, and the edges of the tape signal in
+// them.
 #include "recording/recording.h"
 
 #include <algorithm>
@@ -30,11 +31,16 @@ double unlike(double a, double b) { return std::fabs(a - b) / (a + b); }
 
 const char* fault_name(recording_fault fault) {
   switch (fault) {
-    case recording_fault::none: return "none";
-    case recording_fault::not_wav: return "not_wav";
-    case recording_fault::cut_short: return "cut_short";
-    case recording_fault::unsupported: return "unsupported";
-    case recording_fault::no_tape_signal: return "no_tape_signal";
+    case recording_fault::none:
+      return "none";
+    case recording_fault::not_wav:
+      return "not_wav";
+    case recording_fault::cut_short:
+      return "cut_short";
+    case recording_fault::unsupported:
+      return "unsupported";
+    case recording_fault::no_tape_signal:
+      return "no_tape_signal";
   }
   return "";
 }
@@ -60,7 +66,8 @@ void edge_follower::follow(const float* xs, std::size_t n, std::vector<double>& 
   if (n == 0) return;
   if (count_ == 0) x1_ = xs[0];  // a recording starts at its own level, not with a step from 0
   // The state in locals for the loop, which is most of the converter's time.
-  double x1 = x1_, y1 = y1_, envelope = envelope_, peak = peak_, energy = energy_, prev = prev_, now = now_;
+  double x1 = x1_, y1 = y1_, envelope = envelope_, peak = peak_, energy = energy_, prev = prev_,
+         now = now_;
   int side = side_;
   const double pole = pole_, env_release = env_release_, peak_release = peak_release_;
   for (std::size_t i = 0; i < n; ++i) {
@@ -136,7 +143,8 @@ void edge_follower::half_wave(double length, std::vector<double>& periods) {
 }
 
 void edge_follower::flush(std::vector<double>& periods) {
-  for (; halves_.size() >= 2; halves_.pop_front(), halves_.pop_front()) periods.push_back(halves_[0] + halves_[1]);
+  for (; halves_.size() >= 2; halves_.pop_front(), halves_.pop_front())
+    periods.push_back(halves_[0] + halves_[1]);
   halves_.clear();
   unlike_.clear();
 }
@@ -174,7 +182,8 @@ bool recording_converter::read_format(const std::uint8_t* p, std::size_t size) {
 }
 
 // One channel's samples of frames frames from p on, as floats.
-void recording_converter::decode(const std::uint8_t* p, std::size_t frames, int channel, float* out) const {
+void recording_converter::decode(const std::uint8_t* p, std::size_t frames, int channel,
+                                 float* out) const {
   p += static_cast<std::ptrdiff_t>(channel) * (bits_ / 8);
   const std::size_t step = static_cast<std::size_t>(frame_);
   const auto each = [&](auto value) {
@@ -182,11 +191,16 @@ void recording_converter::decode(const std::uint8_t* p, std::size_t frames, int 
   };
   const auto finite = [](double v) { return std::isfinite(v) ? v : 0.0; };
   switch (bits_) {
-    case 8: each([](const std::uint8_t* q) { return (q[0] - 128) / 128.0; }); break;
-    case 16: each([](const std::uint8_t* q) { return static_cast<std::int16_t>(le16(q)) / 32768.0; }); break;
+    case 8:
+      each([](const std::uint8_t* q) { return (q[0] - 128) / 128.0; });
+      break;
+    case 16:
+      each([](const std::uint8_t* q) { return static_cast<std::int16_t>(le16(q)) / 32768.0; });
+      break;
     case 24:
       each([](const std::uint8_t* q) {
-        const std::uint32_t u = static_cast<std::uint32_t>(q[0]) << 8 | static_cast<std::uint32_t>(q[1]) << 16 |
+        const std::uint32_t u = static_cast<std::uint32_t>(q[0]) << 8 |
+                                static_cast<std::uint32_t>(q[1]) << 16 |
                                 static_cast<std::uint32_t>(q[2]) << 24;
         return static_cast<std::int32_t>(u) / 2147483648.0;
       });
@@ -200,7 +214,9 @@ void recording_converter::decode(const std::uint8_t* p, std::size_t frames, int 
           return finite(v);
         });
       } else {
-        each([](const std::uint8_t* q) { return static_cast<std::int32_t>(le32(q)) / 2147483648.0; });
+        each([](const std::uint8_t* q) {
+          return static_cast<std::int32_t>(le32(q)) / 2147483648.0;
+        });
       }
       break;
     default:
@@ -244,19 +260,23 @@ void recording_converter::choose_channel(std::vector<std::uint8_t>& out) {
   channels_followed_[static_cast<std::size_t>(channel_)].stop_measuring();
 }
 
-void recording_converter::samples(const std::uint8_t* p, std::size_t frames, std::vector<std::uint8_t>& out) {
+void recording_converter::samples(const std::uint8_t* p, std::size_t frames,
+                                  std::vector<std::uint8_t>& out) {
   constexpr std::size_t BLOCK = 4096;
   float x[BLOCK];
   while (frames > 0) {
     std::size_t n = std::min(frames, BLOCK);
-    if (channel_ < 0) n = static_cast<std::size_t>(std::min<double>(static_cast<double>(n), rate_ - static_cast<double>(frames_seen_)));
+    if (channel_ < 0)
+      n = static_cast<std::size_t>(
+          std::min<double>(static_cast<double>(n), rate_ - static_cast<double>(frames_seen_)));
     if (channel_ >= 0) {
       decode(p, n, channel_, x);
       channels_followed_[static_cast<std::size_t>(channel_)].add(x, n, periods_);
     } else {
       for (int c = 0; c < channels_; ++c) {
         decode(p, n, c, x);
-        channels_followed_[static_cast<std::size_t>(c)].add(x, n, early_[static_cast<std::size_t>(c)]);
+        channels_followed_[static_cast<std::size_t>(c)].add(x, n,
+                                                            early_[static_cast<std::size_t>(c)]);
       }
       frames_seen_ += n;
       if (static_cast<double>(frames_seen_) >= rate_) choose_channel(out);
@@ -268,7 +288,8 @@ void recording_converter::samples(const std::uint8_t* p, std::size_t frames, std
   periods_.clear();
 }
 
-bool recording_converter::feed(const std::uint8_t* bytes, std::size_t size, std::vector<std::uint8_t>& out) {
+bool recording_converter::feed(const std::uint8_t* bytes, std::size_t size,
+                               std::vector<std::uint8_t>& out) {
   while (size > 0 && stage_ != stage::done) {
     // Takes bytes into held_ until it holds want of them; true when it does.
     const auto gather = [&](std::size_t want) {
@@ -285,7 +306,8 @@ bool recording_converter::feed(const std::uint8_t* bytes, std::size_t size, std:
             return fail(recording_fault::not_wav);
           break;
         }
-        if (std::memcmp(held_.data(), "RIFF", 4) != 0 || std::memcmp(held_.data() + 8, "WAVE", 4) != 0)
+        if (std::memcmp(held_.data(), "RIFF", 4) != 0 ||
+            std::memcmp(held_.data() + 8, "WAVE", 4) != 0)
           return fail(recording_fault::not_wav);
         held_.clear();
         stage_ = stage::chunk;
@@ -293,12 +315,14 @@ bool recording_converter::feed(const std::uint8_t* bytes, std::size_t size, std:
       case stage::chunk: {
         if (!gather(8)) break;
         const std::uint32_t length = le32(held_.data() + 4);
-        const bool fmt = std::memcmp(held_.data(), "fmt ", 4) == 0, data = std::memcmp(held_.data(), "data", 4) == 0;
+        const bool fmt = std::memcmp(held_.data(), "fmt ", 4) == 0,
+                   data = std::memcmp(held_.data(), "data", 4) == 0;
         held_.clear();
         if (data) {
           if (!have_format_) return fail(recording_fault::unsupported);
           data_left_ = length;
-          data_to_end_ = length == 0 || length == 0xFFFFFFFFu;  // as a recorder that was stopped leaves it
+          data_to_end_ =
+              length == 0 || length == 0xFFFFFFFFu;  // as a recorder that was stopped leaves it
           stage_ = stage::data;
         } else if (fmt) {
           if (length < 16 || length > 4096) return fail(recording_fault::unsupported);
@@ -327,7 +351,8 @@ bool recording_converter::feed(const std::uint8_t* bytes, std::size_t size, std:
       }
       case stage::data: {
         std::size_t avail = size;
-        if (!data_to_end_) avail = static_cast<std::size_t>(std::min<std::uint64_t>(avail, data_left_));
+        if (!data_to_end_)
+          avail = static_cast<std::size_t>(std::min<std::uint64_t>(avail, data_left_));
         std::size_t used = 0;
         const auto frame = static_cast<std::size_t>(frame_);
         if (!held_.empty()) {  // a frame split between pieces
@@ -359,8 +384,10 @@ bool recording_converter::feed(const std::uint8_t* bytes, std::size_t size, std:
 
 bool recording_converter::finish(std::vector<std::uint8_t>& out) {
   if (fault_ != recording_fault::none) return false;
-  if (!have_format_ || channels_followed_.empty() || (stage_ != stage::data && stage_ != stage::done))
-    return fail(recording_fault::cut_short);  // anything but the start of a RIFF file failed in feed
+  if (!have_format_ || channels_followed_.empty() ||
+      (stage_ != stage::data && stage_ != stage::done))
+    return fail(
+        recording_fault::cut_short);  // anything but the start of a RIFF file failed in feed
   if (channel_ < 0) {
     for (int c = 0; c < channels_; ++c) channels_followed_[c].flush(early_[c]);
     choose_channel(out);

@@ -1,4 +1,5 @@
-// The renderer: a decoded name trimmed and turned into the bytes shown, with the control codes' names.
+// The renderer: a decoded name trimmed and turned into the bytes shown, with the control codes'
+// names.
 #include "render/filename.h"
 
 // clang-format off

@@ -50,7 +50,8 @@ void print_filename(std::uint8_t* name_buf, bool escape, text_sink& out);
 class tape_scan {
  public:
   /// With found, each name reported is also added there, as data.
-  explicit tape_scan(scan_options opts, std::vector<found_name>* found = nullptr) : opts_(opts), found_(found) {}
+  explicit tape_scan(scan_options opts, std::vector<found_name>* found = nullptr)
+      : opts_(opts), found_(found) {}
 
   /// Feeds the next count pulses and writes a result line for each name they
   /// complete. Returns false once the scan wants no more pulses (without -a,

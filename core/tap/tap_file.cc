@@ -17,7 +17,8 @@ double clock_named(std::string_view name) {
 }
 
 std::vector<std::uint8_t> tap_header(std::size_t size) {
-  std::vector<std::uint8_t> h = {'C', '6', '4', '-', 'T', 'A', 'P', 'E', '-', 'R', 'A', 'W', 1, 0, 0, 0};
+  std::vector<std::uint8_t> h = {'C', '6', '4', '-', 'T', 'A', 'P', 'E',
+                                 '-', 'R', 'A', 'W', 1,   0,   0,   0};
   for (int i = 0; i < 4; ++i) h.push_back(static_cast<std::uint8_t>(size >> (8 * i)));
   return h;
 }

@@ -11,7 +11,8 @@
 
 #include "decoder/tape_decoder.h"
 
-using scan_fn = int (*)(tape_decoder&, const std::uint8_t*, std::size_t, std::uint8_t*, std::size_t*);
+using scan_fn = int (*)(tape_decoder&, const std::uint8_t*, std::size_t, std::uint8_t*,
+                        std::size_t*);
 
 /// The bulk scan built without SIMD (tests/pulse_scan_portable.cc).
 int scan_pulses_portable(tape_decoder& dec, const std::uint8_t* pulses, std::size_t count,

@@ -13,8 +13,9 @@
 
 /// data deflated by zlib: window_bits -8 to -15 give a raw stream, 24 to 31
 /// a gzip member. Empty when zlib refuses (no stream is empty).
-inline std::vector<std::uint8_t> zlib_deflate(const std::uint8_t* data, std::size_t size, int level = 6,
-                                              int strategy = Z_DEFAULT_STRATEGY, int window_bits = -15) {
+inline std::vector<std::uint8_t> zlib_deflate(const std::uint8_t* data, std::size_t size,
+                                              int level = 6, int strategy = Z_DEFAULT_STRATEGY,
+                                              int window_bits = -15) {
   z_stream z{};
   if (deflateInit2(&z, level, Z_DEFLATED, window_bits, 8, strategy) != Z_OK) return {};
   std::vector<std::uint8_t> out(deflateBound(&z, static_cast<uLong>(size)) + 64);

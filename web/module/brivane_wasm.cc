@@ -3,12 +3,12 @@
 // banner first, and each name as data; recordings turned into pulses; the
 // inflater; the TAP file's header and clocks. Faults come back by name: the
 // module puts them into words.
+#include <emscripten/emscripten.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <emscripten/emscripten.h>
 
 #include "archive/crc32.h"
 #include "archive/deflate.h"
@@ -64,7 +64,9 @@ std::vector<std::uint8_t> header;
 extern "C" {
 
 /// A new scan whose output holds the banner.
-EMSCRIPTEN_KEEPALIVE web_scan* bv_scan_new(int all, int escape) { return new web_scan(all != 0, escape != 0); }
+EMSCRIPTEN_KEEPALIVE web_scan* bv_scan_new(int all, int escape) {
+  return new web_scan(all != 0, escape != 0);
+}
 
 EMSCRIPTEN_KEEPALIVE void bv_scan_free(web_scan* s) { delete s; }
 
@@ -81,7 +83,8 @@ EMSCRIPTEN_KEEPALIVE int bv_scan_feed(web_scan* s, const std::uint8_t* pulses, s
 }
 
 /// The CRC-32 of the bytes so far, given crc for those before these size.
-EMSCRIPTEN_KEEPALIVE std::uint32_t bv_crc32(std::uint32_t crc, const std::uint8_t* bytes, std::size_t size) {
+EMSCRIPTEN_KEEPALIVE std::uint32_t bv_crc32(std::uint32_t crc, const std::uint8_t* bytes,
+                                            std::size_t size) {
   return crc32_update(crc, bytes, size);
 }
 
@@ -92,9 +95,15 @@ EMSCRIPTEN_KEEPALIVE const char* bv_scan_output(web_scan* s) { return s->out.tex
 EMSCRIPTEN_KEEPALIVE std::size_t bv_scan_output_size(web_scan* s) { return s->out.text.size(); }
 
 /// The i-th name reported: its number in the listing, and the bytes shown for it.
-EMSCRIPTEN_KEEPALIVE int bv_scan_name_number(web_scan* s, std::size_t i) { return s->found[i].number; }
-EMSCRIPTEN_KEEPALIVE const char* bv_scan_name(web_scan* s, std::size_t i) { return s->found[i].shown.data(); }
-EMSCRIPTEN_KEEPALIVE std::size_t bv_scan_name_size(web_scan* s, std::size_t i) { return s->found[i].shown.size(); }
+EMSCRIPTEN_KEEPALIVE int bv_scan_name_number(web_scan* s, std::size_t i) {
+  return s->found[i].number;
+}
+EMSCRIPTEN_KEEPALIVE const char* bv_scan_name(web_scan* s, std::size_t i) {
+  return s->found[i].shown.data();
+}
+EMSCRIPTEN_KEEPALIVE std::size_t bv_scan_name_size(web_scan* s, std::size_t i) {
+  return s->found[i].shown.size();
+}
 
 /// The 20 bytes in front of a TAP file of size pulse bytes; valid until the next call.
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* bv_tap_header(std::size_t size) {
@@ -108,24 +117,35 @@ EMSCRIPTEN_KEEPALIVE double bv_clock_named(const char* name, std::size_t size) {
 }
 
 /// A recording to be turned into pulses, timed against the given clock (Hz).
-EMSCRIPTEN_KEEPALIVE web_recording* bv_recording_new(double clock) { return new web_recording(clock); }
+EMSCRIPTEN_KEEPALIVE web_recording* bv_recording_new(double clock) {
+  return new web_recording(clock);
+}
 
 EMSCRIPTEN_KEEPALIVE void bv_recording_free(web_recording* r) { delete r; }
 
 /// Feeds the next size bytes of the file; 0 once the recording is found faulty.
-EMSCRIPTEN_KEEPALIVE int bv_recording_feed(web_recording* r, const std::uint8_t* bytes, std::size_t size) {
+EMSCRIPTEN_KEEPALIVE int bv_recording_feed(web_recording* r, const std::uint8_t* bytes,
+                                           std::size_t size) {
   return r->converter.feed(bytes, size, r->pulses) ? 1 : 0;
 }
 
 /// The recording has ended; 0 when it is faulty.
-EMSCRIPTEN_KEEPALIVE int bv_recording_finish(web_recording* r) { return r->converter.finish(r->pulses) ? 1 : 0; }
+EMSCRIPTEN_KEEPALIVE int bv_recording_finish(web_recording* r) {
+  return r->converter.finish(r->pulses) ? 1 : 0;
+}
 
 /// What is wrong with the recording, by name ("none" when nothing is).
-EMSCRIPTEN_KEEPALIVE const char* bv_recording_fault(web_recording* r) { return fault_name(r->converter.fault()); }
+EMSCRIPTEN_KEEPALIVE const char* bv_recording_fault(web_recording* r) {
+  return fault_name(r->converter.fault());
+}
 
 /// The pulses made since the last bv_recording_taken.
-EMSCRIPTEN_KEEPALIVE const std::uint8_t* bv_recording_pulses(web_recording* r) { return r->pulses.data(); }
-EMSCRIPTEN_KEEPALIVE std::size_t bv_recording_pulses_size(web_recording* r) { return r->pulses.size(); }
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* bv_recording_pulses(web_recording* r) {
+  return r->pulses.data();
+}
+EMSCRIPTEN_KEEPALIVE std::size_t bv_recording_pulses_size(web_recording* r) {
+  return r->pulses.size();
+}
 EMSCRIPTEN_KEEPALIVE void bv_recording_taken(web_recording* r) { r->pulses.clear(); }
 
 /// An inflater for a zip member's deflated data (gzip 0) or a gzipped tape (gzip 1).
@@ -137,7 +157,8 @@ EMSCRIPTEN_KEEPALIVE web_inflater* bv_inflate_new(int gzip) {
 EMSCRIPTEN_KEEPALIVE void bv_inflate_free(web_inflater* f) { delete f; }
 
 /// Takes the next size compressed bytes.
-EMSCRIPTEN_KEEPALIVE void bv_inflate_feed(web_inflater* f, const std::uint8_t* bytes, std::size_t size) {
+EMSCRIPTEN_KEEPALIVE void bv_inflate_feed(web_inflater* f, const std::uint8_t* bytes,
+                                          std::size_t size) {
   f->feed(bytes, size);
 }
 
@@ -154,5 +175,7 @@ EMSCRIPTEN_KEEPALIVE const std::uint8_t* bv_inflate_output(web_inflater* f) { re
 EMSCRIPTEN_KEEPALIVE int bv_inflate_finished(web_inflater* f) { return f->finished() ? 1 : 0; }
 
 /// What is wrong with the compressed data, by name ("none" when nothing is).
-EMSCRIPTEN_KEEPALIVE const char* bv_inflate_fault(web_inflater* f) { return fault_name(f->fault()); }
+EMSCRIPTEN_KEEPALIVE const char* bv_inflate_fault(web_inflater* f) {
+  return fault_name(f->fault());
+}
 }
