@@ -8,18 +8,21 @@ Not run by CI: it edits the sources while it runs.
 import subprocess, sys, os
 os.chdir(sys.argv[1] if len(sys.argv) > 1 else '.')
 M = [
- ("pilot end takes medium", "src/decoder/tape_decoder.cc", "} else if (cls & PULSE_LONG) {", "} else if (cls & (PULSE_LONG | PULSE_MEDIUM)) {"),
- ("marker takes long for medium", "src/decoder/tape_decoder.cc", "      if (cls & PULSE_MEDIUM) {", "      if (cls & (PULSE_MEDIUM | PULSE_LONG)) {"),
- ("byte confirmed by medium", "src/decoder/tape_decoder.cc", "if (cls & PULSE_LONG) return check_byte", "if (cls & (PULSE_LONG | PULSE_MEDIUM)) return check_byte"),
- ("broken pilot keeps count", "src/decoder/tape_decoder.cc", "      } else {\n        d.pilot_run = 0;\n        d.state = STATE_SEEK_PILOT;", "      } else {\n        d.state = STATE_SEEK_PILOT;"),
- ("F4 and F5 swapped", "src/render/filename.cc", '"{F4}", "{F5}"', '"{F5}", "{F4}"'),
- ("read error taken for the end", "src/fd_source.cc", "if (errno != EINTR) return -1;", "if (errno != EINTR) return 0;"),
- ("interrupted read taken for an error", "src/fd_source.cc", "if (errno != EINTR) return -1;", "return -1;"),
- ("pair rule: 0 takes a long second pulse", "src/decoder/tape_decoder.h", "if (is_short(first) && is_medium(second)) return 0;", "if (is_short(first) && (is_medium(second) || pulse_classes.of[second] & PULSE_LONG)) return 0;"),
- ("no flush before stderr", "src/main.cc", "std::fflush(stdout);\n    std::fwrite", "std::fwrite"),
- ("whole byte: marker takes long", "src/decoder/pulse_scan.cc", "if (!is_medium(p[0])) return false;", "if (!is_medium(p[0]) && !(pulse_classes.of[p[0]] & PULSE_LONG)) return false;"),
- ("whole byte: bits the wrong way round", "src/decoder/pulse_scan.cc", "value |= static_cast<unsigned>(bit) << k;", "value |= static_cast<unsigned>(bit) << (7 - k);"),
- ("whole byte: parity pulse not kept", "src/decoder/pulse_scan.cc", "d.second_pulse = p[18];", ""),
+ ("pilot end takes medium", "core/decoder/tape_decoder.cc", "} else if (cls & PULSE_LONG) {", "} else if (cls & (PULSE_LONG | PULSE_MEDIUM)) {"),
+ ("marker takes long for medium", "core/decoder/tape_decoder.cc", "      if (cls & PULSE_MEDIUM) {", "      if (cls & (PULSE_MEDIUM | PULSE_LONG)) {"),
+ ("byte confirmed by medium", "core/decoder/tape_decoder.cc", "if (cls & PULSE_LONG) return check_byte", "if (cls & (PULSE_LONG | PULSE_MEDIUM)) return check_byte"),
+ ("broken pilot keeps count", "core/decoder/tape_decoder.cc", "      } else {\n        d.pilot_run = 0;\n        d.state = STATE_SEEK_PILOT;", "      } else {\n        d.state = STATE_SEEK_PILOT;"),
+ ("F4 and F5 swapped", "core/render/filename.cc", '"{F4}", "{F5}"', '"{F5}", "{F4}"'),
+ ("read error taken for the end", "cli/fd_source.cc", "if (errno != EINTR) return -1;", "if (errno != EINTR) return 0;"),
+ ("interrupted read taken for an error", "cli/fd_source.cc", "if (errno != EINTR) return -1;", "return -1;"),
+ ("pair rule: 0 takes a long second pulse", "core/decoder/tape_decoder.h", "if (is_short(first) && is_medium(second)) return 0;", "if (is_short(first) && (is_medium(second) || pulse_classes.of[second] & PULSE_LONG)) return 0;"),
+ ("no flush before stderr", "cli/main.cc", "std::fflush(stdout);\n    std::fwrite", "std::fwrite"),
+ ("whole byte: marker takes long", "core/decoder/pulse_scan.cc", "if (!is_medium(p[0])) return false;", "if (!is_medium(p[0]) && !(pulse_classes.of[p[0]] & PULSE_LONG)) return false;"),
+ ("whole byte: bits the wrong way round", "core/decoder/pulse_scan.cc", "value |= static_cast<unsigned>(bit) << k;", "value |= static_cast<unsigned>(bit) << (7 - k);"),
+ ("whole byte: parity pulse not kept", "core/decoder/pulse_scan.cc", "d.second_pulse = p[18];", ""),
+ ("gzip: a member reaches back into the one before", "core/archive/deflate.cc", "  last_block_ = false;\n  out_ = 0;\n", "  last_block_ = false;\n"),
+ ("gzip: header CRC not checked", "core/archive/gzip.cc", "        return fail(inflate_fault::check_failed);\n      body_.skip(2);", "        ;\n      body_.skip(2);"),
+ ("gzip: size not checked", "core/archive/gzip.cc", "le32(p + 4) != size_", "false"),
 ]
 bad = 0
 for name, path, old, new in M:
