@@ -19,13 +19,7 @@ function bytes(...fields) {
     for (let i = 0; i < size; i++, v >>= 8n) b[i] = Number(v & 0xFFn);
     return b;
   });
-  const out = new Uint8Array(parts.reduce((n, p) => n + p.length, 0));
-  let at = 0;
-  for (const p of parts) {
-    out.set(p, at);
-    at += p.length;
-  }
-  return out;
+  return new Uint8Array(Buffer.concat(parts));
 }
 const u16 = (v) => [2, v], u32 = (v) => [4, v], u64 = (v) => [8, v], raw = (b) => ['raw', b];
 
