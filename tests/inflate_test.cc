@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "archive/crc32.h"
@@ -38,6 +39,26 @@ bytes deflated(const bytes& data, int level, int strategy, int window_bits = -15
   return out;
 }
 bytes gzipped(const bytes& data) { return deflated(data, 6, Z_DEFAULT_STRATEGY, 31); }
+
+// What zlib makes of a raw deflate stream: its bytes, and Z_STREAM_END,
+// Z_DATA_ERROR or Z_BUF_ERROR (cut short).
+std::pair<bytes, int> zlib_inflate(const bytes& packed) {
+  z_stream z{};
+  EXPECT_EQ(inflateInit2(&z, -15), Z_OK);
+  bytes out(1 << 16);
+  z.next_in = const_cast<Bytef*>(packed.data());
+  z.avail_in = static_cast<uInt>(packed.size());
+  int rc;
+  do {
+    if (z.total_out == out.size()) out.resize(out.size() * 2);
+    z.next_out = out.data() + z.total_out;
+    z.avail_out = static_cast<uInt>(out.size() - z.total_out);
+    rc = ::inflate(&z, Z_NO_FLUSH);
+  } while (rc == Z_OK || (rc == Z_BUF_ERROR && z.avail_out == 0));
+  out.resize(z.total_out);
+  inflateEnd(&z);
+  return {out, rc};
+}
 
 bytes cat(bytes a, const bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -253,11 +274,13 @@ struct bit_writer {
   }
 };
 
-// A dynamic block's lengths: 256 literals of 8 bits, then the rest.
-bit_writer literals_of_8(bit_writer w) {
-  for (int i = 0; i < 256; ++i) w.length(8);
+// A dynamic block's first n code lengths, all of one length.
+bit_writer lengths_of(bit_writer w, int n, unsigned length) {
+  for (int i = 0; i < n; ++i) w.length(length);
   return w;
 }
+// A dynamic block's lengths: 256 literals of 8 bits, then the rest.
+bit_writer literals_of_8(bit_writer w) { return lengths_of(std::move(w), 256, 8); }
 
 // A dynamic block's header of the fewest codes, up to the lengths of the code
 // lengths code: these, for 16, 17, 18 and 0.
@@ -308,12 +331,30 @@ TEST(Inflate, DamagedStreams) {
       {"literal/length codes with more codes than room",
        literals_of_8(bit_writer().dynamic(true, 257, 1)).length(1).length(1),
        inflate_fault::damaged, ""},
+      {"more than 30 distance codes",
+       bit_writer().bits(1, 1).bits(2, 2).bits(0, 5).bits(30, 5).bits(0, 4), inflate_fault::damaged,
+       ""},
+      {"literal/length codes that leave room unused",
+       lengths_of(bit_writer().dynamic(true, 257, 1), 254, 8)
+           .length(0)
+           .length(0)
+           .length(8)
+           .length(1),
+       inflate_fault::damaged, ""},
+      {"two distance codes that leave room unused",
+       lengths_of(bit_writer().dynamic(true, 257, 2), 255, 8)
+           .length(9)
+           .length(9)
+           .length(2)
+           .length(2),
+       inflate_fault::damaged, ""},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.what);
     const inflated got = inflate(r.stream.out, 1 << 30);
     EXPECT_EQ(got.fault, r.fault);
     EXPECT_EQ(std::string(got.out.begin(), got.out.end()), r.made);
+    EXPECT_EQ(zlib_inflate(r.stream.out).second, Z_DATA_ERROR) << "zlib takes it";
   }
 
   // Allowed: a lone distance code of one bit, and none at all where no
@@ -329,6 +370,51 @@ TEST(Inflate, DamagedStreams) {
     const inflated got = inflate(stream.out, 1 << 30);
     EXPECT_EQ(got.fault, inflate_fault::none) << want;
     EXPECT_EQ(std::string(got.out.begin(), got.out.end()), want);
+  }
+}
+
+// Every length code and every distance code, each with its least and its
+// most extra bits, in a block of fixed codes after 40,000 literals: copies
+// that overlap themselves at distances 1 to 8, and copies from the far end
+// of the window. The bytes are worked out here a byte at a time, and zlib
+// must agree.
+TEST(Inflate, EveryLengthAndDistanceCode) {
+  static const unsigned length_base[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                           15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
+                                           67, 83, 99, 115, 131, 163, 195, 227, 258};
+  static const unsigned distance_base[30] = {
+      1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+      193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+  const auto length_extra = [](unsigned s) { return s < 8 || s == 28 ? 0u : (s - 4) / 4; };
+  const auto distance_extra = [](unsigned s) { return s < 4 ? 0u : s / 2 - 1; };
+  bit_writer w;
+  w.bits(1, 1).bits(1, 2);
+  bytes want;
+  std::mt19937 rng(3);
+  for (int i = 0; i < 40000; ++i) {
+    const auto b = static_cast<std::uint8_t>(rng());
+    w.fixed(b);
+    want.push_back(b);
+  }
+  for (unsigned ls = 0; ls < 29; ++ls) {
+    for (const unsigned le : {0u, (1u << length_extra(ls)) - 1}) {
+      for (unsigned ds = 0; ds < 30; ++ds) {
+        for (const unsigned de : {0u, (1u << distance_extra(ds)) - 1}) {
+          const unsigned length = length_base[ls] + le, distance = distance_base[ds] + de;
+          w.fixed(257 + ls).bits(le, length_extra(ls)).code(ds, 5).bits(de, distance_extra(ds));
+          for (unsigned k = 0; k < length; ++k) want.push_back(want[want.size() - distance]);
+        }
+      }
+    }
+  }
+  w.fixed(256);
+  const auto [by_zlib, rc] = zlib_inflate(w.out);
+  ASSERT_EQ(rc, Z_STREAM_END);
+  ASSERT_TRUE(by_zlib == want) << "the stream is not what this test means it to be";
+  for (const std::size_t piece : {std::size_t{1} << 30, std::size_t{7}}) {
+    const inflated got = inflate(w.out, piece);
+    EXPECT_EQ(got.fault, inflate_fault::none) << "pieces of " << piece;
+    EXPECT_TRUE(got.out == want) << "pieces of " << piece;
   }
 }
 

@@ -212,6 +212,9 @@ class Listing:
                 self.assertEqual(shown.get(name), FILES.native[name, state], "names before the damage: " + name)
 
     def test_each_bad_input_has_its_message_in_place(self):
+        # A message for each bad input, and none for anything sound.
+        noted = B.js("return [...document.querySelectorAll('[data-error]')].map(e => e.dataset.error)")
+        self.assertEqual(sorted(noted), sorted(FILES.errors))
         for name, words in FILES.errors.items():
             got = B.js("return [...document.querySelectorAll('[data-error]')].filter(e => e.dataset.error === arguments[0])"
                        ".map(e => e.textContent)", name)
