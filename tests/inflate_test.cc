@@ -24,8 +24,8 @@ enum class wrapping { raw, gzip };
 // Feeds data in pieces of the given size, taking every step's bytes.
 inflated inflate(const bytes& data, std::size_t piece, wrapping w = wrapping::raw) {
   inflated r = w == wrapping::gzip
-                         ? inflate_in_pieces<gzip_reader>(data.data(), data.size(), piece)
-                         : inflate_in_pieces<deflate_decoder>(data.data(), data.size(), piece);
+                   ? inflate_in_pieces<gzip_reader>(data.data(), data.size(), piece)
+                   : inflate_in_pieces<deflate_decoder>(data.data(), data.size(), piece);
   EXPECT_LE(r.largest_step, deflate_decoder::STEP);
   EXPECT_NE(r.finished, r.fault != inflate_fault::none)
       << "a stream ends either whole or with a fault";
