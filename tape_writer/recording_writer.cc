@@ -81,19 +81,59 @@ std::vector<std::uint8_t> record_tape(const bytes& pulses, const recording_knobs
   const int width = k.format == sample_format::u8    ? 1
                     : k.format == sample_format::s16 ? 2
                     : k.format == sample_format::s24 ? 3
+                    : k.format == sample_format::f64 ? 8
                                                      : 4;
   std::vector<std::uint8_t> data;
   data.reserve(wave.size() * static_cast<std::size_t>(width * k.channels));
-  for (const double s : wave) {
+  std::uint32_t dither_rng = 777;
+  for (std::size_t n = 0; n < wave.size(); ++n) {
+    const double s = wave[n], t = static_cast<double>(n) / k.rate;
     for (int c = 0; c < k.channels; ++c) {
-      const double v = c == k.tape_channel ? s : std::clamp(k.noise * k.gain * noise(), -1.0, 1.0);
+      double v = s;
+      if (c != k.tape_channel) {
+        const double hum = k.gain * std::sin(2 * PI * 50 * t);
+        switch (k.others) {
+          case other_channel::noise:
+            v = k.noise * k.gain * noise();
+            break;
+          case other_channel::hum:
+            v = hum + k.noise * k.gain * noise();
+            break;
+          case other_channel::hum_stopping:
+            v = (t < 1 ? hum : 0) + k.noise * k.gain * noise();
+            break;
+          case other_channel::hiss:
+            v = k.gain * noise() / 3;
+            break;
+          case other_channel::tape:
+            break;
+          case other_channel::tape_inverted:
+            v = -s;
+            break;
+        }
+        v = std::clamp(v, -1.0, 1.0);
+      }
       switch (k.format) {
         case sample_format::u8:
           data.push_back(static_cast<std::uint8_t>(std::lround(128 + v * 127)));
           break;
-        case sample_format::s16:
-          put16(data, static_cast<std::uint16_t>(std::lround(v * 32767)));
+        case sample_format::s16: {
+          long q = std::lround(v * 32767);
+          if (k.dither > 0) {
+            dither_rng = dither_rng * 1664525u + 1013904223u;
+            q += static_cast<long>((dither_rng >> 16) % (2 * static_cast<unsigned>(k.dither) + 1)) -
+                 k.dither;
+          }
+          put16(data, static_cast<std::uint16_t>(std::clamp(q, -32768L, 32767L)));
           break;
+        }
+        case sample_format::f64: {
+          std::uint64_t u;
+          std::memcpy(&u, &v, 8);
+          put32(data, static_cast<std::uint32_t>(u));
+          put32(data, static_cast<std::uint32_t>(u >> 32));
+          break;
+        }
         case sample_format::s24: {
           const auto i = static_cast<std::uint32_t>(std::lround(v * 8388607));
           data.insert(data.end(), {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8),
@@ -115,7 +155,7 @@ std::vector<std::uint8_t> record_tape(const bytes& pulses, const recording_knobs
   }
 
   std::vector<std::uint8_t> fmt;
-  const int tag_value = k.format == sample_format::f32 ? 3 : 1;
+  const int tag_value = k.format == sample_format::f32 || k.format == sample_format::f64 ? 3 : 1;
   put16(fmt, k.extensible ? 0xFFFE : static_cast<unsigned>(tag_value));
   put16(fmt, static_cast<unsigned>(k.channels));
   put32(fmt, static_cast<std::uint32_t>(k.rate));

@@ -10,20 +10,31 @@
 #include "tape_writer.h"
 
 /// How samples are stored.
-enum class sample_format { u8, s16, s24, s32, f32 };
+enum class sample_format { u8, s16, s24, s32, f32, f64 };
+
+/// What the channels without the tape hold.
+enum class other_channel {
+  noise,         ///< the noise knob's noise alone
+  hum,           ///< 50 Hz hum as strong as the tape, and the noise
+  hum_stopping,  ///< the same for the first second only
+  hiss,          ///< loud hiss, a third of the tape's strength
+  tape,          ///< the tape too, as a mono deck into a stereo input gives it
+  tape_inverted  ///< the tape, upside down
+};
 
 struct recording_knobs {
   double rate = 44100;
   sample_format format = sample_format::s16;
   int channels = 1;
-  int tape_channel = 0;       ///< where the tape is; the others stay silent but for noise
-  bool extensible = false;    ///< the 0xFFFE format header
-  bool extra_chunks = false;  ///< LIST and fact chunks before the sound
+  int tape_channel = 0;                         ///< where the tape is
+  other_channel others = other_channel::noise;  ///< what the other channels hold
+  bool extensible = false;                      ///< the 0xFFFE format header
+  bool extra_chunks = false;                    ///< LIST and fact chunks before the sound
   std::uint32_t data_size =
       1;                   ///< 1: the true size; 0 or 0xFFFFFFFF as a stopped recorder leaves it
   double clock = 985248;   ///< the machine clock the pulse values count in
   double speed = 1;        ///< the tape runs this much too fast (1.03) or slow
-  double wander = 0;       ///< and wanders around it by this much, twice a second
+  double wander = 0;       ///< and wanders around it by this much (wow), twice a second
   double low_pass_hz = 0;  ///< a deck's rounded edges (0: none)
   double hum = 0;          ///< 50 Hz mains hum, against the wave's amplitude of 1
   double noise = 0;        ///< white noise, likewise
@@ -31,6 +42,7 @@ struct recording_knobs {
   bool inverted = false;   ///< high half first
   double gain = 0.5;       ///< the wave's amplitude in full scale; above 1, it clips
   double silence = 0.2;    ///< seconds of quiet before and after
+  int dither = 0;          ///< with s16: every sample off by up to this many steps, at random
 };
 
 /// The WAV file's bytes for the pulses.

@@ -1,10 +1,12 @@
-// The recording converter: the WAV file's chunks, its samples, and the edges of the tape signal in
-// them.
+// The recording converter: the WAV file's chunks, its samples, the edges of
+// the tape signal in each channel, the speed of each stretch of tape, and
+// the channel that holds it.
 #include "recording/recording.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -13,9 +15,43 @@ constexpr double PI = 3.14159265358979323846;  // not every C library defines M_
 // The high-pass's corner: well below the slowest tape wave (a long pulse is
 // about 1.4 kHz), well above mains hum (50 or 60 Hz) and a drifting offset.
 constexpr double HIGH_PASS_HZ = 250.0;
+// No edge below this, in full scale (-66 dBFS): a 16-bit recording's dither
+// and a quiet sound card's hiss stay under it.
+constexpr double FLOOR = 5e-4;
 // Half waves looked at, in pairs, before a pair is given out: enough to see
 // which pairing keeps both halves of a pulse together.
 constexpr std::size_t PAIRS_AHEAD = 16;
+
+// A TAP unit is 8 machine cycles. The ROM's short pulse, of which its pilot
+// tone is made, is 48 units long on every machine, counted in its own clock.
+constexpr double PILOT_UNITS = 48;
+// A run of this many periods, each within 16% of their mean, is pilot
+// tone, when that mean is a short pulse played up to 40% fast or slow.
+constexpr std::size_t PILOT_RUN = 256;
+constexpr double PILOT_LIKE = 0.16, PILOT_LO = 28, PILOT_HI = 75;
+// A stretch whose pilot is this close to the ROM's is timed as it is, at
+// the machine's clock, so that a clean recording gives back its own pulses
+// and the clocks of PAL and NTSC machines stay told apart. One further off
+// is timed as if it were only this far off.
+constexpr double TRUE_SPEED = 0.02;
+
+// The lengths a tape's pulses fall in, once timed at the tape's speed; and
+// around each pulse, this many before and after, of which nine in ten must
+// be such for it to be a tape's pulse rather than noise.
+constexpr double TAPE_LO = 30, TAPE_HI = 110;
+constexpr std::size_t AROUND = 32, AROUND_MIN = 8;
+constexpr double AROUND_TAPE = 0.9;
+// Periods are held back this many, or this long, for the pulses after them.
+constexpr std::size_t HOLD = 384;
+constexpr double HOLD_SECONDS = 0.5;
+
+// The channel that holds the tape is chosen for stretches of this long, once
+// every channel's pulses up to their end are known; another channel takes
+// over when the chosen one gives under half as many of a tape's pulses as
+// it, and at least this many.
+constexpr double STRETCH_SECONDS = 0.25, CHOICE_DELAY_SECONDS = 0.75;
+constexpr std::size_t TAKE_OVER_MIN = 16;
+
 // Pulses in the ROM's range that a recording must give to hold a tape.
 constexpr std::uint64_t TAPE_LIKE_MIN = 256;
 
@@ -26,6 +62,8 @@ std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[
 
 // How unlike the two halves of a wave are: 0 when equal.
 double unlike(double a, double b) { return std::fabs(a - b) / (a + b); }
+
+bool tape_length(double units) { return units >= TAPE_LO && units <= TAPE_HI; }
 
 }  // namespace
 
@@ -39,35 +77,37 @@ const char* fault_name(recording_fault fault) {
       return "cut_short";
     case recording_fault::unsupported:
       return "unsupported";
+    case recording_fault::rate_out_of_range:
+      return "rate_out_of_range";
     case recording_fault::no_tape_signal:
       return "no_tape_signal";
   }
   return "";
 }
 
-edge_follower::edge_follower(double rate) {
+channel_track::channel_track(double rate, double clock)
+    : rate_(rate), units_per_sample_(clock / rate / 8) {
   // First order: its answer to a step dies away without swinging back
   // across zero, which would look like an edge after a long wave.
   const double rc = 1 / (2 * PI * HIGH_PASS_HZ);
   pole_ = rc / (rc + 1 / rate);
   env_release_ = std::exp(-1 / (0.005 * rate));  // follows the wave's strength over 5 ms
-  peak_release_ = std::exp(-1 / (2.0 * rate));   // and the recording's over seconds
+  peak_release_ = std::exp(-1 / (10.0 * rate));  // and the recording's over ten seconds
 }
 
-void edge_follower::add(const float* xs, std::size_t n, std::vector<double>& periods) {
-  if (measuring_)
-    follow<true>(xs, n, periods);
-  else
-    follow<false>(xs, n, periods);
-}
-
-template <bool measure>
-void edge_follower::follow(const float* xs, std::size_t n, std::vector<double>& periods) {
+void channel_track::add(const float* xs, std::size_t n) {
   if (n == 0) return;
-  if (count_ == 0) x1_ = xs[0];  // a recording starts at its own level, not with a step from 0
+  if (!started_) {
+    started_ = true;
+    x1_ = xs[0];  // a recording starts at its own level, not with a step from 0
+  }
+  follow(xs, n);
+  release(false);
+}
+
+void channel_track::follow(const float* xs, std::size_t n) {
   // The state in locals for the loop, which is most of the converter's time.
-  double x1 = x1_, y1 = y1_, envelope = envelope_, peak = peak_, energy = energy_, prev = prev_,
-         now = now_;
+  double x1 = x1_, y1 = y1_, envelope = envelope_, peak = peak_, prev = prev_, now = now_;
   int side = side_;
   const double pole = pole_, env_release = env_release_, peak_release = peak_release_;
   for (std::size_t i = 0; i < n; ++i) {
@@ -75,15 +115,15 @@ void edge_follower::follow(const float* xs, std::size_t n, std::vector<double>& 
     const double y = pole * (y1 + x - x1);
     x1 = x;
     y1 = y;
-    if (measure) energy += y * y;
     const double a = std::fabs(y);
     envelope = std::max(a, envelope * env_release);  // no branch: which it takes is noise
     peak = std::max(a, peak * peak_release);
     // The band a wave must cross to count: wide against noise, and wide
-    // enough in the quiet between blocks that hiss makes no waves.
+    // enough in the quiet between blocks that hiss makes no waves; never
+    // below the floor.
     double band = 0.2 * envelope;
     band = std::max(band, 0.05 * peak);
-    band = std::max(band, 1e-5);
+    band = std::max(band, FLOOR);
     const int crossed = side >= 0 && y < -band ? -1 : side <= 0 && y > band ? 1 : 0;
     if (crossed != 0) {
       // An edge is where the wave crossed the band, between this sample and
@@ -95,7 +135,12 @@ void edge_follower::follow(const float* xs, std::size_t n, std::vector<double>& 
       side = crossed;
       if (edge) {
         // A wave is timed from a falling edge: the first one starts the count.
-        if (last_edge_ >= 0) half_wave(at - last_edge_, periods);
+        if (last_edge_ >= 0) {
+          now_ = now;  // for the pulses' times
+          half_wave(at - last_edge_);
+        } else if (crossed < 0) {
+          time_ = at;
+        }
         if (last_edge_ >= 0 || crossed < 0) last_edge_ = at;
       }
     }
@@ -106,11 +151,9 @@ void edge_follower::follow(const float* xs, std::size_t n, std::vector<double>& 
   y1_ = y1;
   envelope_ = envelope;
   peak_ = peak;
-  energy_ = energy;
   prev_ = prev;
   now_ = now;
   side_ = side;
-  count_ += n;
 }
 
 // Pairs half waves into periods. A pulse is a wave whose two halves are as
@@ -119,7 +162,7 @@ void edge_follower::follow(const float* xs, std::size_t n, std::vector<double>& 
 // unlike. So of the two ways to pair the half waves ahead, the one whose
 // pairs are the more alike is kept: an inverted recording is paired the
 // other way round from its first data on, losing one half wave of pilot.
-void edge_follower::half_wave(double length, std::vector<double>& periods) {
+void channel_track::half_wave(double length) {
   // unlike_[i] is how unlike half waves i and i + 1 are, worked out once.
   if (!halves_.empty()) unlike_.push_back(unlike(halves_.back(), length));
   halves_.push_back(length);
@@ -130,11 +173,12 @@ void edge_follower::half_wave(double length, std::vector<double>& periods) {
       other += unlike_[2 * k + 1];
     }
     if (other < 0.5 * kept && kept - other > 0.5) {
+      time_ += halves_.front();
       halves_.pop_front();
       unlike_.pop_front();
       continue;
     }
-    periods.push_back(halves_[0] + halves_[1]);
+    period(halves_[0] + halves_[1]);
     halves_.pop_front();
     halves_.pop_front();
     unlike_.pop_front();
@@ -142,11 +186,57 @@ void edge_follower::half_wave(double length, std::vector<double>& periods) {
   }
 }
 
-void edge_follower::flush(std::vector<double>& periods) {
-  for (; halves_.size() >= 2; halves_.pop_front(), halves_.pop_front())
-    periods.push_back(halves_[0] + halves_[1]);
+// A whole wave: held back with its time, and measured against the pilot
+// tone it may belong to.
+void channel_track::period(double samples) {
+  const double units = samples * units_per_sample_;
+  time_ += samples;
+  held_.push_back({units, time_, false});
+  if (run_ > 0 && std::fabs(units - run_sum_) <= PILOT_LIKE * run_sum_) {
+    ++run_;
+    run_sum_ += (units - run_sum_) / static_cast<double>(std::min(run_, PILOT_RUN));  // its mean
+  } else {
+    run_ = 1;
+    run_sum_ = units;
+  }
+  if (run_ >= PILOT_RUN && run_sum_ >= PILOT_LO && run_sum_ <= PILOT_HI) {
+    const double off = run_sum_ / PILOT_UNITS;
+    scale_ = std::clamp(off, 1 - TRUE_SPEED, 1 + TRUE_SPEED) / off;
+  }
+  release(false);
+}
+
+// Gives out the periods held long enough, timed at the tape's speed, each
+// marked a tape's pulse or not by the periods around it.
+void channel_track::release(bool all) {
+  const double oldest = now_ - HOLD_SECONDS * rate_;
+  while (!held_.empty() && (all || held_.size() > HOLD || held_.front().end < oldest)) {
+    timed_pulse p = held_.front();
+    held_.pop_front();
+    p.units *= scale_;
+    const bool own = tape_length(p.units);
+    std::size_t after = 0, after_tape = 0;
+    for (; after < AROUND && after < held_.size(); ++after)
+      after_tape += tape_length(held_[after].units * scale_);
+    const auto most = [](std::size_t tape, std::size_t n) {
+      return n >= AROUND_MIN && static_cast<double>(tape) >= AROUND_TAPE * static_cast<double>(n);
+    };
+    p.tape_like = own && (most(past_tape_, past_.size()) || most(after_tape, after));
+    past_.push_back(own);
+    past_tape_ += own;
+    if (past_.size() > AROUND) {
+      past_tape_ -= past_.front();
+      past_.pop_front();
+    }
+    made_.push_back(p);
+  }
+}
+
+void channel_track::finish() {
+  for (std::size_t i = 0; i + 1 < halves_.size(); i += 2) period(halves_[i] + halves_[i + 1]);
   halves_.clear();
   unlike_.clear();
+  release(true);
 }
 
 bool recording_converter::fail(recording_fault f) {
@@ -168,16 +258,11 @@ bool recording_converter::read_format(const std::uint8_t* p, std::size_t size) {
   }
   const bool pcm = format_ == 1 && (bits_ == 8 || bits_ == 16 || bits_ == 24 || bits_ == 32);
   const bool floats = format_ == 3 && (bits_ == 32 || bits_ == 64);
-  if (!(pcm || floats) || channels_ < 1 || channels_ > 8 || rate_ < 8000 || rate_ > 192000 ||
-      frame_ < channels_ * (bits_ / 8))
+  if (!(pcm || floats) || channels_ < 1 || channels_ > 8 || frame_ < channels_ * (bits_ / 8))
     return fail(recording_fault::unsupported);
+  if (rate_ < MIN_RATE || rate_ > MAX_RATE) return fail(recording_fault::rate_out_of_range);
   have_format_ = true;
-  for (int c = 0; c < channels_; ++c) channels_followed_.emplace_back(rate_);
-  early_.resize(static_cast<std::size_t>(channels_));
-  if (channels_ == 1) {
-    channel_ = 0;
-    channels_followed_[0].stop_measuring();
-  }
+  for (int c = 0; c < channels_; ++c) tracks_.emplace_back(rate_, clock_);
   return true;
 }
 
@@ -230,34 +315,60 @@ void recording_converter::decode(const std::uint8_t* p, std::size_t frames, int 
   }
 }
 
-void recording_converter::emit(const std::vector<double>& periods, std::vector<std::uint8_t>& out) {
-  for (const double samples : periods) {
-    const double cycles = samples / rate_ * clock_;
-    const long long value = std::llround(cycles / 8);
-    if (value <= 255) {
-      const auto v = static_cast<std::uint8_t>(std::max(1LL, value));  // 0 would open a long pulse
-      out.push_back(v);
-      if (v >= 39 && v <= 95) ++tape_like_;
-      continue;
-    }
-    // Longer than a byte holds: 0, then the period in cycles, 24 bits.
-    for (long long left = std::llround(cycles); left > 0; left -= 0xFFFFFF) {
-      const long long c = std::min(left, 0xFFFFFFLL);
-      out.insert(out.end(), {0, static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8),
-                             static_cast<std::uint8_t>(c >> 16)});
-    }
+// Gives out a pulse of the chosen channel: one of a tape's, after the quiet
+// or noise before it as one pause.
+void recording_converter::emit(const timed_pulse& p, std::vector<std::uint8_t>& out) {
+  if (!p.tape_like) {
+    pause_ += p.units;
+    return;
   }
+  emit_pause(out);
+  const long long value = std::llround(p.units);
+  out.push_back(static_cast<std::uint8_t>(std::clamp(value, 1LL, 255LL)));
+  if (value >= 39 && value <= 95) ++tape_like_;
 }
 
-// In a recording of several channels, the tape is on the strongest: the
-// others may be silent. The choice is made after a second of sound.
-void recording_converter::choose_channel(std::vector<std::uint8_t>& out) {
-  channel_ = 0;
-  for (int c = 1; c < channels_; ++c)
-    if (channels_followed_[c].power() > channels_followed_[channel_].power()) channel_ = c;
-  emit(early_[static_cast<std::size_t>(channel_)], out);
-  early_.clear();
-  channels_followed_[static_cast<std::size_t>(channel_)].stop_measuring();
+// A pause, as TAP version 1 gives one: 0, then its length in cycles, 24
+// bits, low byte first, as many times as it takes.
+void recording_converter::emit_pause(std::vector<std::uint8_t>& out) {
+  for (long long left = std::llround(pause_ * 8); left > 0; left -= 0xFFFFFF) {
+    const long long c = std::min(left, 0xFFFFFFLL);
+    out.insert(out.end(), {0, static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8),
+                           static_cast<std::uint8_t>(c >> 16)});
+  }
+  pause_ = 0;
+}
+
+// The channel that holds the tape, stretch by stretch up to until (in
+// samples): the one that gives the most of a tape's pulses, kept while the
+// chosen one gives at least half as many. Its pulses are given out; the
+// other channels' are let go.
+void recording_converter::choose(double until, std::vector<std::uint8_t>& out) {
+  const double stretch = STRETCH_SECONDS * rate_;
+  while (chosen_to_ + stretch <= until) {
+    const double end = chosen_to_ + stretch;
+    std::size_t best = 0, best_count = 0, chosen_count = 0;
+    for (std::size_t c = 0; c < tracks_.size(); ++c) {
+      std::size_t count = 0;
+      for (const timed_pulse& p : tracks_[c].made()) {
+        if (p.end >= end) break;
+        count += p.tape_like;
+      }
+      if (count > best_count) {
+        best = c;
+        best_count = count;
+      }
+      if (static_cast<int>(c) == channel_) chosen_count = count;
+    }
+    if (best_count >= TAKE_OVER_MIN && 2 * chosen_count < best_count)
+      channel_ = static_cast<int>(best);
+    for (std::size_t c = 0; c < tracks_.size(); ++c) {
+      auto& made = tracks_[c].made();
+      for (; !made.empty() && made.front().end < end; made.pop_front())
+        if (static_cast<int>(c) == channel_) emit(made.front(), out);
+    }
+    chosen_to_ = end;
+  }
 }
 
 void recording_converter::samples(const std::uint8_t* p, std::size_t frames,
@@ -265,27 +376,15 @@ void recording_converter::samples(const std::uint8_t* p, std::size_t frames,
   constexpr std::size_t BLOCK = 4096;
   float x[BLOCK];
   while (frames > 0) {
-    std::size_t n = std::min(frames, BLOCK);
-    if (channel_ < 0)
-      n = static_cast<std::size_t>(
-          std::min<double>(static_cast<double>(n), rate_ - static_cast<double>(frames_seen_)));
-    if (channel_ >= 0) {
-      decode(p, n, channel_, x);
-      channels_followed_[static_cast<std::size_t>(channel_)].add(x, n, periods_);
-    } else {
-      for (int c = 0; c < channels_; ++c) {
-        decode(p, n, c, x);
-        channels_followed_[static_cast<std::size_t>(c)].add(x, n,
-                                                            early_[static_cast<std::size_t>(c)]);
-      }
-      frames_seen_ += n;
-      if (static_cast<double>(frames_seen_) >= rate_) choose_channel(out);
+    const std::size_t n = std::min(frames, BLOCK);
+    for (int c = 0; c < channels_; ++c) {
+      decode(p, n, c, x);
+      tracks_[static_cast<std::size_t>(c)].add(x, n);
     }
     p += n * static_cast<std::size_t>(frame_);
     frames -= n;
   }
-  emit(periods_, out);
-  periods_.clear();
+  choose(tracks_[0].now() - CHOICE_DELAY_SECONDS * rate_, out);
 }
 
 bool recording_converter::feed(const std::uint8_t* bytes, std::size_t size,
@@ -384,18 +483,16 @@ bool recording_converter::feed(const std::uint8_t* bytes, std::size_t size,
 
 bool recording_converter::finish(std::vector<std::uint8_t>& out) {
   if (fault_ != recording_fault::none) return false;
-  if (!have_format_ || channels_followed_.empty() ||
-      (stage_ != stage::data && stage_ != stage::done))
+  if (!have_format_ || (stage_ != stage::data && stage_ != stage::done))
     return fail(
         recording_fault::cut_short);  // anything but the start of a RIFF file failed in feed
-  if (channel_ < 0) {
-    for (int c = 0; c < channels_; ++c) channels_followed_[c].flush(early_[c]);
-    choose_channel(out);
-  } else {
-    channels_followed_[static_cast<std::size_t>(channel_)].flush(periods_);
-    emit(periods_, out);
-    periods_.clear();
+  double last = 0;
+  for (channel_track& t : tracks_) {
+    t.finish();
+    if (!t.made().empty()) last = std::max(last, t.made().back().end);
   }
+  choose(last + 2 * STRETCH_SECONDS * rate_, out);
+  emit_pause(out);
   stage_ = stage::done;
   if (tape_like_ < TAPE_LIKE_MIN) return fail(recording_fault::no_tape_signal);
   return true;

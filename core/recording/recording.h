@@ -1,7 +1,11 @@
 // A sound recording of a cassette turned into TAP pulses, as the recording
 // streams in: the datasette's signal gives one pulse per full wave period,
 // from one falling edge to the next, and the length of that period is the
-// pulse. Fed in pieces of any size; memory stays the same however long the
+// pulse. Each channel is followed; the one that holds the tape is chosen a
+// stretch at a time; each stretch of tape is timed against its own pilot
+// tone, so that a deck off speed or a machine of another clock still gives
+// the ROM's pulses; and quiet, hiss and dither give one pause, not pulses.
+// Fed in pieces of any size; memory stays the same however long the
 // recording.
 #ifndef BRIVANE_RECORDING_RECORDING_H
 #define BRIVANE_RECORDING_RECORDING_H
@@ -9,7 +13,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <string>
 #include <vector>
 
 #include "tap/tap_file.h"
@@ -17,52 +20,79 @@
 /// What went wrong with a recording, if anything.
 enum class recording_fault {
   none,
-  not_wav,         ///< not a RIFF/WAVE file
-  cut_short,       ///< the file ends inside its header
-  unsupported,     ///< an encoding that is not plain PCM or float, or an odd layout
-  no_tape_signal,  ///< read to its end, nothing on it looks like a tape
+  not_wav,            ///< not a RIFF/WAVE file
+  cut_short,          ///< the file ends inside its header
+  unsupported,        ///< an encoding that is not plain PCM or float, or an odd layout
+  rate_out_of_range,  ///< plain samples, at a rate outside MIN_RATE to MAX_RATE
+  no_tape_signal,     ///< read to its end, nothing on it looks like a tape
 };
 
 /// The fault's name as written here ("not_wav"), for a front end to put
 /// into words.
 const char* fault_name(recording_fault fault);
 
-/// One channel's signal turned into wave periods: a slow high-pass takes
-/// away offset, drift and hum; zero crossings with hysteresis against noise
-/// mark the edges; each period is two half waves, paired so that both halves
-/// belong to one pulse, which finds the recording's polarity from the
-/// signal itself.
-class edge_follower {
+/// The sample rates read, in Hz. Below the lowest, a short pulse is less
+/// than three samples long and its edges blur into the next.
+constexpr double MIN_RATE = 11025;
+constexpr double MAX_RATE = 384000;
+
+/// A stretch of a channel turned into a pulse, in units of 8 machine cycles
+/// (a TAP byte's unit), with the time its wave ended, in samples.
+struct timed_pulse {
+  double units;
+  double end;
+  bool tape_like;  ///< among pulses of a tape's lengths, not noise
+};
+
+/// One channel's signal turned into pulses. A slow high-pass takes away
+/// offset, drift and hum; zero crossings with hysteresis against noise, and
+/// a floor below which nothing counts, mark the edges; each period is two
+/// half waves, paired so that both halves belong to one pulse, which finds
+/// the recording's polarity from the signal itself. Each run of pilot tone
+/// sets the speed its stretch of tape is timed at. Pulses come out a little
+/// later than their waves, once the pulses around them are known.
+class channel_track {
  public:
-  explicit edge_follower(double rate);
-  /// Takes the next n samples; appends any periods they complete, in samples.
-  void add(const float* x, std::size_t n, std::vector<double>& periods);
-  /// The half waves still held, paired up.
-  void flush(std::vector<double>& periods);
-  /// The signal's strength so far (mean square after the high-pass), while measured.
-  double power() const { return count_ ? energy_ / static_cast<double>(count_) : 0; }
-  /// Its strength is no longer wanted: the channel has been chosen.
-  void stop_measuring() { measuring_ = false; }
+  channel_track(double rate, double clock);
+  /// Takes the next n samples.
+  void add(const float* x, std::size_t n);
+  /// The channel has ended: every pulse still held comes out.
+  void finish();
+  /// The pulses made so far, in order; the caller takes them from the front.
+  std::deque<timed_pulse>& made() { return made_; }
+  /// Samples taken so far.
+  double now() const { return now_; }
 
  private:
-  template <bool measure>
-  void follow(const float* x, std::size_t n, std::vector<double>& periods);
-  void half_wave(double length, std::vector<double>& periods);
+  void follow(const float* x, std::size_t n);
+  void half_wave(double length);
+  void period(double samples);
+  void release(bool all);
 
-  // The high-pass.
-  double pole_;
-  double x1_ = 0, y1_ = 0;
+  double rate_, units_per_sample_;
+  // The high-pass, the wave's strength and the recording's.
+  double pole_, x1_ = 0, y1_ = 0;
   double envelope_ = 0, peak_ = 0, env_release_, peak_release_;
   double prev_ = 0, last_edge_ = -1, now_ = 0;
   int side_ = 0;  // +1 above the hysteresis band, -1 below, 0 not yet known
-  double energy_ = 0;
-  bool measuring_ = true;
-  std::uint64_t count_ = 0;
-  std::deque<double> halves_;  // half waves not yet paired
-  std::deque<double> unlike_;  // how unlike each of them is the next
+  bool started_ = false;
+  // Half waves not yet paired, and how unlike each is the next.
+  std::deque<double> halves_, unlike_;
+  double time_ = 0;  // where the periods given out so far end, in samples
+  // The speed: the current run of like periods, and the scale it set.
+  double run_sum_ = 0;
+  std::size_t run_ = 0;
+  double scale_ = 1;
+  // Periods held back until the pulses around them are known; whether the
+  // last ones given out were a tape's.
+  std::deque<timed_pulse> held_;
+  std::deque<bool> past_;
+  std::size_t past_tape_ = 0;
+  std::deque<timed_pulse> made_;
 };
 
-/// A RIFF/WAVE recording fed in pieces, giving TAP pulse bytes.
+/// A RIFF/WAVE recording fed in pieces, giving TAP pulse bytes timed at a
+/// machine's clock.
 class recording_converter {
  public:
   explicit recording_converter(double clock = PAL_CLOCK) : clock_(clock) {}
@@ -74,14 +104,17 @@ class recording_converter {
   /// The file has ended: appends the last pulses; returns false on a fault.
   bool finish(std::vector<std::uint8_t>& out);
   recording_fault fault() const { return fault_; }
+  /// The recording's sample rate, once its format has been read.
+  double rate() const { return rate_; }
 
  private:
   bool fail(recording_fault f);
   bool read_format(const std::uint8_t* p, std::size_t size);
   void samples(const std::uint8_t* p, std::size_t frames, std::vector<std::uint8_t>& out);
   void decode(const std::uint8_t* p, std::size_t frames, int channel, float* out) const;
-  void emit(const std::vector<double>& periods, std::vector<std::uint8_t>& out);
-  void choose_channel(std::vector<std::uint8_t>& out);
+  void choose(double until, std::vector<std::uint8_t>& out);
+  void emit(const timed_pulse& p, std::vector<std::uint8_t>& out);
+  void emit_pause(std::vector<std::uint8_t>& out);
 
   double clock_;
   recording_fault fault_ = recording_fault::none;
@@ -92,11 +125,10 @@ class recording_converter {
   bool have_format_ = false, data_to_end_ = false;
   int format_ = 0, channels_ = 0, bits_ = 0, frame_ = 0;
   double rate_ = 0;
-  std::vector<edge_follower> channels_followed_;
-  int channel_ = -1;  // the channel that holds the tape, once chosen
-  std::uint64_t frames_seen_ = 0;
-  std::vector<std::vector<double>> early_;  // each channel's periods before the choice
-  std::vector<double> periods_;
+  std::vector<channel_track> tracks_;
+  int channel_ = 0;              // the channel that holds the tape in the stretch given out last
+  double chosen_to_ = 0;         // the time up to which pulses have been given out, in samples
+  double pause_ = 0;             // units of quiet or noise not yet given out as a pause
   std::uint64_t tape_like_ = 0;  // pulses in the range of the ROM's
 };
 

@@ -1,5 +1,5 @@
 // The TAP file's own parts: the 20 bytes in front of its pulses, and the
-// machine clocks its pulse values count in.
+// machines whose clocks its pulse values count in.
 #ifndef BRIVANE_TAP_TAP_FILE_H
 #define BRIVANE_TAP_TAP_FILE_H
 
@@ -9,18 +9,36 @@
 #include <vector>
 
 /// Machine clocks a TAP's pulse values count in, in Hz.
-constexpr double PAL_CLOCK = 985248.0;
-constexpr double NTSC_CLOCK = 1022727.0;
+constexpr double PAL_CLOCK = 985248.0;         // C64, PAL
+constexpr double NTSC_CLOCK = 1022727.0;       // C64 and VIC-20, NTSC
+constexpr double VIC20_PAL_CLOCK = 1108405.0;  // VIC-20, PAL
 
-/// The clock of a video standard by its name ("pal", "ntsc", any case); 0
-/// for a name it does not know.
+/// The Commodore machines whose ROMs write this encoding.
+enum class machine { c64_pal, c64_ntsc, vic20_pal, vic20_ntsc };
+
+/// What a TAP file records of a machine: its clock, and the bytes of a
+/// version 1 header that name it (platform 0 for the C64, 1 for the VIC-20;
+/// video 0 for PAL, 1 for NTSC), as emulators read them.
+struct machine_timing {
+  double clock;
+  std::uint8_t platform, video;
+};
+machine_timing timing_of(machine m);
+
+/// A machine by its name: "c64-pal", "c64-ntsc", "vic20-pal", "vic20-ntsc",
+/// and "pal" and "ntsc" for the C64's (any case). False for a name it does
+/// not know.
+bool machine_named(std::string_view name, machine& m);
+
+/// The clock of a machine by its name; 0 for a name it does not know.
 double clock_named(std::string_view name);
 
 /// Bytes in front of a TAP file's pulses.
 constexpr std::size_t TAP_HEADER_SIZE = 20;
 
-/// The header of a version 1 TAP file holding size pulse bytes: the
-/// signature "C64-TAPE-RAW", the version, and the size, low byte first.
-std::vector<std::uint8_t> tap_header(std::size_t size);
+/// The header of a version 1 TAP file holding size pulse bytes, made on m:
+/// the signature "C64-TAPE-RAW", the version, the platform and video
+/// standard, and the size, low byte first.
+std::vector<std::uint8_t> tap_header(std::size_t size, machine m = machine::c64_pal);
 
 #endif
