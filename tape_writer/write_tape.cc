@@ -1,12 +1,5 @@
-// Writes tapes to standard output with the tape writer, for scripts:
-//   write_tape [--repeat N] pilot COUNT   COUNT short pulses
-//   write_tape [--repeat N] header NAME   a 5001-pulse pilot and a header block
-//   write_tape [--repeat N] file NAME     a file as the ROM saves it
-// --repeat writes the same pulses N times over.
-//   write_tape [--repeat N] recording NAME  a WAV recording (44.1 kHz, 16 bits, mono) of
-//                                         N files as the ROM saves them, played on a
-//                                         slightly noisy deck that inverts the signal
-//   write_tape samples DIR                the command-line cases' tapes, into DIR
+// Writes tapes to standard output with the tape writer, for scripts;
+// write_tape --help says how.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -26,9 +19,12 @@ constexpr const char* USAGE =
     "usage: write_tape [--repeat N] pilot COUNT    COUNT short pulses\n"
     "       write_tape [--repeat N] header NAME    a 5001-pulse pilot and a header block\n"
     "       write_tape [--repeat N] file NAME      a file as the ROM saves it\n"
-    "       write_tape [--repeat N] recording NAME a WAV recording (44.1 kHz, 16 bits, mono) of\n"
+    "       write_tape [--repeat N] [--clock HZ] [--speed S] recording NAME\n"
+    "                                              a WAV recording (44.1 kHz, 16 bits, mono) of\n"
     "                                              N files as the ROM saves them, played on a\n"
-    "                                              slightly noisy deck that inverts the signal\n"
+    "                                              slightly noisy deck that inverts the signal:\n"
+    "                                              of a machine of this clock (985248, the C64's\n"
+    "                                              PAL one), on a deck this much fast (1.05)\n"
     "       write_tape samples DIR                 the command-line cases' tapes, into DIR\n"
     "The tape goes to standard output; --repeat writes it N times over.\n";
 
@@ -61,11 +57,22 @@ int main(int argc, char** argv) {
     return 0;
   }
   unsigned long long repeat = 1;
+  recording_knobs k;
+  k.noise = 0.02;
+  k.low_pass_hz = 8000;
+  k.inverted = true;
   int a = 1;
-  if (argc > 2 && std::strcmp(argv[1], "--repeat") == 0) {
-    repeat = std::strtoull(argv[2], nullptr, 10);
-    a = 3;
+  for (; a + 1 < argc && std::strncmp(argv[a], "--", 2) == 0; a += 2) {
+    if (std::strcmp(argv[a], "--repeat") == 0)
+      repeat = std::strtoull(argv[a + 1], nullptr, 10);
+    else if (std::strcmp(argv[a], "--clock") == 0)
+      k.clock = std::strtod(argv[a + 1], nullptr);
+    else if (std::strcmp(argv[a], "--speed") == 0)
+      k.speed = std::strtod(argv[a + 1], nullptr);
+    else
+      return usage();
   }
+  if (!(k.clock > 0) || !(k.speed > 0)) return usage();
   if (argc != a + 2) return usage();
   const std::string what = argv[a], arg = argv[a + 1];
   bytes once;
@@ -76,10 +83,6 @@ int main(int argc, char** argv) {
   } else if (what == "recording") {
     tape_writer w;
     for (unsigned long long r = 0; r < repeat; ++r) w.rom_file(1, arg, bytes(64, 0x20));
-    recording_knobs k;
-    k.noise = 0.02;
-    k.low_pass_hz = 8000;
-    k.inverted = true;
     return write_all(record_tape(w.pulses(), k)) && std::fflush(stdout) == 0 ? 0 : 1;
   } else if (what != "pilot") {
     return usage();

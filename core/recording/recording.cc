@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -15,9 +16,11 @@ constexpr double PI = 3.14159265358979323846;  // not every C library defines M_
 // The high-pass's corner: well below the slowest tape wave (a long pulse is
 // about 1.4 kHz), well above mains hum (50 or 60 Hz) and a drifting offset.
 constexpr double HIGH_PASS_HZ = 250.0;
-// No edge below this, in full scale (-66 dBFS): a 16-bit recording's dither
-// and a quiet sound card's hiss stay under it.
-constexpr double FLOOR = 5e-4;
+// A channel takes no edge below this share of the strongest channel's
+// strength: hiss on a channel without the tape makes no waves.
+constexpr double SHARED_FLOOR = 0.02;
+// The strongest channel's strength is looked at every this many frames.
+constexpr std::size_t BLOCK = 4096;
 // Half waves looked at, in pairs, before a pair is given out: enough to see
 // which pairing keeps both halves of a pulse together.
 constexpr std::size_t PAIRS_AHEAD = 16;
@@ -109,7 +112,8 @@ void channel_track::follow(const float* xs, std::size_t n) {
   // The state in locals for the loop, which is most of the converter's time.
   double x1 = x1_, y1 = y1_, envelope = envelope_, peak = peak_, prev = prev_, now = now_;
   int side = side_;
-  const double pole = pole_, env_release = env_release_, peak_release = peak_release_;
+  const double pole = pole_, env_release = env_release_, peak_release = peak_release_,
+               floor = floor_;
   for (std::size_t i = 0; i < n; ++i) {
     const double x = xs[i];
     const double y = pole * (y1 + x - x1);
@@ -120,10 +124,10 @@ void channel_track::follow(const float* xs, std::size_t n) {
     peak = std::max(a, peak * peak_release);
     // The band a wave must cross to count: wide against noise, and wide
     // enough in the quiet between blocks that hiss makes no waves; never
-    // below the floor.
+    // below the floor the strongest channel sets.
     double band = 0.2 * envelope;
     band = std::max(band, 0.05 * peak);
-    band = std::max(band, FLOOR);
+    band = std::max(band, floor);
     const int crossed = side >= 0 && y < -band ? -1 : side <= 0 && y > band ? 1 : 0;
     if (crossed != 0) {
       // An edge is where the wave crossed the band, between this sample and
@@ -163,26 +167,33 @@ void channel_track::follow(const float* xs, std::size_t n) {
 // pairs are the more alike is kept: an inverted recording is paired the
 // other way round from its first data on, losing one half wave of pilot.
 void channel_track::half_wave(double length) {
-  // unlike_[i] is how unlike half waves i and i + 1 are, worked out once.
-  if (!halves_.empty()) unlike_.push_back(unlike(halves_.back(), length));
+  // unlike_[i] is how unlike half waves i and i + 1 are, worked out once,
+  // and summed over the even and the odd places as it goes.
+  if (!halves_.empty()) {
+    const double u = unlike(halves_.back(), length);
+    (unlike_.size() % 2 == 0 ? even_ : odd_) += u;
+    unlike_.push_back(u);
+  }
   halves_.push_back(length);
   while (halves_.size() >= 2 * PAIRS_AHEAD + 1) {
-    double kept = 0, other = 0;
-    for (std::size_t k = 0; k < PAIRS_AHEAD; ++k) {
-      kept += unlike_[2 * k];
-      other += unlike_[2 * k + 1];
-    }
+    // Pairs as kept (0 with 1, 2 with 3, ...) against the other way round.
+    const double kept = even_, other = odd_;
     if (other < 0.5 * kept && kept - other > 0.5) {
       time_ += halves_.front();
       halves_.pop_front();
+      even_ -= unlike_.front();
       unlike_.pop_front();
+      std::swap(even_, odd_);  // every place moves by one
       continue;
     }
     period(halves_[0] + halves_[1]);
     halves_.pop_front();
     halves_.pop_front();
+    even_ -= unlike_[0];
+    odd_ -= unlike_[1];
     unlike_.pop_front();
     unlike_.pop_front();
+    if (unlike_.empty()) even_ = odd_ = 0;  // no rounding carried on
   }
 }
 
@@ -191,7 +202,6 @@ void channel_track::half_wave(double length) {
 void channel_track::period(double samples) {
   const double units = samples * units_per_sample_;
   time_ += samples;
-  held_.push_back({units, time_, false});
   if (run_ > 0 && std::fabs(units - run_sum_) <= PILOT_LIKE * run_sum_) {
     ++run_;
     run_sum_ += (units - run_sum_) / static_cast<double>(std::min(run_, PILOT_RUN));  // its mean
@@ -202,26 +212,44 @@ void channel_track::period(double samples) {
   if (run_ >= PILOT_RUN && run_sum_ >= PILOT_LO && run_sum_ <= PILOT_HI) {
     const double off = run_sum_ / PILOT_UNITS;
     scale_ = std::clamp(off, 1 - TRUE_SPEED, 1 + TRUE_SPEED) / off;
+    if (std::fabs(scale_ - marked_at_) > 0.01 * marked_at_) mark_again();
   }
+  hold({units, time_, tape_length(units * scale_)});
   release(false);
+}
+
+// The first AROUND periods held are those after the one given out next.
+void channel_track::hold(const timed_pulse& p) {
+  held_.push_back(p);
+  if (held_.size() <= AROUND) ahead_tape_ += p.tape_like;
+}
+
+// The speed has changed: which periods held are of a tape's length, anew.
+void channel_track::mark_again() {
+  marked_at_ = scale_;
+  ahead_tape_ = 0;
+  for (std::size_t i = 0; i < held_.size(); ++i) {
+    held_[i].tape_like = tape_length(held_[i].units * scale_);
+    if (i < AROUND) ahead_tape_ += held_[i].tape_like;
+  }
 }
 
 // Gives out the periods held long enough, timed at the tape's speed, each
 // marked a tape's pulse or not by the periods around it.
 void channel_track::release(bool all) {
   const double oldest = now_ - HOLD_SECONDS * rate_;
+  const auto most = [](std::size_t tape, std::size_t n) {
+    return n >= AROUND_MIN && static_cast<double>(tape) >= AROUND_TAPE * static_cast<double>(n);
+  };
   while (!held_.empty() && (all || held_.size() > HOLD || held_.front().end < oldest)) {
     timed_pulse p = held_.front();
     held_.pop_front();
+    ahead_tape_ -= p.tape_like;
+    if (held_.size() >= AROUND) ahead_tape_ += held_[AROUND - 1].tape_like;
+    const bool own = p.tape_like;
     p.units *= scale_;
-    const bool own = tape_length(p.units);
-    std::size_t after = 0, after_tape = 0;
-    for (; after < AROUND && after < held_.size(); ++after)
-      after_tape += tape_length(held_[after].units * scale_);
-    const auto most = [](std::size_t tape, std::size_t n) {
-      return n >= AROUND_MIN && static_cast<double>(tape) >= AROUND_TAPE * static_cast<double>(n);
-    };
-    p.tape_like = own && (most(past_tape_, past_.size()) || most(after_tape, after));
+    const std::size_t after = std::min(held_.size(), AROUND);
+    p.tape_like = own && (most(past_tape_, past_.size()) || most(ahead_tape_, after));
     past_.push_back(own);
     past_tape_ += own;
     if (past_.size() > AROUND) {
@@ -236,6 +264,7 @@ void channel_track::finish() {
   for (std::size_t i = 0; i + 1 < halves_.size(); i += 2) period(halves_[i] + halves_[i + 1]);
   halves_.clear();
   unlike_.clear();
+  even_ = odd_ = 0;
   release(true);
 }
 
@@ -373,13 +402,20 @@ void recording_converter::choose(double until, std::vector<std::uint8_t>& out) {
 
 void recording_converter::samples(const std::uint8_t* p, std::size_t frames,
                                   std::vector<std::uint8_t>& out) {
-  constexpr std::size_t BLOCK = 4096;
   float x[BLOCK];
   while (frames > 0) {
-    const std::size_t n = std::min(frames, BLOCK);
+    // Blocks end at the same frames however the file arrives, so that any
+    // split of it gives the same pulses.
+    const std::size_t n = std::min(frames, BLOCK - static_cast<std::size_t>(frames_ % BLOCK));
     for (int c = 0; c < channels_; ++c) {
       decode(p, n, c, x);
       tracks_[static_cast<std::size_t>(c)].add(x, n);
+    }
+    frames_ += n;
+    if (frames_ % BLOCK == 0 && channels_ > 1) {
+      double strongest = 0;
+      for (const channel_track& t : tracks_) strongest = std::max(strongest, t.peak());
+      for (channel_track& t : tracks_) t.floor(SHARED_FLOOR * strongest);
     }
     p += n * static_cast<std::size_t>(frame_);
     frames -= n;

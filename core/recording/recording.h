@@ -10,6 +10,7 @@
 #ifndef BRIVANE_RECORDING_RECORDING_H
 #define BRIVANE_RECORDING_RECORDING_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -44,6 +45,29 @@ struct timed_pulse {
   bool tape_like;  ///< among pulses of a tape's lengths, not noise
 };
 
+/// A first-in first-out queue of at most N - 1 values, N a power of 2, in
+/// place: the converter's queues are short and used once a sample or so.
+template <class T, std::size_t N>
+class ring {
+ public:
+  std::size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
+  T& operator[](std::size_t i) { return v_[(head_ + i) & (N - 1)]; }
+  const T& operator[](std::size_t i) const { return v_[(head_ + i) & (N - 1)]; }
+  T& front() { return (*this)[0]; }
+  T& back() { return (*this)[count_ - 1]; }
+  void push_back(const T& x) { v_[(head_ + count_++) & (N - 1)] = x; }
+  void pop_front() {
+    head_ = (head_ + 1) & (N - 1);
+    --count_;
+  }
+  void clear() { count_ = 0; }
+
+ private:
+  T v_[N] = {};
+  std::size_t head_ = 0, count_ = 0;
+};
+
 /// One channel's signal turned into pulses. A slow high-pass takes away
 /// offset, drift and hum; zero crossings with hysteresis against noise, and
 /// a floor below which nothing counts, mark the edges; each period is two
@@ -62,31 +86,45 @@ class channel_track {
   std::deque<timed_pulse>& made() { return made_; }
   /// Samples taken so far.
   double now() const { return now_; }
+  /// The strongest the signal has been lately, in full scale.
+  double peak() const { return peak_; }
+  /// No edge below this, whatever the channel's own strength: set from the
+  /// strongest channel's.
+  void floor(double level) { floor_ = std::max(level, FLOOR_LEVEL); }
+  /// The least any edge crosses: -66 dBFS, below a 16-bit recording's dither
+  /// and a quiet sound card's hiss.
+  static constexpr double FLOOR_LEVEL = 5e-4;
 
  private:
   void follow(const float* x, std::size_t n);
   void half_wave(double length);
   void period(double samples);
   void release(bool all);
+  void hold(const timed_pulse& p);
+  void mark_again();
 
   double rate_, units_per_sample_;
   // The high-pass, the wave's strength and the recording's.
   double pole_, x1_ = 0, y1_ = 0;
-  double envelope_ = 0, peak_ = 0, env_release_, peak_release_;
+  double envelope_ = 0, peak_ = 0, env_release_, peak_release_, floor_ = FLOOR_LEVEL;
   double prev_ = 0, last_edge_ = -1, now_ = 0;
   int side_ = 0;  // +1 above the hysteresis band, -1 below, 0 not yet known
   bool started_ = false;
   // Half waves not yet paired, and how unlike each is the next.
-  std::deque<double> halves_, unlike_;
-  double time_ = 0;  // where the periods given out so far end, in samples
+  ring<double, 64> halves_, unlike_;
+  double even_ = 0, odd_ = 0;  // the sums of unlike_ at even and at odd places
+  double time_ = 0;            // where the periods given out so far end, in samples
   // The speed: the current run of like periods, and the scale it set.
   double run_sum_ = 0;
   std::size_t run_ = 0;
   double scale_ = 1;
-  // Periods held back until the pulses around them are known; whether the
-  // last ones given out were a tape's.
-  std::deque<timed_pulse> held_;
-  std::deque<bool> past_;
+  // Periods held back until the pulses around them are known, each marked
+  // whether it is of a tape's length at the speed it was held at; how many
+  // of the first of them are; whether the last ones given out were.
+  ring<timed_pulse, 512> held_;
+  std::size_t ahead_tape_ = 0;
+  double marked_at_ = 1;  // the speed the marks were made at
+  ring<bool, 64> past_;
   std::size_t past_tape_ = 0;
   std::deque<timed_pulse> made_;
 };
@@ -130,6 +168,7 @@ class recording_converter {
   double chosen_to_ = 0;         // the time up to which pulses have been given out, in samples
   double pause_ = 0;             // units of quiet or noise not yet given out as a pause
   std::uint64_t tape_like_ = 0;  // pulses in the range of the ROM's
+  std::uint64_t frames_ = 0;     // frames taken so far
 };
 
 #endif

@@ -172,3 +172,39 @@ test('a recording becomes a TAP file whose names are the tape\'s, whole or in pi
   assert.throws(() => brivane.recordingToTap(new Uint8Array(100)), /Could not read this recording: it is not a WAV file/);
   assert.throws(() => brivane.recordingToTap(wav.subarray(0, 30)), /cut short/);
 });
+
+test('the machine a recording is read for: its clock times the pulses, its header names it', () => {
+  const wav = execFileSync(writeTape, ['recording', 'TIMED'], {maxBuffer: 1 << 30});  // a C64 PAL tape
+  // The pilot's value: the pulse most of the TAP is made of.
+  const pilot = (tap) => {
+    const count = new Map();
+    for (const v of tap.subarray(20)) count.set(v, (count.get(v) || 0) + 1);
+    return [...count].sort((a, b) => b[1] - a[1])[0][0];
+  };
+  const rows = [
+    [{}, 0, 0, 48],
+    [{machine: 'c64-pal'}, 0, 0, 48],
+    [{clock: 'pal'}, 0, 0, 48],
+    [{clock: 985248}, 0, 0, 48],
+    [{clock: 'ntsc'}, 0, 1, 49],  // 3.8% longer at NTSC's clock, and kept nearly so
+    [{machine: 'c64-ntsc'}, 0, 1, 49],
+    [{machine: 'vic20-pal'}, 1, 0, 49],  // 12.5% longer: timed as if only 2% off
+    [{machine: 'VIC20-NTSC'}, 1, 1, 49],
+  ];
+  for (const [options, platform, video, value] of rows) {
+    const tap = brivane.recordingToTap(wav, options);
+    const what = JSON.stringify(options);
+    assert.deepEqual([tap[12], tap[13], tap[14]], [1, platform, video], `${what}: version, platform, video`);
+    assert.equal(pilot(tap), value, `${what}: the pilot's value`);
+    assert.match(Buffer.from(brivane.listNames(tap)).toString('latin1'), /FOUND: "TIMED"/, what);
+    assert.deepEqual([...brivane.tapHeader(5, options).subarray(12, 15)], [1, platform, video], `${what}: tapHeader`);
+  }
+  assert.throws(() => brivane.recordingToTap(wav, {machine: 'c128'}), /no such machine: c128/);
+  assert.throws(() => brivane.recordingToTap(wav, {clock: 'secam'}), /no such clock: secam/);
+  // A sample rate outside what the converter reads is said with the range.
+  const slow = Buffer.from(wav);
+  slow.writeUInt32LE(8000, 24);
+  slow.writeUInt32LE(16000, 28);
+  assert.throws(() => brivane.recordingToTap(slow),
+    /its sample rate, 8,000 Hz, is outside what the page reads \(11,025 Hz to 384,000 Hz\)/);
+});

@@ -141,6 +141,13 @@ class Files:
         self.want["heard.wav"] = self.heard
         add("recordings.zip", build_zip([("Side A.WAV", heard, D), ("b.tap", one, S)]), listed=False)
         self.want.update({"recordings.zip/Side A.WAV": self.heard, "recordings.zip/b.tap": one})
+        # A VIC-20's tape, on a deck 6% fast, read with the page's default machine.
+        add("vic20.wav", tape("--clock", "1108405", "--speed", "1.06", "recording", "VIC"), listed=False)
+        self.want["vic20.wav"] = tape("file", "VIC")
+        slow = bytearray(heard)
+        struct.pack_into("<II", slow, 24, 8000, 16000)  # its sample rate, and bytes a second
+        add("slow.wav", slow, listed=False)
+        self.errors["slow.wav"] = "sample rate, 8,000 Hz, is outside what the page reads (11,025 Hz to 384,000 Hz)"
         add("notes.wav", b"not a recording\n" * 20, listed=False)
         adpcm = bytearray(heard)
         adpcm[20] = 2  # its format tag
@@ -186,6 +193,29 @@ def setUpModule():
 
 def tearDownModule():
     stack.close()
+
+
+def offered_taps():
+    """[name, first 15 bytes, whether the size field is right] of every TAP
+    the page offers for a recording, as its Download TAP buttons hand them over."""
+    return B.js("""
+        return (async () => {
+          const made = [];
+          const make = URL.createObjectURL, click = HTMLAnchorElement.prototype.click;
+          URL.createObjectURL = (b) => { made.push([b]); return make.call(URL, b); };
+          HTMLAnchorElement.prototype.click = function () { made[made.length - 1].push(this.download); };
+          try {
+            for (const button of document.querySelectorAll('button.download-tap')) button.click();
+          } finally {
+            URL.createObjectURL = make;
+            HTMLAnchorElement.prototype.click = click;
+          }
+          return Promise.all(made.map(async ([blob, name]) => {
+            const bytes = new Uint8Array(await blob.arrayBuffer());
+            return [name, String.fromCharCode(...bytes.subarray(0, 15)),
+                    new DataView(bytes.buffer).getUint32(16, true) === bytes.length - 20];
+          }));
+        })()""")
 
 
 class Listing:
@@ -234,26 +264,10 @@ class Listing:
         self.assertTrue(notes["demo.tap"][1], "a note shown beside names")
 
     def test_a_recording_offers_its_tap(self):
-        got = B.js("""
-            return (async () => {
-              const made = [];
-              const make = URL.createObjectURL, click = HTMLAnchorElement.prototype.click;
-              URL.createObjectURL = (b) => { made.push([b]); return make.call(URL, b); };
-              HTMLAnchorElement.prototype.click = function () { made[made.length - 1].push(this.download); };
-              try {
-                for (const pre of document.querySelectorAll('pre[data-tape$=".wav"], pre[data-tape$=".WAV"]'))
-                  pre.parentElement.querySelector('button.download-tap').click();
-              } finally {
-                URL.createObjectURL = make;
-                HTMLAnchorElement.prototype.click = click;
-              }
-              return Promise.all(made.map(async ([blob, name]) => {
-                const bytes = new Uint8Array(await blob.arrayBuffer());
-                return [name, String.fromCharCode(...bytes.subarray(0, 13)),
-                        new DataView(bytes.buffer).getUint32(16, true) === bytes.length - 20];
-              }));
-            })()""")
-        self.assertEqual(sorted(got), [["Side A.tap", "C64-TAPE-RAW\x01", True], ["heard.tap", "C64-TAPE-RAW\x01", True]])
+        got = offered_taps()
+        c64_pal = "C64-TAPE-RAW\x01\x00\x00"  # version 1, C64, PAL: the page's default machine
+        self.assertEqual(sorted(got), [["Side A.tap", c64_pal, True], ["heard.tap", c64_pal, True],
+                                       ["vic20.tap", c64_pal, True]])
 
     def test_csv_and_copy_all_hold_every_name(self):
         browser.set_options(B, True, True)
@@ -294,6 +308,7 @@ class Reading:
     def setUp(self):
         B.get(ADDRESSES[self.address])
         browser.set_options(B, False, False)  # a browser may keep a form's state across loads
+        B.js("document.getElementById('opt-machine').value = 'c64-pal'")
 
     def copies(self, n):
         paths = []
@@ -332,6 +347,15 @@ class Reading:
         B.pick([os.path.join(FILES.dir, "demo.tap")])
         browser.settled(B)
         self.assertEqual(browser.shown(B), {"demo.tap": FILES.native["demo.tap", (False, False)]})
+
+    def test_the_machine_chosen_names_the_tap(self):
+        B.js("const s = document.getElementById('opt-machine'); s.value = 'vic20-ntsc';"
+             " s.dispatchEvent(new Event('change', {bubbles: true}));")
+        B.pick([os.path.join(FILES.dir, "heard.wav")])
+        browser.settled(B)
+        self.assertEqual(browser.shown(B)["heard.wav"], FILES.native["heard.wav", (False, False)])
+        self.assertEqual(offered_taps(), [["heard.tap", "C64-TAPE-RAW\x01\x01\x01", True]])  # VIC-20, NTSC
+        B.js("document.getElementById('opt-machine').value = 'c64-pal'")
 
     def test_a_dropped_folder_lists_in_name_order(self):
         # A folder dropped on the page, as the browser hands it over: entries

@@ -29,8 +29,21 @@ export interface Check {
   size: number;
 }
 
-/** The machine clock a recording's waves are counted in: PAL, NTSC, or a rate in Hz. */
+/** The machine clock a recording's waves are counted in: the C64's PAL or NTSC clock, or a rate in Hz. */
 export type Clock = 'pal' | 'ntsc' | number;
+
+/** The Commodore machines whose ROMs write this encoding, with their video standard. */
+export type Machine = 'c64-pal' | 'c64-ntsc' | 'vic20-pal' | 'vic20-ntsc';
+
+/**
+ * The machine a TAP file is made for: its clock times the pulses, and its
+ * header names it. machine wins over clock; without either, 'c64-pal'.
+ */
+export interface MachineOptions {
+  machine?: Machine;
+  /** The C64's clock, 'pal' or 'ntsc', or any clock in Hz (the header then says C64, PAL). */
+  clock?: Clock;
+}
 
 /** A WAV recording of a cassette fed in pieces, in order, turned into TAP pulses. */
 export interface Recording {
@@ -38,7 +51,7 @@ export interface Recording {
   feed(bytes: Uint8Array): Uint8Array;
   /** The file has ended: returns the last pulse bytes. */
   finish(): Uint8Array;
-  /** What is wrong with the recording, in words (not a WAV file, no tape signal, ...), or null. */
+  /** What is wrong with the recording, in words (not a WAV file, a sample rate it does not read, no tape signal, ...), or null. */
   fault(): string | null;
   /** Frees the converter; it refuses any use after this. */
   close(): void;
@@ -74,13 +87,13 @@ export interface Brivane {
    * then the pulses) made from a WAV recording of a cassette. Throws an
    * Error saying what is wrong with a file it cannot read, or with no tape in it.
    */
-  recordingToTap(bytes: Uint8Array, options?: {clock?: Clock}): Uint8Array;
+  recordingToTap(bytes: Uint8Array, options?: MachineOptions): Uint8Array;
   /** A recording to be fed in pieces; tapFile(parts) makes the TAP file of all its pulses. */
-  openRecording(options?: {clock?: Clock}): Recording;
-  /** The 20 bytes in front of a TAP file (version 1) of size pulse bytes. */
-  tapHeader(size: number): Uint8Array;
+  openRecording(options?: MachineOptions): Recording;
+  /** The 20 bytes in front of a TAP file (version 1) of size pulse bytes: its platform and video bytes name the machine. */
+  tapHeader(size: number, options?: MachineOptions): Uint8Array;
   /** The TAP file (version 1) holding the pulses of parts, in order: a recording's pulses as openRecording gave them. */
-  tapFile(parts: Uint8Array[]): Uint8Array;
+  tapFile(parts: Uint8Array[], options?: MachineOptions): Uint8Array;
   /** Exactly what `brivane [-a] [-e] TAPE` writes to standard output for the tape. */
   listNames(bytes: Uint8Array, options?: ListOptions): Uint8Array;
   /** A scan of one tape, to be fed in pieces. */

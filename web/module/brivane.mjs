@@ -7,7 +7,7 @@
 //   brivane.listNames(bytes, {all: true, escape: true});  // what `brivane -a -e TAPE` prints
 //
 // A sound recording of a cassette (a .wav file) becomes a TAP file:
-//   const tap = brivane.recordingToTap(wavBytes, {clock: 'pal'});  // or 'ntsc', or Hz
+//   const tap = brivane.recordingToTap(wavBytes, {machine: 'c64-pal'});  // or 'c64-ntsc', 'vic20-pal', 'vic20-ntsc'
 //   brivane.listNames(tap, {all: true});
 //
 // For a large tape, feed it in pieces, in order; memory does not grow with it:
@@ -145,31 +145,44 @@ export default async function loadBrivane() {
     return scan;
   }
 
-  // A clock by its name in the core ('pal', 'ntsc'), or a rate in Hz.
-  const clockOf = (clock = 'pal') => {
-    let hz = clock;
-    if (typeof clock !== 'number') {
-      const name = new TextEncoder().encode(String(clock));
-      const ptr = core._bv_input(name.length);
-      core.HEAPU8.set(name, ptr);
-      hz = core._bv_clock_named(ptr, name.length);
+  // The machine a TAP is made for, and the clock its pulses count in:
+  // {machine: 'c64-pal' | 'c64-ntsc' | 'vic20-pal' | 'vic20-ntsc'}, or
+  // {clock: 'pal' | 'ntsc'} for the C64's, or a clock in Hz (a C64 PAL
+  // header). The names are the core's.
+  const named = (name) => {
+    const bytes = new TextEncoder().encode(String(name));
+    const ptr = core._bv_input(bytes.length);
+    core.HEAPU8.set(bytes, ptr);
+    return core._bv_machine_named(ptr, bytes.length);
+  };
+  const machineOf = ({machine, clock} = {}) => {
+    if (machine !== undefined) {
+      const m = named(machine);
+      if (m < 0) throw new Error(`no such machine: ${machine} (give 'c64-pal', 'c64-ntsc', 'vic20-pal' or 'vic20-ntsc')`);
+      return {machine: m, clock: core._bv_machine_clock(m)};
     }
-    if (!(hz > 0)) throw new Error(`no such clock: ${clock} (give 'pal', 'ntsc' or a rate in Hz)`);
-    return hz;
+    if (typeof clock === 'number') {
+      if (!(clock > 0)) throw new Error(`no such clock: ${clock} (give 'pal', 'ntsc' or a rate in Hz)`);
+      return {machine: named('c64-pal'), clock};
+    }
+    const m = named(clock ?? 'c64-pal');
+    if (m < 0) throw new Error(`no such clock: ${clock} (give 'pal', 'ntsc' or a rate in Hz)`);
+    return {machine: m, clock: core._bv_machine_clock(m)};
   };
 
-  /** The 20 bytes in front of a TAP file (version 1) of size pulse bytes. */
-  const tapHeader = (size) => {
-    const ptr = core._bv_tap_header(size);
+  /** The 20 bytes in front of a TAP file (version 1) of size pulse bytes, made on a machine. */
+  const tapHeader = (size, options = {}) => {
+    const ptr = core._bv_tap_header(size, machineOf(options).machine);
     return core.HEAPU8.slice(ptr, ptr + 20);
   };
 
-  /** The TAP file (version 1) holding the pulses of parts, in order. */
-  const tapFile = (parts) => concat([tapHeader(parts.reduce((n, p) => n + p.length, 0)), ...parts]);
+  /** The TAP file (version 1) holding the pulses of parts, in order, made on a machine. */
+  const tapFile = (parts, options = {}) =>
+    concat([tapHeader(parts.reduce((n, p) => n + p.length, 0), options), ...parts]);
 
   // A recording turned into pulses piece by piece.
-  function openRecording({clock} = {}) {
-    const handle = core._bv_recording_new(clockOf(clock));
+  function openRecording(options = {}) {
+    const handle = core._bv_recording_new(machineOf(options).clock);
     let fault = null;
     const taken = () => {
       const ptr = core._bv_recording_pulses(handle);
@@ -177,7 +190,13 @@ export default async function loadBrivane() {
       core._bv_recording_taken(handle);
       return out;
     };
-    const faultNow = () => said(RECORDING_FAULTS, cString(core._bv_recording_fault(handle)));
+    const faultNow = () => {
+      const name = cString(core._bv_recording_fault(handle));
+      if (name !== 'rate_out_of_range') return said(RECORDING_FAULTS, name);
+      const hz = (n) => `${n.toLocaleString('en')} Hz`;
+      return `its sample rate, ${hz(core._bv_recording_rate(handle))}, is outside what the page reads ` +
+        `(${hz(core._bv_recording_min_rate())} to ${hz(core._bv_recording_max_rate())})`;
+    };
     let open = true;
     const live = () => {
       if (!open) throw new Error('recording is closed');
@@ -279,7 +298,7 @@ export default async function loadBrivane() {
       try {
         const parts = [rec.feed(bytes), rec.finish()];
         if (rec.fault()) throw new Error(`Could not read this recording: ${rec.fault()}`);
-        return tapFile(parts);
+        return tapFile(parts, options);
       } finally {
         rec.close();
       }

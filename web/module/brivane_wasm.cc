@@ -105,16 +105,26 @@ EMSCRIPTEN_KEEPALIVE std::size_t bv_scan_name_size(web_scan* s, std::size_t i) {
   return s->found[i].shown.size();
 }
 
-/// The 20 bytes in front of a TAP file of size pulse bytes; valid until the next call.
-EMSCRIPTEN_KEEPALIVE const std::uint8_t* bv_tap_header(std::size_t size) {
-  header = tap_header(size);
+/// A machine by its name (in the input, size bytes): its number here, or -1
+/// for a name the core does not know.
+EMSCRIPTEN_KEEPALIVE int bv_machine_named(const char* name, std::size_t size) {
+  machine m;
+  return machine_named(std::string_view(name, size), m) ? static_cast<int>(m) : -1;
+}
+
+/// A machine's clock, in Hz.
+EMSCRIPTEN_KEEPALIVE double bv_machine_clock(int m) { return timing_of(static_cast<machine>(m)).clock; }
+
+/// The 20 bytes in front of a TAP file of size pulse bytes made on machine
+/// m; valid until the next call.
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* bv_tap_header(std::size_t size, int m) {
+  header = tap_header(size, static_cast<machine>(m));
   return header.data();
 }
 
-/// The clock of a video standard by name (in the input, size bytes), in Hz; 0 for none.
-EMSCRIPTEN_KEEPALIVE double bv_clock_named(const char* name, std::size_t size) {
-  return clock_named(std::string_view(name, size));
-}
+/// The sample rates recordings are read at, in Hz.
+EMSCRIPTEN_KEEPALIVE double bv_recording_min_rate() { return MIN_RATE; }
+EMSCRIPTEN_KEEPALIVE double bv_recording_max_rate() { return MAX_RATE; }
 
 /// A recording to be turned into pulses, timed against the given clock (Hz).
 EMSCRIPTEN_KEEPALIVE web_recording* bv_recording_new(double clock) {
@@ -133,6 +143,9 @@ EMSCRIPTEN_KEEPALIVE int bv_recording_feed(web_recording* r, const std::uint8_t*
 EMSCRIPTEN_KEEPALIVE int bv_recording_finish(web_recording* r) {
   return r->converter.finish(r->pulses) ? 1 : 0;
 }
+
+/// The recording's sample rate, once its format has been read.
+EMSCRIPTEN_KEEPALIVE double bv_recording_rate(web_recording* r) { return r->converter.rate(); }
 
 /// What is wrong with the recording, by name ("none" when nothing is).
 EMSCRIPTEN_KEEPALIVE const char* bv_recording_fault(web_recording* r) {

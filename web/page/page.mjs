@@ -12,6 +12,7 @@ const folderInput = $('folder-input');
 const dropZone = $('drop-zone');
 const optAll = $('opt-all');
 const optEscape = $('opt-escape');
+const optMachine = $('opt-machine');
 const results = $('results');
 const status = $('status');
 const overall = $('overall');
@@ -73,7 +74,7 @@ const pool = createPool(createWorker, {
 // progress; members read a batch at a time take moments each, and the
 // archive's progress shows in the page's own bar.
 function addEntry(name, size, kind, file, parent = results, member = null) {
-  const tape = {id: nextId++, file, kind, member, name, size};
+  const tape = {id: nextId++, file, kind, member, name, size, machine: optMachine.value};
   tape.total = member ? member.compressedSize : size;  // bytes of the file it reads
   tape.progress = null;
   if (!member || tape.total > reading.batch) {
@@ -121,6 +122,7 @@ function listed(archive, members) {
   const added = tapesIn.map((m) => {
     const t = addEntry(`${archive.name}/${m.path}`, m.size, 'member', archive.file, archive.element, m);
     t.archive = archive;
+    t.machine = archive.machine;  // as it was chosen when the archive was picked
     return t;
   });
   archive.file = null;

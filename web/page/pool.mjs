@@ -10,7 +10,8 @@ const PER_WORKER = 2;
 
 /**
  * A pool of workers made by createWorker(). A tape is an object {id, kind,
- * file, member, archive, total} that the pool adds to: state ('queued',
+ * file, member, archive, total, machine} (machine: what a recording's TAP
+ * is made for) that the pool adds to: state ('queued',
  * 'reading', then 'done', 'failed' or 'cancelled') and done (bytes read).
  * view gets progress(tape), listed(archive, members) which returns the
  * archive's tapes to read, as tapes, finished(tape, reply)
@@ -89,10 +90,11 @@ export function createPool(createWorker, view, {size, batch: batchBytes}) {
         t.state = 'reading';
       }
       if (job.start !== undefined) {
-        entry.worker.postMessage({type: 'batch', file: tape.file, start: job.start, end: job.end,
+        entry.worker.postMessage({type: 'batch', file: tape.file, start: job.start, end: job.end, machine: tape.machine,
                                   members: job.batch.map((t) => ({id: t.id, member: t.member}))});
       } else {
-        entry.worker.postMessage({type: tape.kind, id: tape.id, file: tape.file, member: tape.member});
+        entry.worker.postMessage({type: tape.kind, id: tape.id, file: tape.file, member: tape.member,
+                                  machine: tape.machine});
       }
     }
     view.changed();

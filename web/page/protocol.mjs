@@ -5,10 +5,12 @@
 // it); to cancel, the page stops the worker:
 //   {type: 'tape',    id, file}            a plain tape
 //   {type: 'gzip',    id, file}            a gzipped tape
-//   {type: 'recording', id, file}          a WAV recording of a cassette
+//   {type: 'recording', id, file, machine} a WAV recording of a cassette, its
+//                                          TAP made for the machine named
 //   {type: 'archive', id, file}            list a zip archive's members
-//   {type: 'member',  id, file, member}    one large member, by itself
-//   {type: 'batch',   file, start, end, members: [{id, member}]}
+//   {type: 'member',  id, file, member, machine}
+//                                          one large member, by itself
+//   {type: 'batch',   file, start, end, machine, members: [{id, member}]}
 //                                          small members side by side in the
 //                                          archive, read in one go; each gets
 //                                          its own reply

@@ -106,9 +106,9 @@ async function readTape(id, read, total, check) {
 // goes back with the names. Memory holds the TAP, a thirtieth or so of the
 // recording. A recording cut short by a read error keeps the names of what
 // was read; one that is no WAV, or holds no tape, says so.
-async function readRecording(id, read, total, check) {
+async function readRecording(id, read, total, check, machine) {
   const b = await brivane;
-  const rec = b.openRecording();
+  const rec = b.openRecording({machine});
   const parts = [];
   let failure = null;
   try {
@@ -124,7 +124,7 @@ async function readRecording(id, read, total, check) {
   const fault = rec.fault();
   rec.close();
   if (fault) return {type: 'error', id, message: fault};
-  const tap = b.tapFile(parts);
+  const tap = b.tapFile(parts, {machine});
   const reply = await readTape(id, (take) => take(tap), tap.length);
   reply.tap = tap;
   if (failure) reply.error = failure;
@@ -133,12 +133,12 @@ async function readRecording(id, read, total, check) {
 
 // One member, read, inflated and scanned, then held to the size and CRC-32
 // its archive records for it.
-async function readMember(id, source, m) {
+async function readMember(id, source, m, machine) {
   const check = {crc: 0, size: 0};
   const scan = isRecordingPath(m.path) ? readRecording : readTape;
   const wrapping = m.method === 8 ? 'raw' : null;
   const reply = await scan(id, (take, advance) => pour(memberBytes(source, m, COMPRESSED), wrapping, take, advance),
-                           m.compressedSize, check);
+                           m.compressedSize, check, machine);
   if (reply.type === 'result' && !reply.error) reply.error = memberCheck(m, check) ?? undefined;
   return reply;
 }
@@ -149,11 +149,12 @@ async function job(data) {
     case 'tape':
       return readTape(id, (take, advance) => pour(slices(file), null, take, advance), file.size);
     case 'recording':
-      return readRecording(id, (take, advance) => pour(slices(file), null, take, advance), file.size);
+      return readRecording(id, (take, advance) => pour(slices(file), null, take, advance), file.size, undefined,
+                           data.machine);
     case 'gzip':
       return readTape(id, (take, advance) => pour(slices(file, COMPRESSED), 'gzip', take, advance), file.size);
     case 'member':
-      return readMember(id, fileSource(file), data.member);
+      return readMember(id, fileSource(file), data.member, data.machine);
     case 'batch': {
       // Members side by side in the archive, read in one go, into a buffer
       // used again for the next batch: one large read is much faster than
@@ -168,7 +169,7 @@ async function job(data) {
       for (const {id: memberId, member} of data.members) {
         let reply;
         try {
-          reply = await readMember(memberId, source, member);
+          reply = await readMember(memberId, source, member, data.machine);
         } catch (e) {
           reply = {type: 'error', id: memberId, message: said(e)};
         }
