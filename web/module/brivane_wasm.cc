@@ -113,7 +113,9 @@ EMSCRIPTEN_KEEPALIVE int bv_machine_named(const char* name, std::size_t size) {
 }
 
 /// A machine's clock, in Hz.
-EMSCRIPTEN_KEEPALIVE double bv_machine_clock(int m) { return timing_of(static_cast<machine>(m)).clock; }
+EMSCRIPTEN_KEEPALIVE double bv_machine_clock(int m) {
+  return timing_of(static_cast<machine>(m)).clock;
+}
 
 /// The 20 bytes in front of a TAP file of size pulse bytes made on machine
 /// m; valid until the next call.
