@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 #include <string>
 #include <utility>
@@ -325,6 +326,47 @@ TEST(Recording, QuietIsOnePause) {
     i += 3;
   }
   EXPECT_EQ(pauses, 1u);
+}
+
+// Samples another reader decoded give what the same samples give in a WAV
+// file, interleaved or a channel at a time, in any pieces.
+TEST(Recording, DecodedSamplesGiveWhatTheFileGives) {
+  recording_knobs k;
+  k.channels = 3;
+  k.tape_channel = 1;
+  k.format = sample_format::f32;
+  k.noise = 0.03;
+  const std::vector<std::uint8_t> wav = record_tape(two_files(), k);
+  const converted want = convert(wav);
+  ASSERT_EQ(names(want.tap), names(two_files()));
+  std::vector<float> interleaved((wav.size() - 44) / 4);
+  std::memcpy(interleaved.data(), wav.data() + 44, interleaved.size() * 4);
+  const std::size_t frames = interleaved.size() / 3;
+  std::vector<float> planar(interleaved.size());
+  for (std::size_t f = 0; f < frames; ++f)
+    for (std::size_t c = 0; c < 3; ++c) planar[c * frames + f] = interleaved[f * 3 + c];
+  for (const bool is_planar : {false, true}) {
+    for (const std::size_t piece : {std::size_t{1000}, frames}) {
+      recording_converter c;
+      ASSERT_TRUE(c.start_samples(44100, 3));
+      bytes pulses;
+      for (std::size_t at = 0; at < frames; at += piece) {
+        const std::size_t n = std::min(piece, frames - at);
+        if (is_planar)
+          c.feed_samples(planar.data() + at, n, frames, 1, pulses);
+        else
+          c.feed_samples(interleaved.data() + at * 3, n, 1, 3, pulses);
+      }
+      EXPECT_TRUE(c.finish(pulses));
+      EXPECT_TRUE(bytes(want.tap.begin() + 20, want.tap.end()) == pulses)
+          << (is_planar ? "a channel at a time" : "interleaved") << ", pieces of " << piece;
+    }
+  }
+  recording_converter slow, many;
+  EXPECT_FALSE(slow.start_samples(8000, 1));
+  EXPECT_EQ(slow.fault(), recording_fault::rate_out_of_range);
+  EXPECT_FALSE(many.start_samples(44100, 9));
+  EXPECT_EQ(many.fault(), recording_fault::unsupported);
 }
 
 TEST(Recording, AnySplitGivesWhatTheWholeGives) {

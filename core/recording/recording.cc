@@ -289,10 +289,38 @@ bool recording_converter::read_format(const std::uint8_t* p, std::size_t size) {
   const bool floats = format_ == 3 && (bits_ == 32 || bits_ == 64);
   if (!(pcm || floats) || channels_ < 1 || channels_ > 8 || frame_ < channels_ * (bits_ / 8))
     return fail(recording_fault::unsupported);
-  if (rate_ < MIN_RATE || rate_ > MAX_RATE) return fail(recording_fault::rate_out_of_range);
+  return start(rate_, channels_);
+}
+
+bool recording_converter::start(double rate, int channels) {
+  rate_ = rate;
+  channels_ = channels;
+  if (channels < 1 || channels > 8) return fail(recording_fault::unsupported);
+  if (!(rate >= MIN_RATE && rate <= MAX_RATE)) return fail(recording_fault::rate_out_of_range);
   have_format_ = true;
   for (int c = 0; c < channels_; ++c) tracks_.emplace_back(rate_, clock_);
   return true;
+}
+
+bool recording_converter::start_samples(double rate, int channels) {
+  if (stage_ != stage::riff || have_format_) return fail(recording_fault::unsupported);
+  if (!start(rate, channels)) return false;
+  stage_ = stage::data;
+  data_to_end_ = true;
+  return true;
+}
+
+void recording_converter::feed_samples(const float* samples, std::size_t frames,
+                                       std::size_t channel_step, std::size_t frame_step,
+                                       std::vector<std::uint8_t>& out) {
+  if (!have_format_ || stage_ != stage::data || fault_ != recording_fault::none) return;
+  blocks(
+      frames,
+      [&](std::size_t at, std::size_t n, int c, float* x) {
+        const float* p = samples + static_cast<std::size_t>(c) * channel_step + at * frame_step;
+        for (std::size_t f = 0; f < n; ++f, p += frame_step) x[f] = std::isfinite(*p) ? *p : 0.0f;
+      },
+      out);
 }
 
 // One channel's samples of frames frames from p on, as floats.
@@ -402,13 +430,25 @@ void recording_converter::choose(double until, std::vector<std::uint8_t>& out) {
 
 void recording_converter::samples(const std::uint8_t* p, std::size_t frames,
                                   std::vector<std::uint8_t>& out) {
+  const auto frame = static_cast<std::size_t>(frame_);
+  blocks(
+      frames,
+      [&](std::size_t at, std::size_t n, int c, float* x) { decode(p + at * frame, n, c, x); },
+      out);
+}
+
+// Frames a block at a time, block(at, n, channel, x) putting channel's
+// samples of frames at to at + n into x; each channel's go to its track.
+template <class each_channel>
+void recording_converter::blocks(std::size_t frames, each_channel&& block,
+                                 std::vector<std::uint8_t>& out) {
   float x[BLOCK];
-  while (frames > 0) {
+  for (std::size_t at = 0; at < frames;) {
     // Blocks end at the same frames however the file arrives, so that any
     // split of it gives the same pulses.
-    const std::size_t n = std::min(frames, BLOCK - static_cast<std::size_t>(frames_ % BLOCK));
+    const std::size_t n = std::min(frames - at, BLOCK - static_cast<std::size_t>(frames_ % BLOCK));
     for (int c = 0; c < channels_; ++c) {
-      decode(p, n, c, x);
+      block(at, n, c, x);
       tracks_[static_cast<std::size_t>(c)].add(x, n);
     }
     frames_ += n;
@@ -417,8 +457,7 @@ void recording_converter::samples(const std::uint8_t* p, std::size_t frames,
       for (const channel_track& t : tracks_) strongest = std::max(strongest, t.peak());
       for (channel_track& t : tracks_) t.floor(SHARED_FLOOR * strongest);
     }
-    p += n * static_cast<std::size_t>(frame_);
-    frames -= n;
+    at += n;
   }
   choose(tracks_[0].now() - CHOICE_DELAY_SECONDS * rate_, out);
 }

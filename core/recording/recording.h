@@ -129,11 +129,23 @@ class channel_track {
   std::deque<timed_pulse> made_;
 };
 
-/// A RIFF/WAVE recording fed in pieces, giving TAP pulse bytes timed at a
-/// machine's clock.
+/// A recording fed in pieces, giving TAP pulse bytes timed at a machine's
+/// clock: the bytes of a RIFF/WAVE file, or samples another reader has
+/// decoded (FLAC, Ogg, MP3 and the like).
 class recording_converter {
  public:
   explicit recording_converter(double clock = PAL_CLOCK) : clock_(clock) {}
+
+  /// Samples will come decoded, channels to a frame, rate frames a second,
+  /// instead of a file's bytes. False for a layout or a rate it does not
+  /// read (fault() says which).
+  bool start_samples(double rate, int channels);
+  /// The next frames of decoded samples, each in full scale (-1 to 1): the
+  /// sample of channel c in frame f at samples[c * channel_step + f *
+  /// frame_step] (interleaved: 1 and channels; one block per channel:
+  /// the block's length and 1). Appends the pulse bytes they yield.
+  void feed_samples(const float* samples, std::size_t frames, std::size_t channel_step,
+                    std::size_t frame_step, std::vector<std::uint8_t>& out);
 
   /// Takes the next piece of the file; appends the pulse bytes it yields to
   /// out. Returns false once the recording is found faulty (fault() says
@@ -144,10 +156,16 @@ class recording_converter {
   recording_fault fault() const { return fault_; }
   /// The recording's sample rate, once its format has been read.
   double rate() const { return rate_; }
+  /// Once the file has ended: its sound was cut short, its data chunk
+  /// holding less than its header says (where it says a size at all).
+  bool sound_missing() const { return have_format_ && !data_to_end_ && data_left_ > 0; }
 
  private:
   bool fail(recording_fault f);
   bool read_format(const std::uint8_t* p, std::size_t size);
+  bool start(double rate, int channels);
+  template <class each_channel>
+  void blocks(std::size_t frames, each_channel&& block, std::vector<std::uint8_t>& out);
   void samples(const std::uint8_t* p, std::size_t frames, std::vector<std::uint8_t>& out);
   void decode(const std::uint8_t* p, std::size_t frames, int channel, float* out) const;
   void choose(double until, std::vector<std::uint8_t>& out);

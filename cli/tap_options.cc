@@ -1,0 +1,80 @@
+// brivane-tap's options and arguments.
+#include "tap_options.h"
+
+#include <cstring>
+
+const std::string_view TAP_USAGE_TEXT =
+    "Usage: brivane-tap [--machine c64-pal|c64-ntsc|vic20-pal|vic20-ntsc] RECORDING [TAPE]\n"
+    "Makes a TAP file from a sound recording of a Commodore cassette.\n"
+    "\n"
+    "  RECORDING  the recording: " BRIVANE_TAP_FORMATS
+    ";\n"
+    "             - for standard input (WAV)\n"
+    "  TAPE       the TAP file to write: by default RECORDING's name with .tap;\n"
+    "             - for standard output\n"
+    "  --machine  the machine the TAP is timed for and names in its header\n"
+    "             (default c64-pal)\n"
+    "  --help     this text\n"
+    "  --version  brivane-tap's version\n";
+
+namespace {
+
+// RECORDING's name with .tap in place of its extension (in its last part).
+std::string tap_name(const std::string& recording) {
+  const std::size_t slash = recording.find_last_of("/\\");
+  const std::size_t dot = recording.rfind('.');
+  const bool has_extension =
+      dot != std::string::npos && dot > (slash == std::string::npos ? 0 : slash + 1);
+  return (has_extension ? recording.substr(0, dot) : recording) + ".tap";
+}
+
+}  // namespace
+
+tap_options parse_tap_options(int argc, const char* const* argv) {
+  tap_options o;
+  std::string given[2];
+  int count = 0;
+  bool options_end = false;
+  for (int i = 0; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (!options_end && a == "--") {
+      options_end = true;
+    } else if (!options_end && a == "--help") {
+      o.help = true;
+    } else if (!options_end && a == "--version") {
+      o.version = true;
+    } else if (!options_end && (a == "--machine" || a.rfind("--machine=", 0) == 0)) {
+      std::string name;
+      if (a == "--machine") {
+        if (i + 1 >= argc) {
+          o.error = "--machine needs a machine: c64-pal, c64-ntsc, vic20-pal or vic20-ntsc";
+          return o;
+        }
+        name = argv[++i];
+      } else {
+        name = a.substr(std::strlen("--machine="));
+      }
+      if (!machine_named(name, o.for_machine)) {
+        o.error = "no such machine: " + name + " (c64-pal, c64-ntsc, vic20-pal or vic20-ntsc)";
+        return o;
+      }
+    } else if (!options_end && a.size() > 1 && a[0] == '-') {
+      o.error = "no such option: " + a;
+      return o;
+    } else if (count < 2) {
+      given[count++] = a;
+    } else {
+      o.error = "too many arguments: " + a;
+      return o;
+    }
+  }
+  if (o.help || o.version) return o;
+  if (count == 0) {
+    o.error = "no recording given";
+    return o;
+  }
+  o.recording = given[0];
+  o.tape = count == 2 ? given[1] : o.recording == "-" ? "-" : tap_name(o.recording);
+  if (o.recording.empty() || o.tape.empty()) o.error = "an empty name";
+  return o;
+}
