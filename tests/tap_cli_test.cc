@@ -1,0 +1,337 @@
+// brivane-tap, the built program run as a process: its messages, statuses
+// and files byte for byte; standard input and output; a recording played
+// into it through a pipe, its names reaching brivane on a terminal as the
+// tape plays; and its options read in-process.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "recording/recording.h"
+#include "recording_writer.h"
+#include "tap_options.h"
+
+namespace {
+
+std::string slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+void spill(const std::string& path, const std::vector<std::uint8_t>& data) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+// The program under test: BRIVANE_TAP_BIN, or the one built beside the tests.
+std::string tap_bin() {
+  const char* given = std::getenv("BRIVANE_TAP_BIN");
+  return given != nullptr && *given != '\0' ? given : BRIVANE_TAP_BUILT;
+}
+
+// What brivane-tap makes of a recording: the TAP, as the core makes it.
+std::string tap_of(const std::vector<std::uint8_t>& wav, machine m = machine::c64_pal) {
+  recording_converter c(timing_of(m).clock);
+  std::vector<std::uint8_t> pulses;
+  c.feed(wav.data(), wav.size(), pulses);
+  c.finish(pulses);
+  std::vector<std::uint8_t> tap = tap_header(pulses.size(), m);
+  tap.insert(tap.end(), pulses.begin(), pulses.end());
+  return {tap.begin(), tap.end()};
+}
+
+struct outcome {
+  std::string out, err;
+  int status;
+};
+
+class TapCli : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char tmpl[] = "/tmp/brivane-tap-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    tape_writer w;
+    w.rom_file(1, "SIDE A", bytes(64, 0x20)).rom_file(1, "SIDE B", bytes(64, 0x20));
+    recording_knobs k;
+    k.noise = 0.02;
+    wav_ = record_tape(w.pulses(), k);
+    spill(dir_ + "/side.wav", wav_);
+    recording_knobs quiet;
+    quiet.gain = 0;
+    quiet.noise = 0.01;
+    spill(dir_ + "/quiet.wav", record_tape(w.pulses(), quiet));
+    spill(dir_ + "/notes.txt", {'n', 'o', 't', 'e', 's', '\n'});
+    ASSERT_EQ(mkdir((dir_ + "/folder").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((dir_ + "/locked").c_str(), 0555), 0);
+  }
+  static void TearDownTestSuite() {
+    const std::string rm = "rm -rf '" + dir_ + "'";
+    EXPECT_EQ(std::system(rm.c_str()), 0);
+  }
+  void TearDown() override {
+    for (const char* f : {"side.tap", "out.tap", "quiet.tap"}) unlink((dir_ + "/" + f).c_str());
+  }
+
+  // Runs brivane-tap in the test folder, standard input from in_path
+  // (/dev/null when empty); with file_limit, no file it writes may grow
+  // past that many bytes.
+  static outcome run(const std::vector<std::string>& args, const std::string& in_path = "",
+                     rlim_t file_limit = RLIM_INFINITY) {
+    const std::string bin = tap_bin();
+    std::vector<std::string> argv = {"brivane-tap"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> cargv;
+    for (auto& a : argv) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    const std::string out = dir_ + "/stdout", err = dir_ + "/stderr";
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int in = open(in_path.empty() ? "/dev/null" : in_path.c_str(), O_RDONLY);
+      const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (in < 0 || o < 0 || e < 0 || chdir(dir_.c_str()) != 0) _exit(127);
+      dup2(in, 0);
+      dup2(o, 1);
+      dup2(e, 2);
+      signal(SIGXFSZ, SIG_IGN);  // a file past its limit: the write fails instead
+      const rlimit limit{file_limit, file_limit};
+      setrlimit(RLIMIT_FSIZE, &limit);
+      execv(bin.c_str(), cargv.data());
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    const outcome r{slurp(out), slurp(err), WIFEXITED(status) ? WEXITSTATUS(status) : 128};
+    unlink(out.c_str());
+    unlink(err.c_str());
+    return r;
+  }
+
+  static std::string dir_;
+  static std::vector<std::uint8_t> wav_;
+};
+std::string TapCli::dir_;
+std::vector<std::uint8_t> TapCli::wav_;
+
+TEST_F(TapCli, MessagesAndStatuses) {
+  const std::string usage(TAP_USAGE_TEXT);
+  const std::string formats = BRIVANE_TAP_FORMATS;
+  const struct {
+    std::vector<std::string> args;
+    std::string out, err;
+    int status;
+  } cases[] = {
+      {{"--help"}, usage, "", 0},
+      {{"--version"}, "brivane-tap 1.1\n", "", 0},
+      {{}, "", "brivane-tap: no recording given\n" + usage, 2},
+      {{"--machine", "c128", "side.wav"},
+       "",
+       "brivane-tap: no such machine: c128 (c64-pal, c64-ntsc, vic20-pal or vic20-ntsc)\n" + usage,
+       2},
+      {{"-x", "side.wav"}, "", "brivane-tap: no such option: -x\n" + usage, 2},
+      {{"a.wav", "b.tap", "c"}, "", "brivane-tap: too many arguments: c\n" + usage, 2},
+      {{"missing.wav"}, "", "brivane-tap: cannot open missing.wav: No such file or directory\n", 3},
+      {{"folder"}, "", "brivane-tap: cannot open folder: it is a folder\n", 3},
+      {{"notes.txt"},
+       "",
+       "brivane-tap: notes.txt is not a recording brivane-tap reads (it reads " + formats + ")\n",
+       4},
+      {{"quiet.wav"},
+       "",
+       "brivane-tap: there is no tape signal in quiet.wav; no TAP file was written\n",
+       5},
+      {{"side.wav", "locked/side.tap"},
+       "",
+       "brivane-tap: cannot write locked/side.tap: Permission denied\n",
+       6},
+  };
+  for (const auto& c : cases) {
+    std::string what;
+    for (const std::string& a : c.args) what += a + " ";
+    if (geteuid() == 0 && c.args.size() == 2 && c.args[1] == "locked/side.tap") {
+      std::fprintf(stderr, "NOT RUN: %s: root may write into a folder of mode 0555\n",
+                   what.c_str());
+      continue;
+    }
+    const outcome r = run(c.args);
+    EXPECT_EQ(r.out, c.out) << what;
+    EXPECT_EQ(r.err, c.err) << what;
+    EXPECT_EQ(r.status, c.status) << what;
+  }
+  EXPECT_FALSE(exists(dir_ + "/quiet.tap")) << "a TAP of no tape was left";
+}
+
+TEST_F(TapCli, TheTapByNameOrThroughStandardInputAndOutput) {
+  const std::string want = tap_of(wav_);
+  // By name: the recording's name with .tap, or the name given.
+  EXPECT_EQ(run({"side.wav"}).status, 0);
+  EXPECT_EQ(slurp(dir_ + "/side.tap"), want);
+  const outcome named = run({"--machine", "vic20-ntsc", "side.wav", "out.tap"});
+  EXPECT_EQ(named.out + named.err, "");
+  EXPECT_EQ(slurp(dir_ + "/out.tap"), tap_of(wav_, machine::vic20_ntsc));
+  // Standard input and output: the core's own reader, the TAP as it is made.
+  const outcome piped = run({"-", "-"}, dir_ + "/side.wav");
+  EXPECT_EQ(piped.status, 0);
+  EXPECT_EQ(piped.err, "");
+  EXPECT_EQ(piped.out, want) << "standard output is a file here: its size goes into the header";
+  const outcome defaulted = run({"-"}, dir_ + "/side.wav");
+  EXPECT_EQ(defaulted.out, want) << "a recording from standard input goes to standard output";
+}
+
+// A TAP that cannot be written whole is not left under its name, nor is any
+// part of it beside.
+TEST_F(TapCli, NeverHalfWrittenUnderItsName) {
+  spill(dir_ + "/out.tap", {'o', 'l', 'd'});
+  const outcome r = run({"side.wav", "out.tap"}, "", 4096);
+  EXPECT_EQ(r.status, 6);
+  EXPECT_EQ(r.err, "brivane-tap: cannot write out.tap: File too large\n");
+  EXPECT_EQ(slurp(dir_ + "/out.tap"), "old") << "the file of that name was touched";
+  DIR* d = opendir(dir_.c_str());
+  ASSERT_NE(d, nullptr);
+  for (const dirent* e; (e = readdir(d)) != nullptr;)
+    EXPECT_NE(std::string(e->d_name).rfind("out.tap.", 0), 0u) << "left beside it: " << e->d_name;
+  closedir(d);
+}
+
+// A recording played into brivane-tap through a pipe, a piece at a time
+// with pauses, as a sound card gives it: each name reaches brivane -a on a
+// terminal before the next piece is played.
+TEST_F(TapCli, NamesShowWhileTheRecordingPlays) {
+  tape_writer w;
+  std::vector<std::size_t> cuts;  // the pulse past each header's name
+  for (const char* name : {"FIRST", "SECOND", "THIRD"}) {
+    w.pilot(HEADER_PILOT).block(header_payload(1, name));
+    cuts.push_back(w.size());
+    w.pilot(COPY_GAP).block(header_payload(1, name), block_copy::repeat).pilot(DATA_PILOT);
+    w.block(bytes(40, 0x20)).pilot(TRAILER);
+  }
+  recording_knobs k;
+  k.noise = 0.02;
+  k.channels = 2;  // as a sound card records by default
+  const std::vector<std::uint8_t> wav = record_tape(w.pulses(), k);
+  // Where each cut falls in the recording: the time of its pulse, plus a
+  // second of the tape that follows it.
+  std::vector<std::size_t> at_bytes;
+  double seconds = k.silence;
+  std::size_t pulse = 0;
+  for (const std::size_t cut : cuts) {
+    for (; pulse < cut; ++pulse) seconds += w.pulses()[pulse] * 8 / k.clock;
+    at_bytes.push_back(44 + static_cast<std::size_t>((seconds + 1.0) * k.rate) * 4);
+  }
+
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const std::string slave_name = ptsname(master);
+  int into_tap[2], between[2];
+  ASSERT_EQ(pipe(into_tap), 0);
+  ASSERT_EQ(pipe(between), 0);
+  const std::string tap_path = tap_bin();
+  const std::string bin = std::getenv("BRIVANE_BIN") ? std::getenv("BRIVANE_BIN") : "brivane";
+  const pid_t tap = fork();
+  if (tap == 0) {
+    dup2(into_tap[0], 0);
+    dup2(between[1], 1);
+    close(into_tap[1]);
+    close(between[0]);
+    execl(tap_path.c_str(), "brivane-tap", "-", "-", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  const pid_t lister = fork();
+  if (lister == 0) {
+    const int slave = open(slave_name.c_str(), O_RDWR);
+    termios raw{};
+    if (slave < 0 || tcgetattr(slave, &raw) != 0) _exit(127);
+    cfmakeraw(&raw);
+    tcsetattr(slave, TCSANOW, &raw);
+    dup2(between[0], 0);
+    dup2(slave, 1);
+    close(between[1]);
+    close(into_tap[1]);
+    execl(bin.c_str(), "brivane", "-a", "/dev/stdin", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(into_tap[0]);
+  close(between[0]);
+  close(between[1]);
+  std::string shown;
+  const auto shows = [&](const std::string& want) {
+    for (int waited = 0; shown.find(want) == std::string::npos && waited < 50; ++waited) {
+      pollfd p{master, POLLIN, 0};
+      if (poll(&p, 1, 100) > 0) {
+        char buf[256];
+        const ssize_t n = read(master, buf, sizeof buf);
+        if (n > 0) shown.append(buf, static_cast<std::size_t>(n));
+      }
+    }
+    return shown.find(want) != std::string::npos;
+  };
+  signal(SIGPIPE, SIG_IGN);
+  const char* lines[] = {"FOUND (001): \"FIRST\"", "FOUND (002): \"SECOND\"",
+                         "FOUND (003): \"THIRD\""};
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < 3; ++i) {
+    const std::size_t n = at_bytes[i] - at;
+    ASSERT_EQ(write(into_tap[1], wav.data() + at, n), static_cast<ssize_t>(n));
+    at = at_bytes[i];
+    EXPECT_TRUE(shows(lines[i])) << "not shown before the next piece: " << lines[i]
+                                 << "\nshown: " << shown;
+  }
+  ASSERT_EQ(write(into_tap[1], wav.data() + at, wav.size() - at),
+            static_cast<ssize_t>(wav.size() - at));
+  close(into_tap[1]);
+  int status = 0;
+  waitpid(tap, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  waitpid(lister, &status, 0);
+  close(master);
+}
+
+TEST(TapOptions, ArgumentsAndTheirDefaults) {
+  const struct {
+    std::vector<const char*> args;
+    std::string recording, tape, error;
+    machine m;
+  } cases[] = {
+      {{"side.wav"}, "side.wav", "side.tap", "", machine::c64_pal},
+      {{"dir.v2/side"}, "dir.v2/side", "dir.v2/side.tap", "", machine::c64_pal},
+      {{"a.b.flac", "x"}, "a.b.flac", "x", "", machine::c64_pal},
+      {{"-"}, "-", "-", "", machine::c64_pal},
+      {{"-", "out.tap"}, "-", "out.tap", "", machine::c64_pal},
+      {{"--machine=VIC20-PAL", "r.wav"}, "r.wav", "r.tap", "", machine::vic20_pal},
+      {{"--machine", "c64-ntsc", "--", "-odd.wav"}, "-odd.wav", "-odd.tap", "", machine::c64_ntsc},
+      {{"--machine"},
+       "",
+       "",
+       "--machine needs a machine: c64-pal, c64-ntsc, vic20-pal or vic20-ntsc",
+       machine::c64_pal},
+      {{""}, "", "", "an empty name", machine::c64_pal},
+  };
+  for (const auto& c : cases) {
+    const tap_options o = parse_tap_options(static_cast<int>(c.args.size()), c.args.data());
+    EXPECT_EQ(o.error, c.error) << c.args[0];
+    if (!c.error.empty()) continue;
+    EXPECT_EQ(o.recording, c.recording);
+    EXPECT_EQ(o.tape, c.tape);
+    EXPECT_EQ(o.for_machine, c.m);
+  }
+}
+
+}  // namespace
