@@ -3,10 +3,12 @@
 # its own name, holding a README.txt, the license and the example tape; the
 # program in each lists the example tape; the npm package installs into an
 # empty project, where its listNames gives what the program prints.
-#   tests/downloads_test.sh DIST BRIVANE        (BRIVANE: a native build, for the npm check)
+#   tests/downloads_test.sh DIST BRIVANE WRITE_TAPE   (a native build's, for the npm check and
+#                                                      a recording for brivane-tap)
 set -euo pipefail
 dist=$(realpath "$1")
 bin=$(realpath "$2")
+write_tape=$(realpath "$3")
 here=$(cd "$(dirname "$0")/.." && pwd)
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -38,15 +40,30 @@ if [ -n "$newest" ] && [ "$(printf '%s\n' "$newest" 2.17 | sort -V | tail -n 1)"
   fail "the tar's brivane needs glibc $newest"
 fi
 echo "ok   the tar's brivane needs glibc ${newest:-(none: static)}"
+# brivane-tap makes a TAP from a recording, and its README says what it needs.
+"$write_tape" --repeat 2 recording "SIDE A" >"$tmp/side.wav"
+(cd "$tmp/tar/$name" && ./brivane-tap "$tmp/side.wav" "$tmp/side.tap") || fail "the tar's brivane-tap failed"
+got=$("$tmp/tar/$name/brivane" -a "$tmp/side.tap" | tail -n 1)
+[ "$got" = 'FOUND (002): "SIDE A"' ] || fail "the TAP from the tar's brivane-tap lists: $got"
+[ -f "$tmp/tar/$name/brivane-tap.1" ] || fail "the tar lacks brivane-tap.1"
+grep -q 'libsndfile' "$tmp/tar/$name/README.txt" && ! grep -q '@TAP_GLIBC@' "$tmp/tar/$name/README.txt" ||
+  fail "the Linux README.txt does not say what brivane-tap needs"
+echo "ok   the tar's brivane-tap makes a TAP that lists its names"
 
 (cd "$tmp/win" && unzip -q "$dist"/brivane-*-win32.zip)
 name=$(basename "$dist"/brivane-*-win32.zip .zip)
 check_folder "$tmp/win" "$name" LICENSE.txt
+[ -f "$tmp/win/$name/brivane-tap.exe" ] || fail "the Windows zip lacks brivane-tap.exe"
 file "$tmp/win/$name/README.txt" | grep -q CRLF || fail "the Windows README.txt lacks CR LF line ends"
 grep -q 'brivane\.exe -a demo\.tap' "$tmp/win/$name/README.txt" || fail "the Windows README.txt does not show brivane.exe -a demo.tap"
 if command -v wine >/dev/null && /lib/ld-linux.so.2 --version >/dev/null 2>&1; then  # Wine needs 32-bit programs to start
   got=$(cd "$tmp/win/$name" && wine brivane.exe -a demo.tap | tail -n 1)
   [ "$got" = "$want"$'\r' ] || fail "brivane.exe from the zip printed: $got"
+  (cd "$tmp/win/$name" && wine brivane-tap.exe "$(winepath -w "$tmp/side.wav")" side.tap) ||
+    fail "brivane-tap.exe from the zip failed"
+  got=$("$bin" -a "$tmp/win/$name/side.tap" | tail -n 1)
+  [ "$got" = 'FOUND (002): "SIDE A"' ] || fail "the TAP from brivane-tap.exe lists: $got"
+  rm "$tmp/win/$name/side.tap"
 else
   echo "NOT RUN: brivane.exe from the zip, which needs Wine and a machine that starts 32-bit programs"
 fi
