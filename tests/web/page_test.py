@@ -148,6 +148,33 @@ class Files:
         struct.pack_into("<II", slow, 24, 8000, 16000)  # its sample rate, and bytes a second
         add("slow.wav", slow, listed=False)
         self.errors["slow.wav"] = "sample rate, 8,000 Hz, is outside what the page reads (11,025 Hz to 384,000 Hz)"
+        # The same recording kept as people keep them, encoded by Debian's
+        # encoders: by name, in an archive, by its contents alone, cut short.
+        wav = add("heard-source.wav", heard, listed=False)
+        self.paths.remove(wav)
+        encoders = [("flac", ["flac", "-s", "-f", "-o", "{out}", wav]),
+                    ("ogg", ["oggenc", "-Q", "-o", "{out}", wav]),
+                    ("opus", ["opusenc", "--quiet", wav, "{out}"]),
+                    ("mp3", ["lame", "--quiet", wav, "{out}"]),
+                    ("oga", ["flac", "-s", "-f", "--ogg", "-o", "{out}", wav])]
+        encoded = {}
+        for ext, cmd in encoders:
+            out = os.path.join(d, "heard." + ext)
+            if subprocess.run([a.replace("{out}", out) for a in cmd]).returncode != 0:
+                raise RuntimeError("could not encode heard." + ext)
+            self.paths.append(out)
+            self.want["heard." + ext] = self.heard
+            encoded[ext] = open(out, "rb").read()
+        add("recordings-encoded.zip", build_zip([("side.flac", encoded["flac"], D), ("side.mp3", encoded["mp3"], S)]),
+            listed=False)
+        self.want.update({"recordings-encoded.zip/side.flac": self.heard, "recordings-encoded.zip/side.mp3": self.heard})
+        add("heard-by-contents.audio", encoded["ogg"], listed=False)
+        self.want["heard-by-contents.audio"] = self.heard
+        add("cut.flac", encoded["flac"][:len(encoded["flac"]) * 6 // 10], listed=False)
+        self.errors["cut.flac"] = "cut short or damaged part-way"
+        self.partial["cut.flac"] = tape("file", "HEARD")  # the first of its two files
+        add("song.mp3", b"\0\0\0\x20ftypM4A " + bytes(200), listed=False)
+        self.errors["song.mp3"] = "it is not a recording the page reads: it is an MP4 or M4A file (AAC)"
         add("notes.wav", b"not a recording\n" * 20, listed=False)
         adpcm = bytearray(heard)
         adpcm[20] = 2  # its format tag
@@ -158,7 +185,7 @@ class Files:
             w.setnchannels(1), w.setsampwidth(2), w.setframerate(44100)
             w.writeframes(b"\0\0" * 44100)
         add("silence.wav", quiet.getvalue(), listed=False)
-        self.errors.update({"notes.wav": "not a WAV file", "adpcm.wav": "encoded in a way the page does not read",
+        self.errors.update({"notes.wav": "not a recording the page reads", "adpcm.wav": "encoded in a way the page does not read",
                             "cut.wav": "cut short", "silence.wav": "no tape signal"})
 
         gz = add("demo.tap.gz", gzip.compress(DEMO, mtime=0), listed=False)
@@ -266,8 +293,10 @@ class Listing:
     def test_a_recording_offers_its_tap(self):
         got = offered_taps()
         c64_pal = "C64-TAPE-RAW\x01\x00\x00"  # version 1, C64, PAL: the page's default machine
-        self.assertEqual(sorted(got), [["Side A.tap", c64_pal, True], ["heard.tap", c64_pal, True],
-                                       ["vic20.tap", c64_pal, True]])
+        self.assertEqual(sorted(got), sorted([["Side A.tap", c64_pal, True], ["heard.tap", c64_pal, True],
+                                              ["vic20.tap", c64_pal, True], ["side.tap", c64_pal, True],
+                                              ["side.tap", c64_pal, True], ["heard-by-contents.tap", c64_pal, True],
+                                              ["cut.tap", c64_pal, True]] + [["heard.tap", c64_pal, True]] * 5))
 
     def test_csv_and_copy_all_hold_every_name(self):
         browser.set_options(B, True, True)

@@ -57,6 +57,62 @@ const INFLATE_FAULTS = {
   check_failed: 'it inflated to other data than it records (its CRC-32 or size differs): the data is damaged',
 };
 
+const ascii = (bytes, at, text) => [...text].every((c, i) => bytes[at + i] === c.charCodeAt(0));
+
+/**
+ * What a recording's first bytes say it is: 'wav', 'flac', 'ogg-vorbis',
+ * 'ogg-opus', 'ogg-flac' or 'mp3', the formats read; null when they are too
+ * few to tell; otherwise {other: words naming what it is, or ''}.
+ */
+export function soundFormat(b) {
+  if (b.length < 4) return null;
+  if (ascii(b, 0, 'RIFF')) return b.length < 12 ? null : ascii(b, 8, 'WAVE') ? 'wav' : {other: 'a RIFF file of another kind'};
+  if (ascii(b, 0, 'fLaC')) return 'flac';
+  if (ascii(b, 0, 'OggS')) {
+    // The first page's first packet names the codec.
+    if (b.length < 27 || b.length < 27 + b[26] + 8) return null;
+    const at = 27 + b[26];
+    if (b[at] === 1 && ascii(b, at + 1, 'vorbis')) return 'ogg-vorbis';
+    if (ascii(b, at, 'OpusHead')) return 'ogg-opus';
+    if (b[at] === 0x7F && ascii(b, at + 1, 'FLAC')) return 'ogg-flac';
+    return {other: 'an Ogg file of a codec other than Vorbis, Opus and FLAC'};
+  }
+  if (ascii(b, 0, 'ID3') || (b[0] === 0xFF && (b[1] & 0xE6) === 0xE2)) return 'mp3';  // a tag, or MPEG audio layer III
+  const named = [
+    [() => b.length >= 8 && ascii(b, 4, 'ftyp'), 'an MP4 or M4A file (AAC)'],
+    [() => ascii(b, 0, 'FORM'), 'an AIFF file'],
+    [() => ascii(b, 0, 'RF64') || ascii(b, 0, 'BW64'), 'an RF64 WAV file, over 4 GiB'],
+    [() => ascii(b, 0, 'riff'), 'a Sony Wave64 file'],
+    [() => b[0] === 0x30 && b[1] === 0x26 && b[2] === 0xB2 && b[3] === 0x75, 'a Windows Media (WMA) file'],
+    [() => b[0] === 0xFF && (b[1] & 0xF6) === 0xF0, 'an AAC file'],
+    [() => ascii(b, 0, 'MThd'), 'a MIDI file'],
+    [() => ascii(b, 0, 'C64-TAPE-RAW'.slice(0, Math.min(12, b.length))), 'a TAP file, not a recording'],
+    [() => b[0] === 0xFF && b[1] === 0xD8, 'a JPEG image'],
+    [() => ascii(b, 1, 'PNG'), 'a PNG image'],
+    [() => ascii(b, 0, '%PDF'), 'a PDF document'],
+    [() => ascii(b, 0, 'PK'), 'a zip archive'],
+  ];
+  for (const [is, words] of named) if (is()) return {other: words};
+  return {other: ''};
+}
+
+// The samples an MP3 file holds, as the Xing or Info frame its encoder
+// wrote first says (frames of 1,152 samples, or 576 past MPEG-1); -1 when
+// it says nothing.
+function mp3Samples(b) {
+  let at = 0;
+  if (ascii(b, 0, 'ID3') && b.length >= 10) at = 10 + ((b[6] << 21) | (b[7] << 14) | (b[8] << 7) | b[9]);
+  if (at + 4 > b.length || b[at] !== 0xFF || (b[at + 1] & 0xE0) !== 0xE0) return -1;
+  const perFrame = (b[at + 1] & 0x18) === 0x18 ? 1152 : 576;
+  for (let i = at + 4; i + 12 <= Math.min(b.length, at + 200); i++) {
+    if ((ascii(b, i, 'Xing') || ascii(b, i, 'Info')) && (b[i + 7] & 1)) {
+      const frames = ((b[i + 8] << 24) >>> 0) + (b[i + 9] << 16) + (b[i + 10] << 8) + b[i + 11];
+      return frames * perFrame;
+    }
+  }
+  return -1;
+}
+
 export default async function loadBrivane() {
   const core = await createBrivaneCore({wasmBinary: coreBytes()});
 
@@ -224,9 +280,187 @@ export default async function loadBrivane() {
       fault() {
         return fault;
       },
+      /** Once finished: whether the file held less sound than its header says. */
+      soundMissing() {
+        live();
+        return core._bv_recording_sound_missing(handle) !== 0;
+      },
       close() {
         if (open) core._bv_recording_free(handle);
         open = false;
+      },
+    };
+  }
+
+  // The decoders of compressed recordings, loaded when first needed.
+  let audio = null;
+  const decoders = async () => (audio ??= import('./brivane-audio.mjs'));
+
+  // A recording of any format read, fed in pieces; the format is told from
+  // its first bytes. WAV goes to the core's own reader, as openRecording's;
+  // FLAC, Ogg and MP3 through their decoders, their samples then to the
+  // core. feed and finish give promises of the pulses.
+  function openAnyRecording(options = {}) {
+    const {clock} = machineOf(options);
+    let format = null, wav = null, decoder = null, handle = 0, started = false;
+    let fault = null, cut = false, head = new Uint8Array(0), frames = 0, total = -1, ending = false;
+    let ogg = {tail: new Uint8Array(0), last: -1};  // the flags of the last Ogg page seen
+    const pending = [];  // pulses made at the end, from the start held to tell the format
+    const live = () => {
+      if (format === 'closed') throw new Error('recording is closed');
+    };
+    const taken = () => {
+      const ptr = core._bv_recording_pulses(handle);
+      const out = core.HEAPU8.slice(ptr, ptr + core._bv_recording_pulses_size(handle));
+      core._bv_recording_taken(handle);
+      return out;
+    };
+    const recordingFault = () => {
+      const name = cString(core._bv_recording_fault(handle));
+      if (name !== 'rate_out_of_range') return said(RECORDING_FAULTS, name);
+      const hz = (n) => `${n.toLocaleString('en')} Hz`;
+      return `its sample rate, ${hz(core._bv_recording_rate(handle))}, is outside what the page reads ` +
+        `(${hz(core._bv_recording_min_rate())} to ${hz(core._bv_recording_max_rate())})`;
+    };
+    // Each Ogg page starts "OggS"; the last page of a whole stream is marked
+    // as such in its flags.
+    const watchOgg = (bytes) => {
+      const b = concat([ogg.tail, bytes]);
+      for (let i = b.length - 6; i >= 0; i--) {
+        if (b[i] === 0x4F && b[i + 1] === 0x67 && b[i + 2] === 0x67 && b[i + 3] === 0x53) {
+          ogg.last = b[i + 5];
+          break;
+        }
+      }
+      ogg.tail = b.slice(Math.max(0, b.length - 5));
+    };
+    // Samples, a channel at a time, to the core.
+    const samples = (decoded) => {
+      if (fault || !decoded || decoded.samplesDecoded === 0) return new Uint8Array(0);
+      const channels = decoded.channelData.length, n = decoded.samplesDecoded;
+      if (!started) {
+        started = true;
+        if (!core._bv_recording_start_samples(handle, decoded.sampleRate, channels)) {
+          fault = recordingFault();
+          return new Uint8Array(0);
+        }
+      }
+      const parts = [];
+      for (let at = 0; at < n; at += 65536) {
+        const m = Math.min(65536, n - at);
+        const ptr = core._bv_input(m * channels * 4);
+        const heap = new Float32Array(core.HEAPU8.buffer, ptr, m * channels);
+        decoded.channelData.forEach((data, c) => heap.set(data.subarray(at, at + m), c * m));
+        core._bv_recording_feed_samples(handle, ptr, m, m, 1);
+        parts.push(taken());
+      }
+      frames += n;
+      return concat(parts);
+    };
+    const start = async () => {
+      const kind = soundFormat(head);
+      // Enough of the start to read how long the sound is, where it says.
+      if (kind === null || (kind === 'flac' && head.length < 26) || (kind === 'mp3' && head.length < 8192 && !ending))
+        return false;
+      if (typeof kind === 'object') {
+        format = 'none';
+        fault = `it is not a recording the page reads${kind.other ? `: it is ${kind.other}` : ''} ` +
+          '(it reads WAV, FLAC, Ogg Vorbis, Ogg Opus, Ogg FLAC and MP3)';
+        return true;
+      }
+      format = kind;
+      if (kind === 'wav') {
+        wav = openRecording(options);
+        return true;
+      }
+      handle = core._bv_recording_new(clock);
+      const {FLACDecoder, OggVorbisDecoder, OggOpusDecoder, MPEGDecoder} = await decoders();
+      decoder = kind === 'flac' || kind === 'ogg-flac' ? new FLACDecoder() : kind === 'ogg-vorbis'
+        ? new OggVorbisDecoder() : kind === 'ogg-opus' ? new OggOpusDecoder() : new MPEGDecoder();
+      await decoder.ready;
+      if (kind === 'flac') {
+        // STREAMINFO's 36-bit count of samples, when the file says it.
+        total = (head[21] & 0x0F) * 2 ** 32 + ((head[22] << 24) >>> 0) + (head[23] << 16) + (head[24] << 8) + head[25];
+        if (total === 0) total = -1;
+      } else if (kind === 'mp3') {
+        total = mp3Samples(head);
+      }
+      return true;
+    };
+    // The decoders may hold on to what they are given; the caller's bytes
+    // may be read into again once this piece is taken.
+    const decode = async (bytes) => {
+      if (format.startsWith('ogg')) watchOgg(bytes);
+      return samples(await decoder.decode(bytes.slice()));
+    };
+    return {
+      /** Feeds the next piece of the file; gives a promise of the pulse bytes it yields. */
+      async feed(bytes) {
+        live();
+        if (fault) return new Uint8Array(0);
+        if (format === null) {
+          head = concat([head, bytes]);
+          if (!(await start())) return new Uint8Array(0);  // more is needed to tell the format
+          bytes = head;
+          head = new Uint8Array(0);
+        }
+        if (fault) return new Uint8Array(0);
+        if (wav) {
+          const out = wav.feed(bytes);
+          fault = wav.fault();
+          return out;
+        }
+        return decode(bytes);
+      },
+      /** The file has ended: gives a promise of the last pulse bytes. */
+      async finish() {
+        live();
+        ending = true;
+        if (format === null && !fault && head.length > 0 && (await start())) {
+          const bytes = head;
+          head = new Uint8Array(0);
+          if (!fault && wav) wav.feed(bytes);
+          else if (!fault) await decode(bytes).then((pulses) => pending.push(pulses));
+        }
+        if (format === null && !fault) fault = RECORDING_FAULTS.cut_short;
+        if (fault) return new Uint8Array(0);
+        if (wav) {
+          const out = wav.finish();
+          fault = wav.fault();
+          cut = !fault && wav.soundMissing();
+          return out;
+        }
+        const parts = pending;
+        if (decoder.flush) parts.push(samples(await decoder.flush()));
+        if (!fault && !started) fault = 'its sound could not be decoded: it is damaged';
+        if (!fault && !core._bv_recording_finish(handle)) fault = recordingFault();
+        parts.push(taken());
+        cut = (format.startsWith('ogg') && ogg.last >= 0 && (ogg.last & 4) === 0) ||
+          (total > 0 && frames < (format === 'mp3' ? 0.98 * total : total));
+        return concat(parts);
+      },
+      /** What is wrong with the recording, in words, or null: then no TAP can be made. */
+      fault() {
+        return fault;
+      },
+      /**
+       * Once finished: the recording is cut short or damaged part-way, in
+       * words, or null. The pulses made are those of what came before.
+       */
+      cutShort() {
+        return cut ? 'the recording is cut short or damaged part-way' : null;
+      },
+      /** The format read: 'wav', 'flac', 'ogg-vorbis', 'ogg-opus', 'ogg-flac' or 'mp3'; null before it is known. */
+      format() {
+        return format === 'none' || format === 'closed' ? null : format;
+      },
+      close() {
+        if (wav) wav.close();
+        if (handle) core._bv_recording_free(handle);
+        if (decoder) decoder.free();
+        wav = decoder = null;
+        handle = 0;
+        format = 'closed';
       },
     };
   }
@@ -285,6 +519,8 @@ export default async function loadBrivane() {
   return {
     openScan,
     openRecording,
+    openAnyRecording,
+    soundFormat,
     openInflater,
     tapHeader,
     tapFile,
@@ -297,6 +533,21 @@ export default async function loadBrivane() {
       const rec = openRecording(options);
       try {
         const parts = [rec.feed(bytes), rec.finish()];
+        if (rec.fault()) throw new Error(`Could not read this recording: ${rec.fault()}`);
+        return tapFile(parts, options);
+      } finally {
+        rec.close();
+      }
+    },
+    /**
+     * The TAP file made from a recording in any format read: WAV, FLAC, Ogg
+     * Vorbis, Ogg Opus, Ogg FLAC or MP3. A promise; it is refused with an
+     * Error saying what is wrong with a file it cannot read, or with no tape.
+     */
+    async anyRecordingToTap(bytes, options = {}) {
+      const rec = openAnyRecording(options);
+      try {
+        const parts = [await rec.feed(bytes), await rec.finish()];
         if (rec.fault()) throw new Error(`Could not read this recording: ${rec.fault()}`);
         return tapFile(parts, options);
       } finally {

@@ -141,6 +141,25 @@ EMSCRIPTEN_KEEPALIVE int bv_recording_feed(web_recording* r, const std::uint8_t*
   return r->converter.feed(bytes, size, r->pulses) ? 1 : 0;
 }
 
+/// Samples will come decoded, channels to a frame, rate frames a second;
+/// 0 when the converter does not read such (its fault says why).
+EMSCRIPTEN_KEEPALIVE int bv_recording_start_samples(web_recording* r, double rate, int channels) {
+  return r->converter.start_samples(rate, channels) ? 1 : 0;
+}
+
+/// The next frames of decoded samples: channel c's sample of frame f at
+/// samples[c * channel_step + f * frame_step].
+EMSCRIPTEN_KEEPALIVE void bv_recording_feed_samples(web_recording* r, const float* samples,
+                                                    std::size_t frames, std::size_t channel_step,
+                                                    std::size_t frame_step) {
+  r->converter.feed_samples(samples, frames, channel_step, frame_step, r->pulses);
+}
+
+/// 1 once a WAV file has ended with less sound than its header says.
+EMSCRIPTEN_KEEPALIVE int bv_recording_sound_missing(web_recording* r) {
+  return r->converter.sound_missing() ? 1 : 0;
+}
+
 /// The recording has ended; 0 when it is faulty.
 EMSCRIPTEN_KEEPALIVE int bv_recording_finish(web_recording* r) {
   return r->converter.finish(r->pulses) ? 1 : 0;

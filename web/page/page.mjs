@@ -99,9 +99,9 @@ function addTapes(files, skipped = 0) {
   document.documentElement.dataset.pickedAt = performance.now();
   document.documentElement.dataset.reading = '';  // until every tape picked is read and shown
   if (pool.busy() === 0) runStart = tapes.length;
-  const added = files.map((file) => addEntry(file.name, file.size, kindOf(file.name) || 'tape', file));
+  const added = files.map((file) => addEntry(file.name, file.size, kindOf(file.name) || 'file', file));
   if (skipped > 0) {
-    results.append(el('p', {className: 'skipped', textContent: `${plural(skipped, 'other file', 'other files')} skipped: only .tap, .tap.gz, .wav and .zip files are read from a folder.`}));
+    results.append(el('p', {className: 'skipped', textContent: `${plural(skipped, 'other file', 'other files')} skipped: only tapes (.tap, .tap.gz), recordings (.wav, .flac, .ogg, .oga, .opus, .mp3) and .zip files are read from a folder.`}));
   }
   // On a small screen the results start below the fold: bring them into view.
   const first = added[0];
@@ -129,7 +129,7 @@ function listed(archive, members) {
   return added;
 }
 
-function showFinished(tape, {outputs, results: found, names, error, cancelled, tap}) {
+function showFinished(tape, {outputs, results: found, names, error, cancelled, tap, recording: heard}) {
   document.documentElement.dataset.finishedAt = performance.now();
   tape.progress?.remove();
   if (outputs) {
@@ -142,7 +142,7 @@ function showFinished(tape, {outputs, results: found, names, error, cancelled, t
   if (cancelled) {
     tape.note.textContent = 'Reading cancelled.';
   } else if (error) {
-    const recording = tape.kind === 'recording' || (tape.member && isRecordingPath(tape.member.path));
+    const recording = heard || tape.kind === 'recording' || (tape.member && isRecordingPath(tape.member.path));
     const what = tape.kind === 'archive' ? 'this archive' : recording ? 'this recording'
       : tape.kind === 'member' ? 'this tape in the archive' : 'this file';
     tape.note.className = 'error';
@@ -156,7 +156,8 @@ function showFinished(tape, {outputs, results: found, names, error, cancelled, t
 
 // A recording's entry offers the TAP file made from it, named after it.
 function offerTap(tape, tap) {
-  const name = tape.name.slice(tape.name.lastIndexOf('/') + 1).replace(/\.wav$/i, '') + '.tap';
+  const base = tape.name.slice(tape.name.lastIndexOf('/') + 1);
+  const name = (base.includes('.') ? base.slice(0, base.lastIndexOf('.')) : base) + '.tap';
   const button = el('button', {type: 'button', className: 'download-tap', textContent: 'Download TAP'});
   button.setAttribute('aria-label', `Download TAP: ${name}, made from this recording`);
   button.addEventListener('click', () => download(new Blob([tap], {type: 'application/octet-stream'}), name));

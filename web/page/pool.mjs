@@ -144,7 +144,7 @@ export function createPool(createWorker, view, {size, batch: batchBytes}) {
     } else if (data.type === 'result') {
       finish(tape, data);
     } else {
-      finish(tape, {error: data.message});
+      finish(tape, {error: data.message, recording: data.recording});
     }
     dispatch();
   }

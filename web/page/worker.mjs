@@ -3,7 +3,7 @@
 // later needs no second reading. The messages are those of protocol.mjs.
 import loadBrivane from './brivane.mjs';
 import {VARIANTS, isRecordingPath} from './protocol.mjs';
-import {borrow, fileSource, giveBack, memorySource, readInto, readThroughPage, slices} from './read.mjs';
+import {borrow, fileSource, giveBack, memorySource, readBytes, readInto, readThroughPage, slices} from './read.mjs';
 import {ArchiveError, listArchive, memberBytes, memberCheck} from './zip.mjs';
 
 // Compressed data is read in smaller slices: inflating, not the reading,
@@ -46,31 +46,46 @@ function progress(id, total) {
  * A tape's bytes, from the pieces of the file as they are read, handed to
  * take() in order: as they are, or inflated by the core (wrapping 'raw' for
  * a zip member's deflated data, 'gzip' for a gzipped tape). take may return
- * false to stop; advance() hears of each piece read. Throws an ArchiveError
- * for compressed data that cannot be inflated, after handing over all that
- * came before the damage.
+ * false, or a promise of false, to stop; advance() hears of each piece read.
+ * Bytes an inflater makes lie in the core's memory until its next step: a
+ * take that waits (take.waits: a recording's decoder) gets copies. Throws an
+ * ArchiveError for compressed data that cannot be inflated, after handing
+ * over all that came before the damage.
  */
 async function pour(pieces, wrapping, take, advance) {
   if (!wrapping) {
     for await (const bytes of pieces) {
-      if (take(bytes) === false) return;
+      if ((await take(bytes)) === false) return;
       advance(bytes.length);
     }
     return;
   }
   const inflater = (await brivane).openInflater({gzip: wrapping === 'gzip'});
   let stopped = false;
+  const waiting = [];  // what a take made to wait, with the copy it takes
   const handOn = (bytes) => {
+    if (take.waits) {
+      waiting.push(bytes.slice());
+      return true;
+    }
     stopped = take(bytes) === false;
     return !stopped;
+  };
+  // A take that waits is given its copies, in order, once the inflater is done with a piece.
+  const settle = async () => {
+    for (const copy of waiting.splice(0)) if (!stopped) stopped = (await take(copy)) === false;
   };
   try {
     for await (const piece of pieces) {
       inflater.inflate(piece, handOn);
+      await settle();
       if (stopped || inflater.fault()) break;
       advance(piece.length);
     }
-    if (!stopped && !inflater.fault()) inflater.end(handOn);
+    if (!stopped && !inflater.fault()) {
+      inflater.end(handOn);
+      await settle();
+    }
     const fault = inflater.fault();
     if (fault) throw new ArchiveError(fault);
   } finally {
@@ -108,26 +123,31 @@ async function readTape(id, read, total, check) {
 // was read; one that is no WAV, or holds no tape, says so.
 async function readRecording(id, read, total, check, machine) {
   const b = await brivane;
-  const rec = b.openRecording({machine});
+  const rec = b.openAnyRecording({machine});
   const parts = [];
   let failure = null;
   try {
-    await read((bytes) => {
+    // Decoding waits, so the bytes it takes must stay: pour copies them.
+    const take = async (bytes) => {
       if (check) b.feedAll([], bytes, check);
-      parts.push(rec.feed(bytes));
+      parts.push(await rec.feed(bytes));
       return !rec.fault();
-    }, progress(id, total));
-    if (!rec.fault()) parts.push(rec.finish());
+    };
+    take.waits = true;
+    await read(take, progress(id, total));
+    if (!rec.fault()) parts.push(await rec.finish());
   } catch (e) {
     failure = said(e);
   }
   const fault = rec.fault();
+  const cut = rec.cutShort();
   rec.close();
-  if (fault) return {type: 'error', id, message: fault};
+  if (fault) return {type: 'error', id, message: fault, recording: true};
   const tap = b.tapFile(parts, {machine});
   const reply = await readTape(id, (take) => take(tap), tap.length);
   reply.tap = tap;
-  if (failure) reply.error = failure;
+  reply.recording = true;
+  if (failure || cut) reply.error = failure || cut;
   return reply;
 }
 
@@ -148,6 +168,13 @@ async function job(data) {
   switch (data.type) {
     case 'tape':
       return readTape(id, (take, advance) => pour(slices(file), null, take, advance), file.size);
+    case 'file': {
+      // A name the page does not know: a recording if it starts as one.
+      const head = await readBytes(file.slice(0, 64));
+      if (typeof (await brivane).soundFormat(head) !== 'string')
+        return readTape(id, (take, advance) => pour(slices(file), null, take, advance), file.size);
+    }
+    // falls through: it is a recording
     case 'recording':
       return readRecording(id, (take, advance) => pour(slices(file), null, take, advance), file.size, undefined,
                            data.machine);
