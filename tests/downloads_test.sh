@@ -97,6 +97,24 @@ JS
     "$pkg/package.json" || fail "the npm package's version is not in three parts, as npm wants it"
   echo "ok   the npm package: installed into an empty project, listNames as the program prints"
 
+  # A FLAC recording, through the decoders the package carries.
+  if command -v flac >/dev/null; then
+    flac -s -f -o "$tmp/side.flac" "$tmp/side.wav"
+    got=$(cd "$tmp/project" && node -e '
+      const fs = require("node:fs");
+      import("brivane").then(async ({default: load}) => {
+        const b = await load();
+        const tap = await b.anyRecordingToTap(fs.readFileSync(process.argv[1]));
+        process.stdout.write(Buffer.from(b.listNames(tap, {all: true})).toString("latin1"));
+      });' "$tmp/side.flac" | tail -n 1)
+    [ "$got" = 'FOUND (002): "SIDE A"' ] || fail "the npm package read the FLAC recording as: $got"
+    [ -f "$pkg/THIRD-PARTY-NOTICES.txt" ] || fail "the npm package lacks THIRD-PARTY-NOTICES.txt"
+    echo "ok   the npm package reads a FLAC recording"
+  else
+    echo "NOT RUN: the npm package on a FLAC recording: flac is missing"
+  fi
+  [ -f "$tmp/web/$name/THIRD-PARTY-NOTICES.txt" ] || fail "the web zip lacks THIRD-PARTY-NOTICES.txt"
+
   # The README's JavaScript example, as printed, in that project.
   awk '/^### From JavaScript/ {on = 1} on && /^```js$/ {code = 1; next} code && /^```$/ {exit} code' \
     "$here/README.md" >"$tmp/project/list.mjs"

@@ -208,3 +208,48 @@ test('the machine a recording is read for: its clock times the pulses, its heade
   assert.throws(() => brivane.recordingToTap(slow),
     /its sample rate, 8,000 Hz, is outside what the page reads \(11,025 Hz to 384,000 Hz\)/);
 });
+
+test('recordings kept as FLAC, Ogg and MP3 give their tape\'s names; cut short, the names before the cut', async (t) => {
+  const wav = path.join(dir, 'kept.wav');
+  fs.writeFileSync(wav, execFileSync(writeTape, ['--repeat', '2', 'recording', 'KEPT'], {maxBuffer: 1 << 30}));
+  const want = native(execFileSync(writeTape, ['--repeat', '2', 'file', 'KEPT']), {all: true});
+  const wantCut = native(execFileSync(writeTape, ['file', 'KEPT']), {all: true});
+  const encoders = [
+    ['flac', 'flac', (out) => ['-s', '-f', '-o', out, wav]],
+    ['ogg-vorbis', 'oggenc', (out) => ['-Q', '-o', out, wav]],
+    ['ogg-opus', 'opusenc', (out) => ['--quiet', wav, out]],
+    ['ogg-flac', 'flac', (out) => ['-s', '-f', '--ogg', '-o', out, wav]],
+    ['mp3', 'lame', (out) => ['--quiet', wav, out]],
+  ];
+  for (const [format, encoder, args] of encoders) {
+    const out = path.join(dir, `kept.${format}`);
+    try {
+      execFileSync(encoder, args(out), {stdio: 'ignore'});
+    } catch {
+      t.diagnostic(`NOT RUN: ${format}: ${encoder} is missing`);
+      continue;
+    }
+    const bytes = fs.readFileSync(out);
+    same(brivane.listNames(await brivane.anyRecordingToTap(bytes), {all: true}), want, format);
+    // In pieces, the format told from the first of them.
+    const rec = brivane.openAnyRecording({machine: 'c64-ntsc'});
+    const parts = [];
+    for (let at = 0; at < bytes.length; at += 4093) parts.push(await rec.feed(bytes.subarray(at, at + 4093)));
+    parts.push(await rec.finish());
+    assert.equal(rec.format(), format);
+    assert.equal(rec.cutShort(), null, format);
+    same(brivane.listNames(brivane.tapFile(parts, {machine: 'c64-ntsc'}), {all: true}), want, `${format} in pieces`);
+    rec.close();
+    // Cut short: what came before, and a word that it was.
+    const cut = brivane.openAnyRecording();
+    const partsCut = [await cut.feed(bytes.subarray(0, Math.floor(bytes.length * 0.6))), await cut.finish()];
+    assert.match(String(cut.cutShort()), /cut short/, `${format} cut short`);
+    same(brivane.listNames(brivane.tapFile(partsCut), {all: true}), wantCut, `${format} cut short`);
+    cut.close();
+  }
+  // What is not a recording it reads is named where the module can tell.
+  await assert.rejects(brivane.anyRecordingToTap(Buffer.from('\0\0\0\x20ftypM4A                ')),
+    /not a recording the page reads: it is an MP4 or M4A file/);
+  await assert.rejects(brivane.anyRecordingToTap(fs.readFileSync(new URL('../../docs/page-light.png', import.meta.url))),
+    /it is a PNG image/);
+});

@@ -53,7 +53,28 @@ export interface Recording {
   finish(): Uint8Array;
   /** What is wrong with the recording, in words (not a WAV file, a sample rate it does not read, no tape signal, ...), or null. */
   fault(): string | null;
+  /** Once finished: whether the file held less sound than its header says. */
+  soundMissing(): boolean;
   /** Frees the converter; it refuses any use after this. */
+  close(): void;
+}
+
+/** The formats of recordings read: WAV by the core's own reader, the rest by their reference decoders. */
+export type SoundFormat = 'wav' | 'flac' | 'ogg-vorbis' | 'ogg-opus' | 'ogg-flac' | 'mp3';
+
+/** A recording of any format read, fed in pieces, in order; its format is told from its first bytes. */
+export interface AnyRecording {
+  /** Feeds the next piece of the file; a promise of the pulse bytes it yields. */
+  feed(bytes: Uint8Array): Promise<Uint8Array>;
+  /** The file has ended: a promise of the last pulse bytes. */
+  finish(): Promise<Uint8Array>;
+  /** What is wrong with the recording, in words (not a recording it reads, and what it is where it can tell; no tape signal; ...), or null. */
+  fault(): string | null;
+  /** Once finished: that the recording is cut short or damaged part-way, in words, or null. Its pulses are those of what came before. */
+  cutShort(): string | null;
+  /** The format read, once known. */
+  format(): SoundFormat | null;
+  /** Frees the converter and the decoder. */
   close(): void;
 }
 
@@ -88,7 +109,17 @@ export interface Brivane {
    * Error saying what is wrong with a file it cannot read, or with no tape in it.
    */
   recordingToTap(bytes: Uint8Array, options?: MachineOptions): Uint8Array;
-  /** A recording to be fed in pieces; tapFile(parts) makes the TAP file of all its pulses. */
+  /**
+   * The TAP file made from a recording in any format read: WAV, FLAC, Ogg
+   * Vorbis, Ogg Opus, Ogg FLAC or MP3. Refused with an Error saying what is
+   * wrong with a file it cannot read, or with no tape.
+   */
+  anyRecordingToTap(bytes: Uint8Array, options?: MachineOptions): Promise<Uint8Array>;
+  /** A recording of any format read, to be fed in pieces; tapFile(parts) makes the TAP file of its pulses. */
+  openAnyRecording(options?: MachineOptions): AnyRecording;
+  /** What a recording's first bytes say it is: a format read; null when too few to tell; otherwise {other: words naming it, or ''}. */
+  soundFormat(bytes: Uint8Array): SoundFormat | null | {other: string};
+  /** A WAV recording to be fed in pieces; tapFile(parts) makes the TAP file of all its pulses. */
   openRecording(options?: MachineOptions): Recording;
   /** The 20 bytes in front of a TAP file (version 1) of size pulse bytes: its platform and video bytes name the machine. */
   tapHeader(size: number, options?: MachineOptions): Uint8Array;
@@ -107,6 +138,9 @@ export interface Brivane {
   /** Bytes of memory the core holds now: it stays the same whatever the tape's size. */
   memoryBytes(): number;
 }
+
+/** What a recording's first bytes say it is: a format read; null when too few to tell; otherwise {other: words naming it, or ''}. */
+export function soundFormat(bytes: Uint8Array): SoundFormat | null | {other: string};
 
 /** Starts the core. */
 export default function loadBrivane(): Promise<Brivane>;
