@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Times the one-file page, served over http, in one engine on a 30-minute
-recording of a cassette (mono, 16 bits, 44.1 kHz, about 159 MB, made by the
-project's tape writer): from picking the .wav, with "all names" ticked, to
-its last line, and the browser's peak memory while reading it.
+recording of a cassette (mono, 16 bits, 44.1 kHz, about 159 MB as WAV, made
+by the project's tape writer): from picking it, with "all names" ticked, to
+its last line, and the browser's peak memory while reading it, above what
+the idle page held. FORMAT=flac, ogg, opus or mp3 encodes it so first (with flac,
+oggenc, opusenc or lame).
 
-usage: bench/web_recording_bench.py ENGINE PAGE_DIR WRITE_TAPE
+usage: [FORMAT=flac] bench/web_recording_bench.py ENGINE PAGE_DIR WRITE_TAPE
        ENGINE: chromium, firefox or webkit (under xvfb-run); run with Debian's python3
 """
 import os, statistics, subprocess, sys, wave
@@ -23,6 +25,17 @@ if not os.path.exists(path):
     os.rename(path + ".part", path)
 with wave.open(path) as w:
     minutes = w.getnframes() / w.getframerate() / 60
+FORMAT = os.environ.get("FORMAT", "wav")
+ENCODERS = {"flac": ["flac", "-s", "-f", "-o"], "ogg": ["oggenc", "-Q", "-o"], "opus": ["opusenc", "--quiet"],
+            "mp3": ["lame", "--quiet"]}
+if FORMAT != "wav":
+    encoded = path[:-4] + "." + FORMAT
+    if not os.path.exists(encoded):
+        cmd = ENCODERS[FORMAT]
+        subprocess.run(cmd + [encoded + ".part", path] if cmd[-1] == "-o" else cmd + [path, encoded + ".part"],
+                       check=True)
+        os.rename(encoded + ".part", encoded)
+    path = encoded
 print("%s: %.1f minutes, %.0f MB" % (os.path.basename(path), minutes, os.path.getsize(path) / 1e6))
 
 times, mems = [], []
@@ -34,5 +47,5 @@ with browser.serve(page) as base, browser.open_browser(engine) as b:
             sys.exit("FAIL: the page listed %s" % [o[:200] for o in out])
         times.append(ms)
         mems.append(mem)
-print("%s: picking to last line, median of %d: %.0f ms (all: %s); peak memory %.0f MiB"
-      % (engine, RUNS, statistics.median(times), ", ".join("%.0f" % t for t in times), max(mems) / 1024))
+print("%s, %s: picking to last line, median of %d: %.0f ms (all: %s); peak memory above the idle page %.0f MiB"
+      % (engine, FORMAT, RUNS, statistics.median(times), ", ".join("%.0f" % t for t in times), max(mems) / 1024))

@@ -97,6 +97,7 @@ class TapCli : public testing::Test {
     std::vector<std::string> argv = {"brivane-tap"};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;
+    cargv.reserve(argv.size() + 1);
     for (auto& a : argv) cargv.push_back(a.data());
     cargv.push_back(nullptr);
     const std::string out = dir_ + "/stdout", err = dir_ + "/stderr";
@@ -117,7 +118,7 @@ class TapCli : public testing::Test {
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    const outcome r{slurp(out), slurp(err), WIFEXITED(status) ? WEXITSTATUS(status) : 128};
+    outcome r{slurp(out), slurp(err), WIFEXITED(status) ? WEXITSTATUS(status) : 128};
     unlink(out.c_str());
     unlink(err.c_str());
     return r;
