@@ -139,40 +139,64 @@ export async function readInto(blob, buffer) {
  */
 export async function* slices(blob, {slice = SLICE} = {}) {
   if (blob.size === 0) return;
-  if (byteStreams && !relaying && (yield* streamed(blob, slice))) return;
-  yield* inNewMemory(blob, Math.min(slice, NEW_MEMORY_SLICE));
+  let from = 0;
+  if (byteStreams && !relaying) {
+    const got = yield* streamed(blob, slice);
+    if (got === true) return;
+    from = got;  // where the stream stopped answering, or 0 where it was refused
+  }
+  yield* inNewMemory(from > 0 ? blob.slice(from) : blob, Math.min(slice, NEW_MEMORY_SLICE));
 }
+
+// A read of a byte stream that has not answered in this long never will:
+// Chromium's, now and then, under load. The rest is read in slices instead.
+const STALLED_MS = 20000;
 
 // The blob as one byte stream, read into one buffer used again: each read
 // gives what the browser has at hand, up to the buffer's size, and is used
 // up before the next is asked for. The browser reads ahead by itself; a read
 // of ours ahead, into a second buffer, or a buffer filled to the brim first,
 // only slowed Firefox and Chromium down (by a fifth on a 256 MiB tape).
-// Returns false, having yielded nothing, where this worker may not read it so.
+// Returns true when it has yielded the whole blob; 0, having yielded
+// nothing, where this worker may not read it so; and where the stream
+// stalled, when it did (the bytes before were yielded).
 async function* streamed(blob, slice) {
   const done = await streamTurn();
-  let reader = null, buffer = null;
+  let reader = null, buffer = null, stalled = false, at = 0;
   try {
     reader = byteReader(blob);
     buffer = borrow(Math.min(slice, blob.size));
     for (let first = true; ; first = false) {
-      let read;
+      let read, timer;
       try {
-        read = await reader.read(new Uint8Array(buffer));
+        read = await Promise.race([reader.read(new Uint8Array(buffer)), new Promise((resolve) => {
+          timer = setTimeout(() => resolve(null), STALLED_MS);
+        })]);
       } catch (e) {
-        if (first && refused(e)) return false;
+        if (first && refused(e)) return 0;
         throw e;
+      } finally {
+        clearTimeout(timer);
+      }
+      if (read === null) {
+        stalled = true;  // the buffer stays with the read that never came back
+        buffer = null;
+        return at;
       }
       if (read.value) buffer = read.value.buffer;  // a read moves the buffer
       if (read.done) break;
+      at += read.value.byteLength;
       yield read.value;
     }
     return true;
   } finally {
     // Left early too (a cancel, a fault): no read is under way by now, so
-    // the reader can be let go of at once.
+    // the reader can be let go of at once; one that stalled is not waited for.
     if (buffer) giveBack(new Uint8Array(buffer));
-    if (reader) await reader.cancel().catch(() => {});
+    if (reader) {
+      const cancelled = reader.cancel().catch(() => {});
+      if (!stalled) await cancelled;
+    }
     done();
   }
 }
