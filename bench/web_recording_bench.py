@@ -27,7 +27,7 @@ with wave.open(path) as w:
     minutes = w.getnframes() / w.getframerate() / 60
 FORMAT = os.environ.get("FORMAT", "wav")
 ENCODERS = {"flac": ["flac", "-s", "-f", "-o"], "ogg": ["oggenc", "-Q", "-o"], "opus": ["opusenc", "--quiet"],
-            "mp3": ["lame", "--quiet"]}
+            "mp3": ["lame", "--quiet", "-b", "128"]}
 if FORMAT != "wav":
     encoded = path[:-4] + "." + FORMAT
     if not os.path.exists(encoded):
