@@ -2,13 +2,11 @@
 // byte for byte.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,6 +18,7 @@
 
 #include "expected_text.h"
 #include "tape_writer.h"
+#include "terminal.h"
 
 namespace {
 
@@ -285,41 +284,20 @@ TEST_F(Cli, NamesShowWhileTheTapeArrives) {
 
   for (const bool all : {true, false}) {
     SCOPED_TRACE(all ? "-a" : "no options");
-    int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    const std::string slave_name = ptsname(master);
+    terminal screen;
+    ASSERT_TRUE(screen.ready());
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     const std::string bin = env_or("BRIVANE_BIN", "brivane");
     const pid_t pid = fork();
     if (pid == 0) {
-      const int slave = open(slave_name.c_str(), O_RDWR);
-      termios raw{};
-      if (slave < 0 || tcgetattr(slave, &raw) != 0) _exit(127);
-      cfmakeraw(&raw);
-      tcsetattr(slave, TCSANOW, &raw);
+      screen.attach_output();
       dup2(fds[0], 0);
-      dup2(slave, 1);
       close(fds[1]);
       execl(bin.c_str(), "brivane", all ? "-a" : "-e", "/dev/stdin", static_cast<char*>(nullptr));
       _exit(127);
     }
     close(fds[0]);
-    std::string shown;
-    // Reads the terminal until it shows want, for up to five seconds.
-    const auto shows = [&](const std::string& want) {
-      for (int waited = 0; shown.find(want) == std::string::npos && waited < 50; ++waited) {
-        pollfd p{master, POLLIN, 0};
-        if (poll(&p, 1, 100) > 0) {
-          char buf[256];
-          const ssize_t n = read(master, buf, sizeof buf);
-          if (n > 0) shown.append(buf, static_cast<std::size_t>(n));
-        }
-      }
-      return shown.find(want) != std::string::npos;
-    };
     const std::vector<std::string> lines =
         all ? std::vector<std::string>{"FOUND (001): \"FIRST\"\n", "FOUND (002): \"SECOND\"\n",
                                        "FOUND (003): \"THIRD\"\n"}
@@ -329,8 +307,8 @@ TEST_F(Cli, NamesShowWhileTheTapeArrives) {
       const std::size_t n = cuts[i] - at;
       ASSERT_EQ(write(fds[1], tape.data() + at, n), static_cast<ssize_t>(n));
       at = cuts[i];
-      EXPECT_TRUE(shows(lines[i]))
-          << "not shown before the next piece: " << lines[i] << "shown: " << shown;
+      EXPECT_TRUE(screen.shows(lines[i]))
+          << "not shown before the next piece: " << lines[i] << "shown: " << screen.shown();
     }
     if (all) {
       ASSERT_EQ(write(fds[1], tape.data() + at, tape.size() - at),
@@ -339,12 +317,11 @@ TEST_F(Cli, NamesShowWhileTheTapeArrives) {
     close(fds[1]);
     int status = 0;
     waitpid(pid, &status, 0);
-    shows("\n\n");  // whatever is left
-    close(master);
+    screen.shows("\n\n");  // whatever is left
     EXPECT_EQ(status, 0);
     std::string want = banner;
     for (const auto& l : lines) want += l;
-    EXPECT_EQ(shown, want);
+    EXPECT_EQ(screen.shown(), want);
   }
 }
 

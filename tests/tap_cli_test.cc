@@ -5,12 +5,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -23,6 +21,7 @@
 #include "recording/recording.h"
 #include "recording_writer.h"
 #include "tap_options.h"
+#include "terminal.h"
 
 namespace {
 
@@ -236,11 +235,8 @@ TEST_F(TapCli, NamesShowWhileTheRecordingPlays) {
     at_bytes.push_back(44 + static_cast<std::size_t>((seconds + 1.0) * k.rate) * 4);
   }
 
-  int master = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(master, 0);
-  ASSERT_EQ(grantpt(master), 0);
-  ASSERT_EQ(unlockpt(master), 0);
-  const std::string slave_name = ptsname(master);
+  terminal screen;
+  ASSERT_TRUE(screen.ready());
   int into_tap[2], between[2];
   ASSERT_EQ(pipe(into_tap), 0);
   ASSERT_EQ(pipe(between), 0);
@@ -257,13 +253,8 @@ TEST_F(TapCli, NamesShowWhileTheRecordingPlays) {
   }
   const pid_t lister = fork();
   if (lister == 0) {
-    const int slave = open(slave_name.c_str(), O_RDWR);
-    termios raw{};
-    if (slave < 0 || tcgetattr(slave, &raw) != 0) _exit(127);
-    cfmakeraw(&raw);
-    tcsetattr(slave, TCSANOW, &raw);
+    screen.attach_output();
     dup2(between[0], 0);
-    dup2(slave, 1);
     close(between[1]);
     close(into_tap[1]);
     execl(bin.c_str(), "brivane", "-a", "/dev/stdin", static_cast<char*>(nullptr));
@@ -272,18 +263,6 @@ TEST_F(TapCli, NamesShowWhileTheRecordingPlays) {
   close(into_tap[0]);
   close(between[0]);
   close(between[1]);
-  std::string shown;
-  const auto shows = [&](const std::string& want) {
-    for (int waited = 0; shown.find(want) == std::string::npos && waited < 50; ++waited) {
-      pollfd p{master, POLLIN, 0};
-      if (poll(&p, 1, 100) > 0) {
-        char buf[256];
-        const ssize_t n = read(master, buf, sizeof buf);
-        if (n > 0) shown.append(buf, static_cast<std::size_t>(n));
-      }
-    }
-    return shown.find(want) != std::string::npos;
-  };
   signal(SIGPIPE, SIG_IGN);
   const char* lines[] = {"FOUND (001): \"FIRST\"", "FOUND (002): \"SECOND\"",
                          "FOUND (003): \"THIRD\""};
@@ -292,8 +271,8 @@ TEST_F(TapCli, NamesShowWhileTheRecordingPlays) {
     const std::size_t n = at_bytes[i] - at;
     ASSERT_EQ(write(into_tap[1], wav.data() + at, n), static_cast<ssize_t>(n));
     at = at_bytes[i];
-    EXPECT_TRUE(shows(lines[i])) << "not shown before the next piece: " << lines[i]
-                                 << "\nshown: " << shown;
+    EXPECT_TRUE(screen.shows(lines[i]))
+        << "not shown before the next piece: " << lines[i] << "\nshown: " << screen.shown();
   }
   ASSERT_EQ(write(into_tap[1], wav.data() + at, wav.size() - at),
             static_cast<ssize_t>(wav.size() - at));
@@ -302,7 +281,6 @@ TEST_F(TapCli, NamesShowWhileTheRecordingPlays) {
   waitpid(tap, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   waitpid(lister, &status, 0);
-  close(master);
 }
 
 TEST(TapOptions, ArgumentsAndTheirDefaults) {

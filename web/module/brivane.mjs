@@ -236,23 +236,28 @@ export default async function loadBrivane() {
   const tapFile = (parts, options = {}) =>
     concat([tapHeader(parts.reduce((n, p) => n + p.length, 0), options), ...parts]);
 
+  // The pulses a recording's converter has made since they were last taken.
+  const pulsesOf = (handle) => {
+    const ptr = core._bv_recording_pulses(handle);
+    const out = core.HEAPU8.slice(ptr, ptr + core._bv_recording_pulses_size(handle));
+    core._bv_recording_taken(handle);
+    return out;
+  };
+  // What is wrong with a recording, in words, from its converter's fault.
+  const recordingFaultOf = (handle) => {
+    const name = cString(core._bv_recording_fault(handle));
+    if (name !== 'rate_out_of_range') return said(RECORDING_FAULTS, name);
+    const hz = (n) => `${n.toLocaleString('en')} Hz`;
+    return `its sample rate, ${hz(core._bv_recording_rate(handle))}, is outside what the page reads ` +
+      `(${hz(core._bv_recording_min_rate())} to ${hz(core._bv_recording_max_rate())})`;
+  };
+
   // A recording turned into pulses piece by piece.
   function openRecording(options = {}) {
     const handle = core._bv_recording_new(machineOf(options).clock);
     let fault = null;
-    const taken = () => {
-      const ptr = core._bv_recording_pulses(handle);
-      const out = core.HEAPU8.slice(ptr, ptr + core._bv_recording_pulses_size(handle));
-      core._bv_recording_taken(handle);
-      return out;
-    };
-    const faultNow = () => {
-      const name = cString(core._bv_recording_fault(handle));
-      if (name !== 'rate_out_of_range') return said(RECORDING_FAULTS, name);
-      const hz = (n) => `${n.toLocaleString('en')} Hz`;
-      return `its sample rate, ${hz(core._bv_recording_rate(handle))}, is outside what the page reads ` +
-        `(${hz(core._bv_recording_min_rate())} to ${hz(core._bv_recording_max_rate())})`;
-    };
+    const taken = () => pulsesOf(handle);
+    const faultNow = () => recordingFaultOf(handle);
     let open = true;
     const live = () => {
       if (!open) throw new Error('recording is closed');
@@ -309,19 +314,8 @@ export default async function loadBrivane() {
     const live = () => {
       if (format === 'closed') throw new Error('recording is closed');
     };
-    const taken = () => {
-      const ptr = core._bv_recording_pulses(handle);
-      const out = core.HEAPU8.slice(ptr, ptr + core._bv_recording_pulses_size(handle));
-      core._bv_recording_taken(handle);
-      return out;
-    };
-    const recordingFault = () => {
-      const name = cString(core._bv_recording_fault(handle));
-      if (name !== 'rate_out_of_range') return said(RECORDING_FAULTS, name);
-      const hz = (n) => `${n.toLocaleString('en')} Hz`;
-      return `its sample rate, ${hz(core._bv_recording_rate(handle))}, is outside what the page reads ` +
-        `(${hz(core._bv_recording_min_rate())} to ${hz(core._bv_recording_max_rate())})`;
-    };
+    const taken = () => pulsesOf(handle);
+    const recordingFault = () => recordingFaultOf(handle);
     // Each Ogg page starts "OggS"; the last page of a whole stream is marked
     // as such in its flags.
     const watchOgg = (bytes) => {
