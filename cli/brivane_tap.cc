@@ -239,6 +239,9 @@ class tap_writer {
 // How reading ended.
 enum class read_end { whole, cut_short, read_error, write_error };
 
+// Why reading failed, kept from the moment it did: later calls change errno.
+int read_errno = 0;
+
 // The recording as bytes, through the core's own WAV reader, a piece at a
 // time as they arrive.
 read_end convert_bytes(int fd, recording_converter& c, tap_writer& tap) {
@@ -246,7 +249,10 @@ read_end convert_bytes(int fd, recording_converter& c, tap_writer& tap) {
   for (;;) {
     const ssize_type n = sys_read(fd, buf.data(), buf.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return read_end::read_error;
+    if (n < 0) {
+      read_errno = errno;
+      return read_end::read_error;
+    }
     if (n == 0) return read_end::whole;
     pulses.clear();
     const bool sound = c.feed(buf.data(), static_cast<std::size_t>(n), pulses);
@@ -397,7 +403,8 @@ int make_tap(const tap_options& o) {
     say(name +
         (end == read_end::read_error ? " could not be read to its end: "
                                      : " is cut short or damaged part-way: ") +
-        (end == read_end::read_error ? std::string(std::strerror(errno)) + "; " : std::string()) +
+        (end == read_end::read_error ? std::string(std::strerror(read_errno)) + "; "
+                                     : std::string()) +
         "the TAP file holds what came before");
     return TAP_CUT_SHORT;
   }
