@@ -72,7 +72,8 @@ tape_writer& tape_writer::block(const bytes& payload, block_copy copy, int check
 
 tape_writer& tape_writer::rom_file(std::uint8_t type, std::string_view name, const bytes& data,
                                    std::size_t header_pilot) {
-  const bytes header = header_payload(type, name);
+  const bytes header =
+      header_payload(type, name, 0x0801, static_cast<std::uint16_t>(0x0801 + data.size()));
   pilot(header_pilot)
       .block(header)
       .pilot(COPY_GAP)

@@ -98,6 +98,10 @@ constexpr std::size_t BYTE_PULSES = 19;
 
 }  // namespace
 
+std::size_t skip_short_pulses(const std::uint8_t* pulses, std::size_t i, std::size_t end) {
+  return skip_short(pulses, i, end);
+}
+
 int scan_pulses(tape_decoder& d, const std::uint8_t* pulses, std::size_t count,
                 std::uint8_t* name_buf, std::size_t* used) {
   std::size_t i = 0;

@@ -56,6 +56,7 @@ inline constexpr pulse_class_table pulse_classes{};
 
 inline bool is_short(std::uint8_t p) { return (pulse_classes.of[p] & PULSE_SHORT) != 0; }
 inline bool is_medium(std::uint8_t p) { return (pulse_classes.of[p] & PULSE_MEDIUM) != 0; }
+inline bool is_long(std::uint8_t p) { return (pulse_classes.of[p] & PULSE_LONG) != 0; }
 
 /// The data bit a pair of pulses stands for: (medium, short) is 1 and
 /// (short, medium) is 0, tested in that order, so (57, 57) is a 1; -1 when
@@ -71,6 +72,9 @@ inline int pair_bit(std::uint8_t first, std::uint8_t second) {
 /// been confirmed by the long pulse that follows it; 0 otherwise. A nonzero
 /// reset clears state and pilot_run before the pulse is handled.
 int decode_pulse(tape_decoder& dec, std::uint8_t pulse, std::uint8_t* name_buf, int reset);
+
+/// The first position from i on, up to end, whose pulse is not short.
+std::size_t skip_short_pulses(const std::uint8_t* pulses, std::size_t i, std::size_t end);
 
 /// Feeds pulses[0..count) to the decoder, stopping right after a pulse for
 /// which decode_pulse returns 1. Stores in *used how many pulses it consumed

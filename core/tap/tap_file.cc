@@ -2,6 +2,7 @@
 #include "tap/tap_file.h"
 
 #include <cctype>
+#include <cstring>
 
 machine_timing timing_of(machine m) {
   switch (m) {
@@ -48,4 +49,68 @@ std::vector<std::uint8_t> tap_header(std::size_t size, machine m) {
                                  '-', 'R', 'A', 'W', 1,   t.platform, t.video, 0};
   for (int i = 0; i < 4; ++i) h.push_back(static_cast<std::uint8_t>(size >> (8 * i)));
   return h;
+}
+
+namespace {
+
+constexpr std::uint64_t OVERFLOW_CYCLES = 256 * 8;
+
+// Cycles of pulses that hold no pause: 8 per unit, the longest for a 0.
+std::uint64_t pulse_cycles(const std::uint8_t* p, std::size_t n) {
+  std::uint64_t total = 0;
+  while (n > 0) {
+    const std::size_t k = n < 65536 ? n : 65536;  // so that 32 bits hold the sums
+    std::uint32_t sum = 0, zeros = 0;
+    for (std::size_t i = 0; i < k; ++i) {
+      sum += p[i];
+      zeros += p[i] == 0;
+    }
+    total += 8 * std::uint64_t{sum} + OVERFLOW_CYCLES * zeros;
+    p += k;
+    n -= k;
+  }
+  return total;
+}
+
+}  // namespace
+
+void tap_clock::decide() {
+  static const char signature[] = "C64-TAPE-RAW";
+  if (std::memcmp(head_, signature, 12) == 0) {
+    pauses_ = head_[12] >= 1;
+  } else {
+    cycles_ += pulse_cycles(head_, TAP_HEADER_SIZE);  // no header: these were pulses
+  }
+}
+
+void tap_clock::advance(const std::uint8_t* p, std::size_t n) {
+  while (head_size_ < TAP_HEADER_SIZE && n > 0) {
+    head_[head_size_++] = *p++;
+    --n;
+    if (head_size_ == TAP_HEADER_SIZE) decide();
+  }
+  if (!pauses_) {
+    cycles_ += pulse_cycles(p, n);
+    return;
+  }
+  while (n > 0) {
+    if (pause_left_ > 0) {
+      pause_ |= std::uint32_t{*p++} << (8 * (3 - pause_left_));
+      --n;
+      if (--pause_left_ == 0) cycles_ += pause_;
+      continue;
+    }
+    const void* zero = std::memchr(p, 0, n);
+    const std::size_t k =
+        zero ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - p) : n;
+    cycles_ += pulse_cycles(p, k);
+    p += k;
+    n -= k;
+    if (n > 0) {  // a pause opens
+      ++p;
+      --n;
+      pause_left_ = 3;
+      pause_ = 0;
+    }
+  }
 }

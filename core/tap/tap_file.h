@@ -41,4 +41,29 @@ constexpr std::size_t TAP_HEADER_SIZE = 20;
 /// standard, and the size, low byte first.
 std::vector<std::uint8_t> tap_header(std::size_t size, machine m = machine::c64_pal);
 
+/// Time along a TAP file as its pulses count it, in machine cycles, taken
+/// as the file arrives in pieces. A file that starts with the signature
+/// "C64-TAPE-RAW" has 20 bytes of header before its pulses, and from
+/// version 1 on a 0 and the three bytes after it (low byte first) are a
+/// pause of that many cycles. A file without the signature is pulses from
+/// its first byte. A pulse byte v lasts 8 v cycles; a 0 that is no version 1
+/// pause stands for the longest pulse a byte cannot hold, 256 x 8 cycles.
+class tap_clock {
+ public:
+  /// Takes the next count bytes of the file.
+  void advance(const std::uint8_t* bytes, std::size_t count);
+  /// Cycles from the start of the pulses to the end of the bytes taken.
+  std::uint64_t cycles() const { return cycles_; }
+
+ private:
+  void decide();
+
+  std::uint8_t head_[TAP_HEADER_SIZE] = {};
+  std::size_t head_size_ = 0;  // header bytes taken, until TAP_HEADER_SIZE
+  bool pauses_ = false;        // a 0 opens a three-byte pause
+  int pause_left_ = 0;         // bytes of a pause still to come
+  std::uint32_t pause_ = 0;
+  std::uint64_t cycles_ = 0;
+};
+
 #endif
