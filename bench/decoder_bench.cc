@@ -1,9 +1,10 @@
 // Decoder throughput in pulses (bytes) per second on generated tapes: the
-// per-pulse step against the bulk scan.
+// per-pulse step against the bulk scan, and the catalogue of whole blocks.
 #include <benchmark/benchmark.h>
 
 #include <random>
 
+#include "catalogue/tape_catalogue.h"
 #include "decoder/tape_decoder.h"
 #include "tape_writer.h"
 
@@ -63,6 +64,25 @@ void bulk(benchmark::State& state, const bytes& (*tape)()) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * t.size()));
 }
 
+void catalogue(benchmark::State& state, const bytes& (*tape)()) {
+  const bytes& t = tape();
+  const std::size_t read = 1 << 20;
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
+    tape_catalogue c;
+    std::size_t files = 0;
+    for (std::size_t pos = 0; pos < t.size(); pos += read) {
+      c.feed(t.data() + pos, std::min(read, t.size() - pos));
+      files += c.take().size();
+    }
+    c.finish();
+    files += c.take().size();
+    benchmark::DoNotOptimize(files);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * t.size()));
+}
+
+BENCHMARK_CAPTURE(catalogue, realistic, realistic_tape)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(catalogue, pilot, pilot_tape)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(per_pulse, realistic, realistic_tape)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(bulk, realistic, realistic_tape)
     ->Arg(64 << 10)

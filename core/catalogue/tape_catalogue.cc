@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <utility>
 
+#if defined(__SSE2__) && !defined(BRIVANE_NO_SIMD)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Short pulses in a row that may lead into a block: the gap before a
@@ -21,6 +25,47 @@ constexpr std::size_t HEADER_FIELDS = 5 + NAME_LENGTH;
 constexpr std::size_t HEADER_BLOCK = 193;
 
 constexpr std::size_t BYTE_PULSES = 20;  // marker, eight bit pairs, parity pair
+constexpr std::size_t WINDOW = 32;       // pulses classed at once for one byte
+
+// The classes of 32 pulses as three masks, bit k for p[k].
+struct class_masks {
+  std::uint32_t s, m, l;
+};
+
+#if defined(__SSE2__) && !defined(BRIVANE_NO_SIMD)
+// Bit k set when lo <= p[k] <= lo + 18, for 16 pulses.
+std::uint32_t in_range16(__m128i x, int lo) {
+  const __m128i above = _mm_sub_epi8(x, _mm_set1_epi8(static_cast<char>(lo)));
+  return static_cast<std::uint32_t>(
+      _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(above, _mm_set1_epi8(18)), above)));
+}
+
+class_masks classes_of(const std::uint8_t* p) {
+  const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+  return {in_range16(a, 39) | in_range16(b, 39) << 16, in_range16(a, 57) | in_range16(b, 57) << 16,
+          in_range16(a, 77) | in_range16(b, 77) << 16};
+}
+#else
+class_masks classes_of(const std::uint8_t* p) {
+  class_masks c{0, 0, 0};
+  for (std::uint32_t k = 0; k < BYTE_PULSES; ++k) {
+    const std::uint32_t cls = pulse_classes.of[p[k]];
+    c.s |= ((cls & PULSE_SHORT) ? 1u : 0u) << k;
+    c.m |= ((cls & PULSE_MEDIUM) ? 1u : 0u) << k;
+    c.l |= ((cls & PULSE_LONG) ? 1u : 0u) << k;
+  }
+  return c;
+}
+#endif
+
+// Bits 0, 2, ... 14 of x, packed into the low 8.
+std::uint32_t even_bits(std::uint32_t x) {
+  x &= 0x5555;
+  x = (x | x >> 1) & 0x3333;
+  x = (x | x >> 2) & 0x0F0F;
+  return (x | x >> 4) & 0x00FF;
+}
 
 bool header_type(std::uint8_t t) { return t == 1 || t == 3 || t == 4 || t == 5; }
 
@@ -66,27 +111,32 @@ void tape_catalogue::read(const std::uint8_t* p, std::size_t n) {
                                : std::min(MIN_LEAD, run_ + static_cast<std::uint32_t>(j - i));
       i = j;
       if (i == n) break;
-    } else if (state_ == reading::next && n - i >= BYTE_PULSES && fast_byte(p + i)) {
-      i += BYTE_PULSES;
-      continue;
+    } else if (state_ == reading::next) {
+      // Whole bytes, one after another, while every pulse fits.
+      const std::size_t start = i;
+      while (state_ == reading::next && n - i >= WINDOW && fast_byte(p + i)) i += BYTE_PULSES;
+      if (i != start) continue;
     }
     at_ = static_cast<std::size_t>(p + i - piece_);
     step(p[i++]);
   }
 }
 
-// A whole byte from its marker's long pulse on, when every pulse fits.
+// A whole byte from its marker's long pulse on, when every pulse fits: each
+// bit pair (medium, short) for 1, else (short, medium) for 0, as pair_bit
+// reads them. Looks at the 32 pulses from p on.
 bool tape_catalogue::fast_byte(const std::uint8_t* p) {
-  if (!is_long(p[0]) || !is_medium(p[1])) return false;
-  unsigned value = 0, ones = 0;
-  for (int k = 0; k < 8; ++k) {
-    const int bit = pair_bit(p[2 + 2 * k], p[3 + 2 * k]);
-    if (bit < 0) return false;
-    value |= static_cast<unsigned>(bit) << k;
-    ones += static_cast<unsigned>(bit);
-  }
-  const int parity = pair_bit(p[18], p[19]);
-  store_byte(static_cast<std::uint8_t>(value), parity >= 0 && (ones + parity) % 2 == 1);
+  const class_masks c = classes_of(p);
+  if ((c.l & 1) == 0 || (c.m & 2) == 0) return false;
+  const std::uint32_t m = c.m >> 2, s = c.s >> 2;  // bit k: the pulse after the marker's k-th
+  const std::uint32_t one = m & s >> 1;
+  const std::uint32_t zero = s & m >> 1 & ~one;
+  if (((one | zero) & 0x5555) != 0x5555) return false;
+  const std::uint32_t value = even_bits(one);
+  unsigned ones = 0;
+  for (std::uint32_t v = value; v != 0; v &= v - 1) ++ones;
+  const bool parity_known = ((one | zero) >> 16 & 1) != 0;
+  store_byte(static_cast<std::uint8_t>(value), parity_known && (ones + (one >> 16 & 1)) % 2 == 1);
   return true;
 }
 

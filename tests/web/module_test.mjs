@@ -253,3 +253,31 @@ test('recordings kept as FLAC, Ogg and MP3 give their tape\'s names; cut short, 
   await assert.rejects(brivane.anyRecordingToTap(fs.readFileSync(new URL('../../docs/page-light.png', import.meta.url))),
     /it is a PNG image/);
 });
+
+test('the catalogue: every file of the example tape, its program and PRG, whole or in pieces, at each clock', () => {
+  const demo = new Uint8Array(TAPES.demo);
+  const records = brivane.catalogue(demo);
+  const lines = Buffer.from(native(demo, {all: true, escape: true})).toString('latin1').split('\n').slice(1, -1);
+  assert.equal(records.length, 4);
+  records.forEach((r, n) => {
+    assert.equal(r.number, n + 1);
+    assert.equal(r.type, n === 1 ? 3 : 1);
+    assert.equal(`FOUND (00${n + 1}): "${Buffer.from(brivane.renderName(r.name, {escape: true})).toString('latin1')}"`, lines[n]);
+    assert.deepEqual([r.start, r.end, r.header, r.programCheck], [0x0801, 0x0841, 'ok', 'ok']);
+    // The tape writer's programs: 64 bytes of 0x10 + 7i + n.
+    assert.deepEqual([...r.program], Array.from({length: 64}, (_, i) => (0x10 + i * 7 + n) & 0xFF));
+    assert.deepEqual([...brivane.prg(r)], [0x01, 0x08, ...r.program]);
+    assert.ok(n === 0 || r.offset > records[n - 1].offset);
+  });
+  const cat = brivane.openCatalogue();
+  const pieces = [];
+  for (let at = 0; at < demo.length; at += 4099) pieces.push(...cat.feed(demo.subarray(at, at + 4099)));
+  pieces.push(...cat.finish());
+  cat.close();
+  assert.deepEqual(pieces, records);
+  // The same pulses last longer at a slower clock.
+  const vic = brivane.catalogue(demo, {machine: 'vic20-pal'});
+  vic.forEach((r, n) => assert.ok(Math.abs(r.seconds * 1108405 - records[n].seconds * 985248) < 1e-6));
+  assert.equal(brivane.prg({...records[0], program: null}), null);
+  assert.throws(() => brivane.catalogue(demo, {machine: 'c128'}), /no such machine/);
+});

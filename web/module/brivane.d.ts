@@ -100,7 +100,49 @@ export interface Inflater {
   close(): void;
 }
 
+/** Which copy of a block loads: the first, only the repeat, neither, or there is none. */
+export type CopyCheck = 'ok' | 'repeat' | 'damaged' | 'missing';
+
+/** One header on a tape and the file it announces. */
+export interface CatalogueRecord {
+  /** Its number in `brivane -a`'s listing; 0 for a header the listing does not name. */
+  number: number;
+  /** 1 and 3 programs, 4 a data file, 5 the end of the tape. */
+  type: number;
+  /** The 16 name bytes as on tape, padded with spaces. */
+  name: Uint8Array;
+  /** Load addresses; end is one past the last byte. */
+  start: number;
+  end: number;
+  /** File offset of the long pulse that opens the header's first countdown byte. */
+  offset: number;
+  /** Time from the start of the tape to that pulse, at the machine's clock. */
+  seconds: number;
+  /** 'missing' never: a header is only known from a copy of it. */
+  header: Exclude<CopyCheck, 'missing'>;
+  /** The program, from a copy whose checksum holds; null otherwise. */
+  program: Uint8Array | null;
+  programCheck: CopyCheck;
+}
+
+/** A tape's catalogue, fed in pieces, in order. */
+export interface Catalogue {
+  /** Feeds the next piece; returns the records it settled. */
+  feed(bytes: Uint8Array): CatalogueRecord[];
+  /** The tape has ended: returns the last records. */
+  finish(): CatalogueRecord[];
+  close(): void;
+}
+
 export interface Brivane {
+  /** Every header on a tape, in tape order, with the file each announces. */
+  catalogue(bytes: Uint8Array, options?: MachineOptions): CatalogueRecord[];
+  /** A catalogue of one tape, to be fed in pieces. */
+  openCatalogue(options?: MachineOptions): Catalogue;
+  /** A record's program as a PRG file: its start address, low byte first, then the program; null with none. */
+  prg(record: CatalogueRecord): Uint8Array | null;
+  /** A name's 16 bytes as the program shows them; with {escape: true}, as -e does. */
+  renderName(name: Uint8Array, options?: {escape?: boolean}): Uint8Array;
   /** An inflater for a zip member's deflated data, or with {gzip: true} for a gzipped tape. */
   openInflater(options?: {gzip?: boolean}): Inflater;
   /**
@@ -134,7 +176,7 @@ export interface Brivane {
    * wants more. With check, starting at {crc: 0, size: 0}, also keeps the
    * CRC-32 and the count of every byte fed.
    */
-  feedAll(scans: Scan[], bytes: Uint8Array, check?: Check): boolean;
+  feedAll(scans: (Scan | Catalogue)[], bytes: Uint8Array, check?: Check): boolean;
   /** Bytes of memory the core holds now: it stays the same whatever the tape's size. */
   memoryBytes(): number;
 }

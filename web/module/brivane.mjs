@@ -15,6 +15,11 @@
 //   for (const piece of pieces) if (!scan.feed(piece)) break;  // false: the scan is over
 //   const out = scan.output();
 //   scan.close();
+//
+// Every file on a tape, with its type, addresses, place and checks, and the
+// program itself:
+//   for (const file of brivane.catalogue(bytes, {machine: 'c64-pal'}))
+//     if (file.program) save(brivane.prg(file));
 import createBrivaneCore from './brivane-core.mjs';
 import coreBase64 from './brivane-core-wasm.mjs';
 
@@ -148,7 +153,7 @@ export default async function loadBrivane() {
     let wanted = scans.filter((s) => s.wantsMore);
     inParts(bytes, (ptr, n) => {
       if (wanted.length === 0 && !check) return false;
-      for (const s of wanted) s.wantsMore = core._bv_scan_feed(s.handle, ptr, n) !== 0;
+      for (const s of wanted) s.wantsMore = s.take(ptr, n);
       wanted = wanted.filter((s) => s.wantsMore);
       if (check) {
         check.crc = core._bv_crc32(check.crc, ptr, n) >>> 0;
@@ -163,6 +168,9 @@ export default async function loadBrivane() {
     const scan = {
       handle: core._bv_scan_new(all ? 1 : 0, escape ? 1 : 0),
       wantsMore: true,
+      take(ptr, n) {
+        return core._bv_scan_feed(this.handle, ptr, n) !== 0;
+      },
       /** Feeds the next piece of the tape; false once no more is wanted. */
       feed(bytes) {
         if (!this.handle) throw new Error('scan is closed');
@@ -199,6 +207,70 @@ export default async function loadBrivane() {
       },
     };
     return scan;
+  }
+
+  const CHECKS = ['ok', 'repeat', 'damaged', 'missing'];
+
+  /** A name's 16 bytes as the program shows them: with escape, as -e does. */
+  const renderName = (name, {escape = false} = {}) => {
+    const ptr = core._bv_input(16);
+    core.HEAPU8.set(name.subarray(0, 16), ptr);
+    const out = core._bv_render_name(ptr, escape ? 1 : 0);
+    return core.HEAPU8.slice(out, out + core._bv_render_size());
+  };
+
+  // A tape's catalogue, fed in pieces: every header on it and the file it
+  // announces, as records, in tape order.
+  function openCatalogue(options = {}) {
+    const {machine} = machineOf(options);
+    const cat = {
+      handle: core._bv_catalogue_new(machine),
+      wantsMore: true,
+      settled: [],
+      take(ptr, n) {
+        core._bv_catalogue_feed(this.handle, ptr, n);
+        this.collect();
+        return true;
+      },
+      // Moves the entries the core has settled into records.
+      collect() {
+        const h = this.handle;
+        for (let i = 0, n = core._bv_catalogue_take(h); i < n; i++) {
+          const field = (f) => core._bv_catalogue_field(h, i, f);
+          const name = core._bv_catalogue_name(h, i);
+          const size = field(6), checked = CHECKS[field(5)];
+          const kept = checked === 'ok' || checked === 'repeat';
+          const program = kept ? core._bv_catalogue_program(h, i) : 0;
+          this.settled.push({
+            number: field(0), type: field(1), name: core.HEAPU8.slice(name, name + 16),
+            start: field(2), end: field(3), offset: core._bv_catalogue_offset(h, i),
+            seconds: core._bv_catalogue_seconds(h, i), header: CHECKS[field(4)],
+            program: kept ? core.HEAPU8.slice(program, program + size) : null, programCheck: checked,
+          });
+        }
+      },
+      live() {
+        if (!this.handle) throw new Error('catalogue is closed');
+      },
+      /** Feeds the next piece of the tape; returns the records it settled. */
+      feed(bytes) {
+        this.live();
+        feedScans([this], bytes);
+        return this.settled.splice(0);
+      },
+      /** The tape has ended: returns the last records. */
+      finish() {
+        this.live();
+        core._bv_catalogue_finish(this.handle);
+        this.collect();
+        return this.settled.splice(0);
+      },
+      close() {
+        if (this.handle) core._bv_catalogue_free(this.handle);
+        this.handle = 0;
+      },
+    };
+    return cat;
   }
 
   // The machine a TAP is made for, and the clock its pulses count in:
@@ -512,6 +584,27 @@ export default async function loadBrivane() {
 
   return {
     openScan,
+    openCatalogue,
+    renderName,
+    /**
+     * Every header on a tape, in tape order, and the file each announces:
+     * {number, type, name, start, end, offset, seconds, header, program,
+     * programCheck}; number is the name's in `brivane -a`'s listing, 0 for
+     * a header it does not list. Times count at the machine's clock.
+     */
+    catalogue(bytes, options = {}) {
+      const cat = openCatalogue(options);
+      try {
+        return [...cat.feed(bytes), ...cat.finish()];
+      } finally {
+        cat.close();
+      }
+    },
+    /** A record's program as a PRG file: its load address, low byte first, then the program; null with none. */
+    prg(record) {
+      if (!record.program) return null;
+      return concat([Uint8Array.of(record.start & 0xFF, record.start >> 8), record.program]);
+    },
     openRecording,
     openAnyRecording,
     soundFormat,
@@ -549,7 +642,8 @@ export default async function loadBrivane() {
       }
     },
     /**
-     * Feeds one piece to several scans with a single copy; true while any
+     * Feeds one piece to several scans and catalogues (whose records come
+     * with their next feed or finish) with a single copy; true while any
      * wants more. With check, an object {crc, size} starting at {crc: 0,
      * size: 0}, also keeps the CRC-32 and the count of every byte fed.
      */

@@ -1,6 +1,7 @@
 // The core as the module calls it from WebAssembly: scans that are fed a
 // tape in pieces and keep what the program would write to standard output,
-// banner first, and each name as data; recordings turned into pulses; the
+// banner first, and each name as data; catalogues of whole blocks;
+// recordings turned into pulses; the
 // inflater; the TAP file's header and clocks. Faults come back by name: the
 // module puts them into words.
 #include <emscripten/emscripten.h>
@@ -13,7 +14,9 @@
 #include "archive/crc32.h"
 #include "archive/deflate.h"
 #include "archive/gzip.h"
+#include "catalogue/tape_catalogue.h"
 #include "recording/recording.h"
+#include "render/filename.h"
 #include "scan/tape_scan.h"
 #include "tap/tap_file.h"
 
@@ -24,6 +27,13 @@ struct web_scan {
   std::vector<found_name> found;
   tape_scan scan;
   string_sink out;
+};
+
+// A catalogue, and the entries it last gave.
+struct web_catalogue {
+  explicit web_catalogue(machine m) : catalogue(m) {}
+  tape_catalogue catalogue;
+  std::vector<catalogue_entry> taken;
 };
 
 // A recording being turned into pulses, and the pulses not yet taken.
@@ -58,6 +68,7 @@ struct inflating : web_inflater {
 // Where the caller puts the next piece of a tape or of compressed data.
 std::vector<std::uint8_t> input;
 std::vector<std::uint8_t> header;
+std::string rendered;
 
 }  // namespace
 
@@ -104,6 +115,75 @@ EMSCRIPTEN_KEEPALIVE const char* bv_scan_name(web_scan* s, std::size_t i) {
 EMSCRIPTEN_KEEPALIVE std::size_t bv_scan_name_size(web_scan* s, std::size_t i) {
   return s->found[i].shown.size();
 }
+
+/// A catalogue timed at machine m's clock.
+EMSCRIPTEN_KEEPALIVE web_catalogue* bv_catalogue_new(int m) {
+  return new web_catalogue(static_cast<machine>(m));
+}
+
+EMSCRIPTEN_KEEPALIVE void bv_catalogue_free(web_catalogue* c) { delete c; }
+
+/// Feeds the next size bytes of the tape.
+EMSCRIPTEN_KEEPALIVE void bv_catalogue_feed(web_catalogue* c, const std::uint8_t* bytes,
+                                            std::size_t size) {
+  c->catalogue.feed(bytes, size);
+}
+
+/// The tape has ended.
+EMSCRIPTEN_KEEPALIVE void bv_catalogue_finish(web_catalogue* c) { c->catalogue.finish(); }
+
+/// Takes the entries settled since the last call, giving how many; they are
+/// read with the calls below until the next.
+EMSCRIPTEN_KEEPALIVE std::size_t bv_catalogue_take(web_catalogue* c) {
+  c->taken = c->catalogue.take();
+  return c->taken.size();
+}
+
+/// Field f of taken entry i: 0 number, 1 type, 2 start, 3 end, 4 header
+/// check, 5 program check (0 ok, 1 repeat, 2 damaged, 3 missing), 6 the
+/// program's size.
+EMSCRIPTEN_KEEPALIVE int bv_catalogue_field(web_catalogue* c, std::size_t i, int f) {
+  const catalogue_entry& e = c->taken[i];
+  switch (f) {
+    case 0:
+      return e.number;
+    case 1:
+      return e.type;
+    case 2:
+      return e.start;
+    case 3:
+      return e.end;
+    case 4:
+      return static_cast<int>(e.header);
+    case 5:
+      return static_cast<int>(e.program_check);
+    case 6:
+      return static_cast<int>(e.program.size());
+  }
+  return -1;
+}
+EMSCRIPTEN_KEEPALIVE double bv_catalogue_offset(web_catalogue* c, std::size_t i) {
+  return static_cast<double>(c->taken[i].offset);
+}
+EMSCRIPTEN_KEEPALIVE double bv_catalogue_seconds(web_catalogue* c, std::size_t i) {
+  return c->taken[i].seconds;
+}
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* bv_catalogue_name(web_catalogue* c, std::size_t i) {
+  return c->taken[i].name;
+}
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* bv_catalogue_program(web_catalogue* c, std::size_t i) {
+  return c->taken[i].program.data();
+}
+
+/// A tape name's 16 bytes (in the input) as the program shows them, with
+/// or without -e; valid until the next call.
+EMSCRIPTEN_KEEPALIVE const char* bv_render_name(const std::uint8_t* name, int escape) {
+  std::uint8_t buf[NAME_LENGTH + 1] = {};
+  for (std::size_t i = 0; i < NAME_LENGTH; ++i) buf[i] = name[i];
+  rendered = render_filename(buf, escape != 0);
+  return rendered.c_str();
+}
+EMSCRIPTEN_KEEPALIVE std::size_t bv_render_size() { return rendered.size(); }
 
 /// A machine by its name (in the input, size bytes): its number here, or -1
 /// for a name the core does not know.

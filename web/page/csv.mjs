@@ -1,5 +1,5 @@
-// The listing as a table: one row per name, for people cataloguing tapes.
-// The names come as the core reports them, as data.
+// The catalogue as a CSV file, for people cataloguing tapes: a row per
+// file, as the page's table shows it.
 
 /** Bytes as the program wrote them, one character per byte. */
 export function bytesToText(bytes) {
@@ -13,16 +13,7 @@ export function csvField(value) {
   return /[",\r\n]/.test(value) ? `"${value.replaceAll('"', '""')}"` : value;
 }
 
-/**
- * file,number,name for every name of every [file, results] pair, results as
- * a scan gives them ({number, name}, name the bytes shown); numbered as the
- * listing numbers them (001, 002, ...); CR LF line ends.
- */
-export function toCsv(listing) {
-  const lines = ['file,number,name'];
-  for (const [file, results] of listing) {
-    for (const {number, name} of results)
-      lines.push([file, String(number).padStart(3, '0'), bytesToText(name)].map(csvField).join(','));
-  }
-  return lines.join('\r\n') + '\r\n';
+/** Rows of fields, under a row of column names; CR LF line ends. */
+export function toCsv(columns, rows) {
+  return [columns, ...rows].map((row) => row.map(csvField).join(',')).join('\r\n') + '\r\n';
 }

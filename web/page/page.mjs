@@ -1,9 +1,11 @@
 // The page: picks and drops tapes, hands them to the pool of workers that
-// read them, and shows each tape's output as the command-line tool writes it.
+// read them, and shows each tape's output as the command-line tool writes it,
+// and every file on every tape in one table.
 import {bytesToText, toCsv} from './csv.mjs';
 import {createPool} from './pool.mjs';
 import {isRecordingPath, isTapePath, kindOf} from './protocol.mjs';
 import {readsIntoBuffers} from './read.mjs';
+import {CSV_COLUMNS, createTable} from './table.mjs';
 import workerSource from './worker_source.mjs';
 
 const $ = (id) => document.getElementById(id);
@@ -19,6 +21,8 @@ const overall = $('overall');
 const overallProgress = $('overall-progress');
 const overallText = $('overall-text');
 const buttons = {copy: $('copy-all'), csv: $('download-csv'), cancel: $('cancel'), clear: $('clear')};
+const catalogueSection = $('catalogue');
+const filterBox = $('catalogue-filter');
 
 const tapes = [];  // every tape shown, in the order picked
 let nextId = 1;
@@ -67,20 +71,18 @@ const pool = createPool(createWorker, {
   },
 }, reading);
 
+const table = createTable($('catalogue-table'), {download, changed: () => updateStatus()});
+table.setEscape(optEscape.checked);
+
 // --- tapes and their results ------------------------------------------------
 
-// A tape, an archive or a member as the page shows it: heading, size, and
-// the output or a message in its place. What is read by itself shows its
-// progress; members read a batch at a time take moments each, and the
-// archive's progress shows in the page's own bar.
+// A tape, an archive or a member as the page shows it: heading (its path
+// in the folder or archive picked), size, and the output or a message in
+// its place. How far reading has come shows in the page's one bar.
 function addEntry(name, size, kind, file, parent = results, member = null) {
   const tape = {id: nextId++, file, kind, member, name, size, machine: optMachine.value};
+  tape.place = [tape.id];
   tape.total = member ? member.compressedSize : size;  // bytes of the file it reads
-  tape.progress = null;
-  if (!member || tape.total > reading.batch) {
-    tape.progress = el('progress', {max: 1, value: 0});
-    tape.progress.setAttribute('aria-label', `Reading ${name}`);
-  }
   tape.pre = el('pre');
   tape.pre.dataset.tape = name;
   tape.note = el('p', {className: 'note', textContent: 'Waiting to be read.'});
@@ -88,24 +90,27 @@ function addEntry(name, size, kind, file, parent = results, member = null) {
   tape.element = el(kind === 'archive' ? 'section' : 'article', {className: kind === 'archive' ? 'archive' : 'tape'},
     el(heading, {textContent: name}),
     el('p', {className: 'meta', textContent: plural(size, 'byte', 'bytes') + (kind === 'archive' ? ', zip archive' : '')}),
-    ...(tape.progress ? [tape.progress] : []), tape.note);
+    tape.note);
   parent.append(tape.element);
   tapes.push(tape);
   return tape;
 }
+
+// A file's path in the folder picked or dropped, or its name.
+const pathOf = (file) => file.brivanePath || file.webkitRelativePath || file.name;
 
 function addTapes(files, skipped = 0) {
   if (files.length === 0 && skipped === 0) return;
   document.documentElement.dataset.pickedAt = performance.now();
   document.documentElement.dataset.reading = '';  // until every tape picked is read and shown
   if (pool.busy() === 0) runStart = tapes.length;
-  const added = files.map((file) => addEntry(file.name, file.size, kindOf(file.name) || 'file', file));
+  const added = files.map((file) => addEntry(pathOf(file), file.size, kindOf(file.name) || 'file', file));
   if (skipped > 0) {
     results.append(el('p', {className: 'skipped', textContent: `${plural(skipped, 'other file', 'other files')} skipped: only tapes (.tap, .tap.gz), recordings (.wav, .flac, .ogg, .oga, .opus, .mp3) and .zip files are read from a folder.`}));
   }
-  // On a small screen the results start below the fold: bring them into view.
-  const first = added[0];
-  if (first && first.element.getBoundingClientRect().top > innerHeight * 0.75) first.element.scrollIntoView({block: 'start'});
+  // On a small screen the results, the table first, start below the fold: bring them into view.
+  catalogueSection.hidden = false;
+  if (catalogueSection.getBoundingClientRect().top > innerHeight * 0.75) catalogueSection.scrollIntoView({block: 'start'});
   pool.add(...added);
   updateStatus();  // Cancel at once, not a frame later
 }
@@ -115,13 +120,13 @@ function addTapes(files, skipped = 0) {
 function listed(archive, members) {
   const tapesIn = members.filter((m) => isTapePath(m.path) || isRecordingPath(m.path));
   const others = members.length - tapesIn.length;
-  archive.progress.remove();
   archive.note.textContent = `${plural(tapesIn.length, 'tape', 'tapes')} in it` +
     (others ? `; ${plural(others, 'other file', 'other files')} skipped.` : '.');
   archive.note.className = 'skipped';
   const added = tapesIn.map((m) => {
     const t = addEntry(`${archive.name}/${m.path}`, m.size, 'member', archive.file, archive.element, m);
     t.archive = archive;
+    t.place = [...archive.place, t.id];  // under the archive, in its order
     t.machine = archive.machine;  // as it was chosen when the archive was picked
     return t;
   });
@@ -129,13 +134,15 @@ function listed(archive, members) {
   return added;
 }
 
-function showFinished(tape, {outputs, results: found, names, error, cancelled, tap, recording: heard}) {
+function showFinished(tape, {outputs, names, catalogue, signature, error, cancelled, tap, recording: heard}) {
   document.documentElement.dataset.finishedAt = performance.now();
-  tape.progress?.remove();
   if (outputs) {
     tape.outputs = outputs;
-    tape.found = found;
     tape.names = names;
+    // A file that neither starts as a TAP file nor holds a header is no tape.
+    tape.notTap = !signature && names === 0 && catalogue.length === 0 && !heard && tape.size > 0;
+    tape.files = catalogue.length;
+    table.add(tape.name, catalogue, tape.place);
     showOutput(tape);
   }
   if (tap) offerTap(tape, tap);
@@ -182,7 +189,8 @@ function showOutput(tape) {
   }
   if (tape.state !== 'done') return;
   tape.note.textContent = tape.size === 0 ? 'The file is empty: it holds no tape header.'
-    : tape.names === 0 ? 'No tape header found: this file holds no names.' : '';
+    : tape.notTap ? 'This is not a TAP file: it does not start as one, and no names were found in it.'
+      : tape.names === 0 ? 'No tape header found: this file holds no names.' : '';
   tape.note.hidden = tape.names > 0;
 }
 
@@ -230,23 +238,28 @@ function scheduleShow() {
 let runStart = 0;
 
 function updateStatus() {
-  const counts = {queued: 0, reading: 0, done: 0, failed: 0, cancelled: 0};
+  const counts = {queued: 0, reading: 0, done: 0, failed: 0, cancelled: 0, notTap: 0, files: 0};
   let total = 0, done = 0;
   tapes.forEach((t, i) => {
-    if (t.progress && t.state === 'reading' && t.done) t.progress.value = t.total ? t.done / t.total : 1;
     if (t.kind === 'archive' && t.state === 'done') return;
-    counts[t.state]++;
+    if (t.notTap) counts.notTap++;
+    else counts[t.state]++;
+    counts.files += t.files || 0;
     if (i < runStart) return;
     total += t.total;
     done += t.state === 'queued' || t.state === 'reading' ? t.done : t.total;
   });
   const busy = counts.reading + counts.queued;
-  const parts = [`${plural(counts.done, 'tape', 'tapes')} read`];
-  if (busy) parts.push(`${busy.toLocaleString('en')} to go`);
+  const found = table.counts();
+  const parts = [`${plural(counts.files, 'file', 'files')} on ${plural(counts.done, 'tape', 'tapes')}` +
+    (found.shown < found.all ? ` (${found.shown.toLocaleString('en')} shown)` : '')];
+  if (counts.notTap) parts.push(counts.notTap === 1 ? '1 file is not a TAP file' : `${counts.notTap.toLocaleString('en')} files are not TAP files`);
   if (counts.failed) parts.push(`${plural(counts.failed, 'file', 'files')} could not be read`);
   if (counts.cancelled) parts.push(`${counts.cancelled.toLocaleString('en')} cancelled`);
   status.textContent = tapes.length ? parts.join(', ') + '.' : '';
-  buttons.copy.disabled = buttons.csv.disabled = counts.done === 0;
+  buttons.copy.disabled = counts.done === 0;
+  buttons.csv.disabled = found.shown === 0;
+  catalogueSection.hidden = tapes.length === 0;
   buttons.cancel.disabled = busy === 0;
   buttons.clear.disabled = tapes.length === 0 || busy > 0;
   overall.hidden = busy === 0;
@@ -270,16 +283,19 @@ folderInput.addEventListener('change', () => {
 });
 
 // Every file below a dropped folder, in name order.
-async function filesIn(entry, out) {
+async function filesIn(entry, out, folder = '') {
+  const path = folder + entry.name;
   if (entry.isFile) {
-    out.push(await new Promise((resolve, reject) => entry.file(resolve, reject)));
+    const file = await new Promise((resolve, reject) => entry.file(resolve, reject));
+    file.brivanePath = path;
+    out.push(file);
     return;
   }
   const reader = entry.createReader();
   const entries = [];
   for (let batch; (batch = await new Promise((res, rej) => reader.readEntries(res, rej))).length > 0;) entries.push(...batch);
   entries.sort((a, b) => (a.name < b.name ? -1 : a.name > b.name ? 1 : 0));
-  for (const e of entries) await filesIn(e, out);
+  for (const e of entries) await filesIn(e, out, path + '/');
 }
 
 dropZone.addEventListener('dragover', (event) => {
@@ -317,8 +333,11 @@ dropZone.addEventListener('click', () => fileInput.click());
 for (const box of [optAll, optEscape]) {
   box.addEventListener('change', () => {
     for (const t of tapes) if (t.outputs) showOutput(t);
+    table.setEscape(optEscape.checked);
   });
 }
+
+filterBox.addEventListener('input', () => table.filter(filterBox.value));
 
 buttons.copy.addEventListener('click', async () => {
   const shown = listing((t) => bytesToText(t.outputs[variant()]));
@@ -337,8 +356,7 @@ buttons.copy.addEventListener('click', async () => {
 });
 
 buttons.csv.addEventListener('click', () => {
-  const csv = toCsv(listing((t) => t.found[variant()]));
-  download(new Blob([csv], {type: 'text/csv'}), 'brivane.csv');
+  download(new Blob([toCsv(CSV_COLUMNS, table.csvRows())], {type: 'text/csv'}), 'brivane.csv');
 });
 
 buttons.cancel.addEventListener('click', () => pool.cancel());
@@ -347,6 +365,9 @@ buttons.clear.addEventListener('click', () => {
   tapes.length = 0;
   runStart = 0;
   results.replaceChildren();
+  table.clear();
+  filterBox.value = '';
+  table.filter('');
   updateStatus();
   dropZone.focus();  // the button just pressed is disabled now: start again where tapes are picked
 });

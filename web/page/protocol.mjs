@@ -23,7 +23,7 @@
 //
 // Worker to page:
 //   {type: 'progress',  id, done, total}   bytes of the file read so far
-//   {type: 'result',    id, outputs, results, names, error, tap}
+//   {type: 'result',    id, outputs, results, names, catalogue, signature, error, tap}
 //                                          outputs: what the program prints, one
 //                                          Uint8Array per variant; results: the
 //                                          names in it as data, per variant, as

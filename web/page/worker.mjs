@@ -22,8 +22,9 @@ readThroughPage((blob) => new Promise((resolve, reject) => {
   postMessage({type: 'read', request, blob});
 }));
 
-// A reply, with the TAP made from a recording handed over, not copied.
-const send = (reply) => postMessage(reply, reply.tap ? [reply.tap.buffer] : []);
+// A reply, with the TAP made from a recording and the programs handed over, not copied.
+const send = (reply) => postMessage(reply, [...(reply.tap ? [reply.tap.buffer] : []),
+                                            ...(reply.catalogue || []).filter((r) => r.prg).map((r) => r.prg.buffer)]);
 
 const unreadable = (e) => `the browser could not read it (${e && e.name ? e.name : e})`;
 const said = (e) => (e instanceof ArchiveError ? e.message : unreadable(e));
@@ -93,16 +94,25 @@ async function pour(pieces, wrapping, take, advance) {
   }
 }
 
-// Feeds the tape that read(take, advance) pours to the four scans. Returns
-// the reply: the outputs and the count of names, and with them, when the
-// tape could not be read to its end, what went wrong: the names found before
-// stay. check, when given, gets the tape's CRC-32 and size.
-async function readTape(id, read, total, check) {
+const SIGNATURE = 'C64-TAPE-RAW';
+
+// Feeds the tape that read(take, advance) pours to the four scans and to
+// the catalogue, timed at machine's clock. Returns the reply: the outputs,
+// the count of names, the catalogue's records with their names shown both
+// ways and their programs as PRG files, whether the file starts as a TAP file does, and, when the tape
+// could not be read to its end, what went wrong: what was found before
+// stays. check, when given, gets the tape's CRC-32 and size.
+async function readTape(id, read, total, check, machine) {
   const b = await brivane;
   const scans = VARIANTS.map(([, all, escape]) => b.openScan({all, escape}));
+  const catalogue = b.openCatalogue({machine});
   const reply = {type: 'result', id, outputs: {}, results: {}, names: 0};
+  let head = '';
   try {
-    await read((bytes) => { b.feedAll(scans, bytes, check); }, progress(id, total));
+    await read((bytes) => {
+      if (head.length < SIGNATURE.length) head += String.fromCharCode(...bytes.subarray(0, SIGNATURE.length - head.length));
+      b.feedAll([...scans, catalogue], bytes, check);
+    }, progress(id, total));
   } catch (e) {
     reply.error = said(e);
   } finally {
@@ -112,6 +122,15 @@ async function readTape(id, read, total, check) {
     });
     reply.names = scans[1].names();
     for (const s of scans) s.close();
+    reply.catalogue = catalogue.finish();
+    catalogue.close();
+    const text = (name) => String.fromCharCode(...name);
+    for (const r of reply.catalogue) {
+      r.shown = [text(b.renderName(r.name)), text(b.renderName(r.name, {escape: true}))];
+      r.prg = b.prg(r);  // what the page offers: the program behind its load address
+      delete r.program;
+    }
+    reply.signature = head === SIGNATURE;
   }
   return reply;
 }
@@ -144,7 +163,7 @@ async function readRecording(id, read, total, check, machine) {
   rec.close();
   if (fault) return {type: 'error', id, message: fault, recording: true};
   const tap = b.tapFile(parts, {machine});
-  const reply = await readTape(id, (take) => take(tap), tap.length);
+  const reply = await readTape(id, (take) => take(tap), tap.length, undefined, machine);
   reply.tap = tap;
   reply.recording = true;
   if (failure || cut) reply.error = failure || cut;
@@ -164,22 +183,23 @@ async function readMember(id, source, m, machine) {
 }
 
 async function job(data) {
-  const {id, file} = data;
+  const {id, file, machine} = data;
   switch (data.type) {
     case 'tape':
-      return readTape(id, (take, advance) => pour(slices(file), null, take, advance), file.size);
+      return readTape(id, (take, advance) => pour(slices(file), null, take, advance), file.size, undefined, machine);
     case 'file': {
       // A name the page does not know: a recording if it starts as one.
       const head = await readBytes(file.slice(0, 64));
       if (typeof (await brivane).soundFormat(head) !== 'string')
-        return readTape(id, (take, advance) => pour(slices(file), null, take, advance), file.size);
+        return readTape(id, (take, advance) => pour(slices(file), null, take, advance), file.size, undefined, machine);
     }
     // falls through: it is a recording
     case 'recording':
       return readRecording(id, (take, advance) => pour(slices(file), null, take, advance), file.size, undefined,
                            data.machine);
     case 'gzip':
-      return readTape(id, (take, advance) => pour(slices(file, COMPRESSED), 'gzip', take, advance), file.size);
+      return readTape(id, (take, advance) => pour(slices(file, COMPRESSED), 'gzip', take, advance), file.size,
+                      undefined, machine);
     case 'member':
       return readMember(id, fileSource(file), data.member, data.machine);
     case 'batch': {
