@@ -24,7 +24,9 @@ struct catalogue_entry {
   std::uint8_t type = 0;
   std::uint16_t start = 0, end = 0;     ///< load addresses; end is one past the last byte
   std::uint8_t name[NAME_LENGTH] = {};  ///< as on tape, padded with spaces
-  std::uint64_t offset = 0;  ///< file offset of the long pulse opening its first countdown byte
+  /// File offset of the long pulse opening its first countdown byte (of
+  /// the repeat's, where no first copy was found).
+  std::uint64_t offset = 0;
   double seconds = 0;        ///< time from the start of the tape to that pulse
   copy_check header = copy_check::damaged;
   std::vector<std::uint8_t> program;  ///< from a copy whose checksum holds; else empty

@@ -4,7 +4,12 @@ options ticked, in light and dark mode.
 
 usage: screenshot.py PAGE_DIR OUT_DIR FILE...
        ENGINE (default chromium), WIDTH and HEIGHT in the environment choose
-       the browser and its size; the one-file page is opened from disk.
+       the browser and its size, SHOT_NAME the pictures' names, SHOW a CSS
+       selector of what to scroll to the top; the one-file page is opened
+       from disk. The README's pictures:
+         screenshot.py build-web/web docs examples/demo.tap
+         SHOT_NAME=archive SHOW='#results' screenshot.py build-web/web docs examples/collection.zip
+         SHOT_NAME=table SHOW='#catalogue' screenshot.py build-web/web docs examples/collection.zip
 """
 import os, sys
 
@@ -21,4 +26,6 @@ for dark in (False, True) if engine == "chromium" else (False,):
         browser.set_options(b, True, True)
         b.pick(files)
         browser.settled(b)
+        if os.environ.get("SHOW"):
+            b.js("document.querySelector(arguments[0]).scrollIntoView({block: 'start'})", os.environ["SHOW"])
         b.screenshot(os.path.join(out, "%s-%s.png" % (prefix, "dark" if dark else "light")))

@@ -114,7 +114,7 @@ export interface CatalogueRecord {
   /** Load addresses; end is one past the last byte. */
   start: number;
   end: number;
-  /** File offset of the long pulse that opens the header's first countdown byte. */
+  /** File offset of the long pulse that opens the header's first countdown byte (its repeat's, where no first copy was found). */
   offset: number;
   /** Time from the start of the tape to that pulse, at the machine's clock. */
   seconds: number;

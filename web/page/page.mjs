@@ -71,8 +71,8 @@ const pool = createPool(createWorker, {
   },
 }, reading);
 
-const table = createTable($('catalogue-table'), {download, changed: () => updateStatus()});
-table.setEscape(optEscape.checked);
+const table = createTable($('catalogue-table'), {previous: $('page-previous'), next: $('page-next'), where: $('page-where')},
+                          {download, changed: () => updateStatus(), escape: optEscape.checked});
 
 // --- tapes and their results ------------------------------------------------
 
@@ -142,7 +142,7 @@ function showFinished(tape, {outputs, names, catalogue, signature, error, cancel
     // A file that neither starts as a TAP file nor holds a header is no tape.
     tape.notTap = !signature && names === 0 && catalogue.length === 0 && !heard && tape.size > 0;
     tape.files = catalogue.length;
-    table.add(tape.name, catalogue, tape.place);
+    newRows.push({tape: tape.name, records: catalogue, place: tape.place});
     showOutput(tape);
   }
   if (tap) offerTap(tape, tap);
@@ -211,6 +211,7 @@ function listing(what) {
 // browser a new picture of it.
 const SHOW_EVERY = 500;
 const finishedSince = [];  // [tape, reply] not yet shown
+const newRows = [];  // the table's rows for them, put in together
 let showTimer = null, showFrame = null, lastShown = -Infinity;
 
 function scheduleShow() {
@@ -229,6 +230,7 @@ function scheduleShow() {
     showFrame = null;
     lastShown = performance.now();
     for (const [tape, reply] of finishedSince.splice(0)) showFinished(tape, reply);
+    table.add(newRows.splice(0));
     updateStatus();
   });
 }

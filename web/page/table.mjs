@@ -49,16 +49,23 @@ const COLUMNS = [
 /** The table's columns, as the CSV heads them. */
 export const CSV_COLUMNS = ['tape', 'number', 'name', 'type', 'start', 'end', 'size', 'position', 'header', 'program'];
 
+/** Rows shown at once: the rest are a page away. */
+export const PAGE_ROWS = 100;
+
 /**
- * The table in table (a <table> with a <thead> row to fill and a <tbody>);
+ * The table in table (a <table> with a <thead> row to fill and a <tbody>),
+ * a page of rows at a time, turned with pager's previous and next buttons
+ * and told in its where element: a browser lays out and keeps every row it
+ * is given, and a collection can have tens of thousands.
  * download(blob, name) saves a file; changed() hears of every change to
- * what is shown.
+ * what is shown; escape: names start shown as -e shows them.
  */
-export function createTable(table, {download, changed}) {
+export function createTable(table, pager, {download, changed, escape: escapeFirst = false}) {
   const body = table.tBodies[0];
   const rows = [];     // every row, in the order read
   const ordered = [];  // every row, in the page's order: tapes as picked, members in their archive's
-  let escape = false, sortBy = -1, descending = false, query = '';
+  let view = null;     // the rows the filter lets through, in the order shown; null when to be found anew
+  let escape = escapeFirst, sortBy = -1, descending = false, query = '', page = 0;
 
   const headRow = table.tHead.rows[0];
   const headings = COLUMNS.map(([title], i) => {
@@ -73,21 +80,60 @@ export function createTable(table, {download, changed}) {
     return th;
   });
 
-  // A row's cells as markup: rows are put in by the thousand, and markup
-  // costs the browser a small part of the memory of elements made one by one.
-  function rowHtml(row, index) {
+  const matches = (row) => query === '' || row.search.includes(query);
+
+  function rowHtml(row) {
     const cells = COLUMNS.map(([, text], i) => {
       let inner = escapeHtml(text(row, escape));
       if (i === 9 && row.record.prg) {
         const name = escapeHtml(prgName(row.record.shown[0]));
-        inner += ` <button type="button" class="download-prg" data-row="${index}" aria-label="Download ${name}">PRG</button>`;
+        inner += ` <button type="button" class="download-prg" data-row="${row.index}" aria-label="Download ${name}">PRG</button>`;
       }
       return i === 2 ? `<td class="name">${inner}</td>` : `<td>${inner}</td>`;
     });
     const {number, offset} = row.record;
-    return `<tr data-tape="${escapeHtml(row.tape)}" data-number="${number}" data-offset="${offset}"` +
-      `${matches(row) ? '' : ' hidden'}>${cells.join('')}</tr>`;
+    return `<tr data-tape="${escapeHtml(row.tape)}" data-number="${number}" data-offset="${offset}">${cells.join('')}</tr>`;
   }
+
+  // The rows shown, in order: those the filter lets through, sorted by the column chosen.
+  function shown() {
+    if (view) return view;
+    view = ordered.filter(matches);
+    if (sortBy >= 0) {
+      const key = COLUMNS[sortBy][2];
+      const keyed = view.map((row, i) => [key(row), i, row]);
+      keyed.sort(([a, i], [b, j]) => {
+        const c = typeof a === 'string' ? a.localeCompare(b) : a - b;
+        return (descending ? -c : c) || i - j;
+      });
+      view = keyed.map(([, , row]) => row);
+    }
+    return view;
+  }
+
+  // Puts the page of rows in the table, and says where it is.
+  function render() {
+    const all = shown();
+    const pages = Math.max(1, Math.ceil(all.length / PAGE_ROWS));
+    page = Math.min(page, pages - 1);
+    const first = page * PAGE_ROWS;
+    body.innerHTML = all.slice(first, first + PAGE_ROWS).map(rowHtml).join('');
+    pager.where.textContent = all.length === 0 ? (rows.length ? 'No file matches.' : '')
+      : `Files ${(first + 1).toLocaleString('en')} to ${Math.min(first + PAGE_ROWS, all.length).toLocaleString('en')} ` +
+        `of ${all.length.toLocaleString('en')}`;
+    pager.previous.disabled = page === 0;
+    pager.next.disabled = page >= pages - 1;
+    pager.previous.parentElement.hidden = pages === 1;
+    changed();
+  }
+
+  function turn(by) {
+    page += by;
+    render();
+    table.parentElement.scrollIntoView({block: 'nearest'});
+  }
+  pager.previous.addEventListener('click', () => turn(-1));
+  pager.next.addEventListener('click', () => turn(1));
 
   body.addEventListener('click', (event) => {
     const button = event.target.closest('button.download-prg');
@@ -96,13 +142,6 @@ export function createTable(table, {download, changed}) {
     download(new Blob([record.prg], {type: 'application/octet-stream'}), prgName(record.shown[0]));
   });
 
-  const matches = (row) => query === '' || row.search.includes(query);
-
-  function show() {
-    for (const row of rows) row.element.hidden = !matches(row);
-    changed();
-  }
-
   function sort(column) {
     descending = sortBy === column ? !descending : false;
     sortBy = column;
@@ -110,77 +149,66 @@ export function createTable(table, {download, changed}) {
       if (i === column) th.setAttribute('aria-sort', descending ? 'descending' : 'ascending');
       else th.removeAttribute('aria-sort');
     });
-    reorder();
-  }
-
-  function reorder() {
-    if (sortBy < 0) return;
-    const key = COLUMNS[sortBy][2];
-    const order = ordered.map((row, i) => [key(row), i, row]);
-    order.sort(([a, i], [b, j]) => {
-      const c = typeof a === 'string' ? a.localeCompare(b) : a - b;
-      return (descending ? -c : c) || i - j;
-    });
-    body.append(...order.map(([, , row]) => row.element));
+    view = null;
+    page = 0;
+    render();
   }
 
   return {
     /**
-     * Rows for a tape's records (with prg, the PRG file of a program that
-     * loads), its name being its path in its folder or archive, its place
-     * in the page an array of numbers: rows stand in the order of places
-     * until a column is sorted.
+     * Rows for tapes' records: tapes, a list of {tape, records, place}, tape
+     * being its path in its folder or archive, records with prg, the PRG
+     * file of a program that loads, and place an array of numbers: rows
+     * stand in the order of places until a column is sorted.
      */
-    add(tape, records, place) {
-      const first = rows.length;
-      const added = records.map((record, i) => ({tape, record, element: null, place: [...place, i],
-                                                 search: `${tape}\n${record.shown[0]}\n${record.shown[1]}`.toLowerCase()}));
+    add(tapes) {
+      const added = [];
+      for (const {tape, records, place} of tapes) {
+        records.forEach((record, i) => added.push({
+          tape, record, place: [...place, i], index: rows.length + added.length,
+          search: `${tape}\n${record.shown[0]}\n${record.shown[1]}`.toLowerCase()}));
+      }
       if (added.length === 0) return;
       rows.push(...added);
-      // In the page's order, before the first row placed after them.
-      let lo = 0, hi = ordered.length;
-      while (lo < hi) {
-        const mid = (lo + hi) >> 1;
-        if (before(ordered[mid].place, added[0].place)) lo = mid + 1;
-        else hi = mid;
+      added.sort((a, b) => (before(a.place, b.place) ? -1 : 1));
+      // Tapes mostly finish in the page's order: merge, most often an append.
+      const merged = [];
+      let k = 0;
+      for (const row of ordered) {
+        while (k < added.length && before(added[k].place, row.place)) merged.push(added[k++]);
+        merged.push(row);
       }
-      const next = ordered[lo]?.element ?? null;
-      const html = added.map((row, i) => rowHtml(row, first + i)).join('');
-      if (next) next.insertAdjacentHTML('beforebegin', html);
-      else body.insertAdjacentHTML('beforeend', html);
-      let element = next ? next.previousElementSibling : body.lastElementChild;
-      for (let i = added.length - 1; i >= 0; i--, element = element.previousElementSibling) added[i].element = element;
-      ordered.splice(lo, 0, ...added);
-      if (sortBy >= 0) reorder();
+      merged.push(...added.slice(k));
+      ordered.splice(0, ordered.length, ...merged);
+      view = null;
+      render();
     },
     /** Names shown as -e shows them, or not. */
     setEscape(on) {
       escape = on;
-      for (const row of rows) row.element.cells[2].textContent = COLUMNS[2][1](row, escape);
+      render();
     },
     /** Shows only rows whose tape or name holds text, in any case. */
     filter(text) {
       query = text.toLowerCase();
-      show();
+      view = null;
+      page = 0;
+      render();
     },
-    /** How many rows there are, and how many the filter shows. */
+    /** How many rows there are, and how many the filter lets through. */
     counts() {
-      return {all: rows.length, shown: query === '' ? rows.length : rows.filter(matches).length};
+      return {all: rows.length, shown: shown().length};
     },
-    /** The rows shown, in their order, as CSV fields. */
+    /** Every row the filter lets through, in the order shown, as CSV fields. */
     csvRows() {
-      const shown = [...body.rows].filter((tr) => !tr.hidden);
-      const byElement = new Map(rows.map((row) => [row.element, row]));
-      return shown.map((tr) => {
-        const row = byElement.get(tr);
-        return COLUMNS.map(([, text]) => text(row, escape));
-      });
+      return shown().map((row) => COLUMNS.map(([, text]) => text(row, escape)));
     },
     clear() {
       rows.length = 0;
       ordered.length = 0;
-      body.replaceChildren();
-      changed();
+      view = null;
+      page = 0;
+      render();
     },
   };
 }

@@ -1,0 +1,60 @@
+#!/usr/bin/env python3
+"""Times the page's filter on a table of at least 4,000 files: a zip of
+1,600 tapes made by the project's tape writer is read, then a query is typed
+into the filter a key at a time. For each key: from the key's input event to
+the page drawn anew after it (the next animation frame and the task after
+it). Prints the median and the slowest key.
+
+usage: bench/web_filter_bench.py ENGINE PAGE_DIR MAKE_COLLECTION
+       ENGINE: chromium, firefox or webkit (under xvfb-run); run with Debian's
+       python3, which has python3-selenium
+"""
+import os, statistics, subprocess, sys, tempfile, zipfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "web"))
+import browser  # noqa: E402
+
+engine = sys.argv[1]
+page, make = (os.path.abspath(a) for a in sys.argv[2:4])
+tmp = os.environ.get("TMPDIR", "/tmp")
+archive = os.path.join(tmp, "brivane-1600-tapes.zip")
+if not os.path.exists(archive):
+    with tempfile.TemporaryDirectory() as d:
+        subprocess.run([make, "1600", d, os.path.join(d, "expected"), "1"], check=True)
+        with zipfile.ZipFile(archive + ".part", "w", zipfile.ZIP_DEFLATED) as z:
+            for root, _, files in sorted(os.walk(d)):
+                for f in sorted(files):
+                    if f.lower().endswith(".tap"):
+                        z.write(os.path.join(root, f), os.path.relpath(os.path.join(root, f), d))
+    os.rename(archive + ".part", archive)
+
+QUERIES = ["game 12", "arcade/side b", "\u30c6\u30fc\u30d7 99", "zzz"]
+
+with browser.serve(page) as base, browser.open_browser(engine) as b:
+    b.get(base + "brivane.html")
+    b.pick([archive])
+    browser.settled(b, timeout=300)
+    rows = b.js("return document.querySelectorAll('table[data-catalogue] tbody tr').length")
+    if rows < 4000:
+        sys.exit("FAIL: only %d rows" % rows)
+    keys = b.js("""
+        return (async () => {
+          const box = document.getElementById('catalogue-filter');
+          const frame = () => new Promise((r) => requestAnimationFrame(() => setTimeout(r, 0)));
+          const times = [];
+          for (const query of arguments[0]) {
+            for (let i = 1; i <= query.length; i++) {
+              await frame();
+              const t0 = performance.now();
+              box.value = query.slice(0, i);
+              box.dispatchEvent(new Event('input', {bubbles: true}));
+              await frame();
+              times.push(performance.now() - t0);
+            }
+            box.value = '';
+            box.dispatchEvent(new Event('input', {bubbles: true}));
+          }
+          return times;
+        })()""", QUERIES)
+print("%s: %d rows, %d keys: median %.1f ms, slowest %.1f ms a key"
+      % (engine, rows, len(keys), statistics.median(keys), max(keys)))
