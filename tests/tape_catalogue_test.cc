@@ -251,7 +251,7 @@ TEST(Catalogue, PositionsAndTimes) {
   const bytes& p = w.pulses();
   const auto cycles = [&](std::size_t to, bool pauses) {
     std::uint64_t c = pauses ? 200 + 31 * 256 + 65536 : 2048 + 8 * (200 + 31 + 1);
-    for (std::size_t i = 4; i < to; ++i) c += 8u * p[i];
+    for (std::size_t i = 4; i < to; ++i) c += std::uint64_t{8} * p[i];
     return static_cast<double>(c);
   };
   bytes v0 = tap_file(p);

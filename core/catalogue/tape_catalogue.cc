@@ -25,35 +25,36 @@ constexpr std::size_t HEADER_FIELDS = 5 + NAME_LENGTH;
 constexpr std::size_t HEADER_BLOCK = 193;
 
 constexpr std::size_t BYTE_PULSES = 20;  // marker, eight bit pairs, parity pair
-constexpr std::size_t WINDOW = 32;       // pulses classed at once for one byte
+constexpr std::size_t WINDOW = 64;       // pulses classed at once: three bytes' worth
 
-// The classes of 32 pulses as three masks, bit k for p[k].
+// Which of 64 pulses are short and which medium, bit k for p[k].
 struct class_masks {
-  std::uint32_t s, m, l;
+  std::uint64_t s, m;
 };
 
 #if defined(__SSE2__) && !defined(BRIVANE_NO_SIMD)
 // Bit k set when lo <= p[k] <= lo + 18, for 16 pulses.
-std::uint32_t in_range16(__m128i x, int lo) {
+std::uint64_t in_range16(__m128i x, int lo) {
   const __m128i above = _mm_sub_epi8(x, _mm_set1_epi8(static_cast<char>(lo)));
-  return static_cast<std::uint32_t>(
+  return static_cast<std::uint16_t>(
       _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(above, _mm_set1_epi8(18)), above)));
 }
 
 class_masks classes_of(const std::uint8_t* p) {
-  const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
-  return {in_range16(a, 39) | in_range16(b, 39) << 16, in_range16(a, 57) | in_range16(b, 57) << 16,
-          in_range16(a, 77) | in_range16(b, 77) << 16};
+  class_masks c{0, 0};
+  for (int k = 0; k < 4; ++k) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + std::size_t{16} * k));
+    c.s |= in_range16(x, 39) << (16 * k);
+    c.m |= in_range16(x, 57) << (16 * k);
+  }
+  return c;
 }
 #else
 class_masks classes_of(const std::uint8_t* p) {
-  class_masks c{0, 0, 0};
-  for (std::uint32_t k = 0; k < BYTE_PULSES; ++k) {
-    const std::uint32_t cls = pulse_classes.of[p[k]];
-    c.s |= ((cls & PULSE_SHORT) ? 1u : 0u) << k;
-    c.m |= ((cls & PULSE_MEDIUM) ? 1u : 0u) << k;
-    c.l |= ((cls & PULSE_LONG) ? 1u : 0u) << k;
+  class_masks c{0, 0};
+  for (std::uint32_t k = 0; k < WINDOW; ++k) {
+    c.s |= std::uint64_t{is_short(p[k])} << k;
+    c.m |= std::uint64_t{is_medium(p[k])} << k;
   }
   return c;
 }
@@ -112,9 +113,16 @@ void tape_catalogue::read(const std::uint8_t* p, std::size_t n) {
       i = j;
       if (i == n) break;
     } else if (state_ == reading::next) {
-      // Whole bytes, one after another, while every pulse fits.
+      // Whole bytes, one after another, while every pulse fits: three to
+      // each look at the pulses' classes.
       const std::size_t start = i;
-      while (state_ == reading::next && n - i >= WINDOW && fast_byte(p + i)) i += BYTE_PULSES;
+      while (state_ == reading::next && n - i >= WINDOW) {
+        const class_masks c = classes_of(p + i);
+        unsigned k = 0;
+        while (k < 3 && state_ == reading::next && fast_byte(p + i, c.s, c.m, k * BYTE_PULSES)) ++k;
+        i += k * BYTE_PULSES;
+        if (k < 3) break;
+      }
       if (i != start) continue;
     }
     at_ = static_cast<std::size_t>(p + i - piece_);
@@ -122,21 +130,33 @@ void tape_catalogue::read(const std::uint8_t* p, std::size_t n) {
   }
 }
 
-// A whole byte from its marker's long pulse on, when every pulse fits: each
-// bit pair (medium, short) for 1, else (short, medium) for 0, as pair_bit
-// reads them. Looks at the 32 pulses from p on.
-bool tape_catalogue::fast_byte(const std::uint8_t* p) {
-  const class_masks c = classes_of(p);
-  if ((c.l & 1) == 0 || (c.m & 2) == 0) return false;
-  const std::uint32_t m = c.m >> 2, s = c.s >> 2;  // bit k: the pulse after the marker's k-th
+// A whole byte from its marker's long pulse at p[at] on, when every pulse
+// fits: each bit pair (medium, short) for 1, else (short, medium) for 0, as
+// pair_bit reads them; bit k of shorts and mediums tells the class of p[k],
+// at + 20 <= 64.
+bool tape_catalogue::fast_byte(const std::uint8_t* p, std::uint64_t shorts, std::uint64_t mediums,
+                               unsigned at) {
+  if (!is_long(p[at]) || (mediums >> (at + 1) & 1) == 0) return false;
+  // Bit k: the pulse k after the marker.
+  const auto m = static_cast<std::uint32_t>(mediums >> (at + 2));
+  const auto s = static_cast<std::uint32_t>(shorts >> (at + 2));
   const std::uint32_t one = m & s >> 1;
   const std::uint32_t zero = s & m >> 1 & ~one;
   if (((one | zero) & 0x5555) != 0x5555) return false;
   const std::uint32_t value = even_bits(one);
-  unsigned ones = 0;
-  for (std::uint32_t v = value; v != 0; v &= v - 1) ++ones;
-  const bool parity_known = ((one | zero) >> 16 & 1) != 0;
-  store_byte(static_cast<std::uint8_t>(value), parity_known && (ones + (one >> 16 & 1)) % 2 == 1);
+  const std::uint32_t parity_known = (one | zero) >> 16 & 1;
+  // Odd parity: the data bits and the parity bit hold an odd number of ones.
+  std::uint32_t x = value ^ (one >> 16 & 1);
+  x ^= x >> 4;
+  x ^= x >> 2;
+  x ^= x >> 1;
+  const bool parity_ok = parity_known != 0 && (x & 1) != 0;
+  if (countdown_ == 9 && block_.data.size() < MAX_DATA) {  // a payload byte, as store_byte keeps it
+    block_.data.push_back(static_cast<std::uint8_t>(value));
+    block_.parity_ok = block_.parity_ok && parity_ok;
+  } else {
+    store_byte(static_cast<std::uint8_t>(value), parity_ok);
+  }
   return true;
 }
 

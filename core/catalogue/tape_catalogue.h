@@ -27,7 +27,7 @@ struct catalogue_entry {
   /// File offset of the long pulse opening its first countdown byte (of
   /// the repeat's, where no first copy was found).
   std::uint64_t offset = 0;
-  double seconds = 0;        ///< time from the start of the tape to that pulse
+  double seconds = 0;  ///< time from the start of the tape to that pulse
   copy_check header = copy_check::damaged;
   std::vector<std::uint8_t> program;  ///< from a copy whose checksum holds; else empty
   copy_check program_check = copy_check::missing;
@@ -64,7 +64,7 @@ class tape_catalogue {
   enum class reading { idle, marker, bits, parity, next };
 
   void read(const std::uint8_t* p, std::size_t n);
-  bool fast_byte(const std::uint8_t* p);
+  bool fast_byte(const std::uint8_t* p, std::uint64_t shorts, std::uint64_t mediums, unsigned at);
   void step(std::uint8_t pulse);
   void open_block();
   void store_byte(std::uint8_t value, bool parity_ok);

@@ -53,7 +53,7 @@ std::vector<std::uint8_t> tap_header(std::size_t size, machine m) {
 
 namespace {
 
-constexpr std::uint64_t OVERFLOW_CYCLES = 256 * 8;
+constexpr std::uint64_t OVERFLOW_CYCLES = std::uint64_t{256} * 8;
 
 // Cycles of pulses that hold no pause: 8 per unit, the longest for a 0.
 std::uint64_t pulse_cycles(const std::uint8_t* p, std::size_t n) {

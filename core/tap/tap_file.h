@@ -50,8 +50,8 @@ std::vector<std::uint8_t> tap_header(std::size_t size, machine m = machine::c64_
 /// pause stands for the longest pulse a byte cannot hold, 256 x 8 cycles.
 class tap_clock {
  public:
-  /// Takes the next count bytes of the file.
-  void advance(const std::uint8_t* bytes, std::size_t count);
+  /// Takes the next n bytes of the file, p[0..n).
+  void advance(const std::uint8_t* p, std::size_t n);
   /// Cycles from the start of the pulses to the end of the bytes taken.
   std::uint64_t cycles() const { return cycles_; }
 

@@ -152,27 +152,37 @@ export async function* slices(blob, {slice = SLICE} = {}) {
 // Chromium's, now and then, under load. The rest is read in slices instead.
 const STALLED_MS = 20000;
 
-// The blob as one byte stream, read into one buffer used again: each read
-// gives what the browser has at hand, up to the buffer's size, and is used
-// up before the next is asked for. The browser reads ahead by itself; a read
-// of ours ahead, into a second buffer, or a buffer filled to the brim first,
-// only slowed Firefox and Chromium down (by a fifth on a 256 MiB tape).
+// The blob as one byte stream, read into two buffers used again in turn:
+// while one piece is used, the browser reads the next into the other. Each
+// read gives what the browser has at hand, up to the buffer's size. (With
+// little to do with each piece, one buffer was as fast; with the catalogue
+// to read, the second lets the reading and the work go on side by side.)
 // Returns true when it has yielded the whole blob; 0, having yielded
 // nothing, where this worker may not read it so; and where the stream
 // stalled, when it did (the bytes before were yielded).
 async function* streamed(blob, slice) {
   const done = await streamTurn();
-  let reader = null, buffer = null, stalled = false, at = 0;
+  let reader = null, stalled = false, at = 0;
+  const size = Math.min(slice, blob.size);
+  const buffers = [];  // those not lent to a read
+  let pending = null;  // the read under way
+  const ask = () => {
+    const buffer = buffers.pop();
+    pending = reader.read(new Uint8Array(buffer));
+    pending.catch(() => {});  // handled where it is awaited
+  };
   try {
     reader = byteReader(blob);
-    buffer = borrow(Math.min(slice, blob.size));
+    buffers.push(borrow(size), borrow(size));
+    ask();
     for (let first = true; ; first = false) {
       let read, timer;
       try {
-        read = await Promise.race([reader.read(new Uint8Array(buffer)), new Promise((resolve) => {
+        read = await Promise.race([pending, new Promise((resolve) => {
           timer = setTimeout(() => resolve(null), STALLED_MS);
         })]);
       } catch (e) {
+        pending = null;
         if (first && refused(e)) return 0;
         throw e;
       } finally {
@@ -180,19 +190,24 @@ async function* streamed(blob, slice) {
       }
       if (read === null) {
         stalled = true;  // the buffer stays with the read that never came back
-        buffer = null;
         return at;
       }
-      if (read.value) buffer = read.value.buffer;  // a read moves the buffer
-      if (read.done) break;
+      pending = null;
+      if (read.done) {
+        if (read.value) buffers.push(read.value.buffer);
+        break;
+      }
       at += read.value.byteLength;
+      if (at < blob.size) ask();  // the next piece, into the other buffer, while this one is used
       yield read.value;
+      buffers.push(read.value.buffer);  // a read moves the buffer: this is its new self
+      if (!pending) break;  // that was the blob's last byte
     }
     return true;
   } finally {
-    // Left early too (a cancel, a fault): no read is under way by now, so
-    // the reader can be let go of at once; one that stalled is not waited for.
-    if (buffer) giveBack(new Uint8Array(buffer));
+    // Left early too (a cancel, a fault): a read still under way is let go
+    // with the reader; one that stalled is not waited for.
+    for (const buffer of buffers) giveBack(new Uint8Array(buffer));
     if (reader) {
       const cancelled = reader.cancel().catch(() => {});
       if (!stalled) await cancelled;
