@@ -50,7 +50,7 @@ const COLUMNS = [
 export const CSV_COLUMNS = ['tape', 'number', 'name', 'type', 'start', 'end', 'size', 'position', 'header', 'program'];
 
 /** Rows shown at once: the rest are a page away. */
-export const PAGE_ROWS = 100;
+export const PAGE_ROWS = 50;
 
 /**
  * The table in table (a <table> with a <thead> row to fill and a <tbody>),
