@@ -76,7 +76,7 @@ std::uint16_t word_at(const std::vector<std::uint8_t>& d, std::size_t i) {
 
 }  // namespace
 
-bool tape_block::loads() const {
+bool rom_block::loads() const {
   if (!whole || !parity_ok || data.empty()) return false;
   std::uint8_t x = 0;
   for (const std::uint8_t b : data) x ^= b;
@@ -216,7 +216,7 @@ void tape_catalogue::step(std::uint8_t pulse) {
 }
 
 void tape_catalogue::open_block() {
-  block_ = tape_block{};
+  block_ = rom_block{};
   block_.offset = piece_offset_ + at_;
   time_.advance(piece_ + timed_, at_ - timed_);
   timed_ = at_;
@@ -280,7 +280,7 @@ void tape_catalogue::listed() {
   done_.insert(waiting_ ? done_.end() - 1 : done_.end(), std::move(e));
 }
 
-void tape_catalogue::add_block(tape_block b) {
+void tape_catalogue::add_block(rom_block b) {
   if (b.repeat && has_pending_) {
     has_pending_ = false;
     add_unit(&pending_, &b);
@@ -301,9 +301,9 @@ void tape_catalogue::add_block(tape_block b) {
 // A block and its repeat, either of which may be missing: the program of
 // the header before it, when one waits and it is no header itself, or a
 // header, or neither.
-void tape_catalogue::add_unit(tape_block* first, tape_block* repeat) {
-  tape_block* good = first && first->loads() ? first : repeat && repeat->loads() ? repeat : nullptr;
-  const tape_block* any = good ? good : first ? first : repeat;
+void tape_catalogue::add_unit(rom_block* first, rom_block* repeat) {
+  rom_block* good = first && first->loads() ? first : repeat && repeat->loads() ? repeat : nullptr;
+  const rom_block* any = good ? good : first ? first : repeat;
   const int number = first ? first->number : 0;
   const bool header_shaped =
       good && good->data.size() > HEADER_FIELDS && header_type(good->data[0]);
@@ -316,11 +316,11 @@ void tape_catalogue::add_unit(tape_block* first, tape_block* repeat) {
     // whole, sound header block of another size is taken as the next header.
     const bool next_header = header_shaped && good->data.size() == HEADER_BLOCK && expected != 192;
     if (!next_header) {
-      const auto fits = [&](const tape_block* b) {
+      const auto fits = [&](const rom_block* b) {
         return b && b->loads() &&
                (expected < 0 || static_cast<long>(b->data.size()) - 1 == expected);
       };
-      const tape_block* from = fits(first) ? first : fits(repeat) ? repeat : nullptr;
+      const rom_block* from = fits(first) ? first : fits(repeat) ? repeat : nullptr;
       w.program_check = from == first && from ? copy_check::ok
                         : from                ? copy_check::repeat
                                               : copy_check::damaged;
@@ -339,7 +339,7 @@ void tape_catalogue::add_unit(tape_block* first, tape_block* repeat) {
     e.end = word_at(d, 3);
     for (std::size_t i = 0; i < NAME_LENGTH; ++i) e.name[i] = d[5 + i];
   }
-  const tape_block& where = first ? *first : *repeat;
+  const rom_block& where = first ? *first : *repeat;
   e.offset = where.offset;
   e.seconds = static_cast<double>(where.cycles) / clock_;
   e.header = good == first && good ? copy_check::ok

@@ -34,7 +34,7 @@ struct catalogue_entry {
 };
 
 /// One block as read off the tape.
-struct tape_block {
+struct rom_block {
   bool repeat = false;             ///< opened with 0x09..0x01, not 0x89..0x81
   std::vector<std::uint8_t> data;  ///< the payload, then the checksum byte
   bool whole = false;              ///< it ended between bytes, not inside one, and was not too long
@@ -70,9 +70,9 @@ class tape_catalogue {
   void store_byte(std::uint8_t value, bool parity_ok);
   void end_block(bool whole);
   void listed();
-  void add_block(tape_block b);
-  void add_unit(tape_block* first, tape_block* repeat);
-  void settle_waiting(tape_block* first, tape_block* repeat);
+  void add_block(rom_block b);
+  void add_unit(rom_block* first, rom_block* repeat);
+  void settle_waiting(rom_block* first, rom_block* repeat);
 
   double clock_;
   // The header decoder, run alongside for the listing's numbering.
@@ -90,7 +90,7 @@ class tape_catalogue {
   // The block being read.
   reading state_ = reading::idle;
   std::uint32_t run_ = 0;  // short pulses in a row while idle
-  tape_block block_;
+  rom_block block_;
   std::uint8_t first_ = 0, shift_ = 0;
   int bits_ = 0, phase_ = 0;
   std::uint8_t ones_ = 0;
@@ -100,7 +100,7 @@ class tape_catalogue {
   bool overlong_ = false;  // more bytes than any block holds
 
   // A first copy waiting for its repeat; a header waiting for its program.
-  tape_block pending_;
+  rom_block pending_;
   bool has_pending_ = false;
   bool waiting_ = false;
   std::deque<catalogue_entry> done_;
