@@ -10,24 +10,14 @@ usage: bench/web_filter_bench.py ENGINE PAGE_DIR MAKE_COLLECTION
        ENGINE: chromium, firefox or webkit (under xvfb-run); run with Debian's
        python3, which has python3-selenium
 """
-import os, statistics, subprocess, sys, tempfile, zipfile
+import os, statistics, sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "web"))
 import browser  # noqa: E402
 
 engine = sys.argv[1]
 page, make = (os.path.abspath(a) for a in sys.argv[2:4])
-tmp = os.environ.get("TMPDIR", "/tmp")
-archive = os.path.join(tmp, "brivane-1600-tapes.zip")
-if not os.path.exists(archive):
-    with tempfile.TemporaryDirectory() as d:
-        subprocess.run([make, "1600", d, os.path.join(d, "expected"), "1"], check=True)
-        with zipfile.ZipFile(archive + ".part", "w", zipfile.ZIP_DEFLATED) as z:
-            for root, _, files in sorted(os.walk(d)):
-                for f in sorted(files):
-                    if f.lower().endswith(".tap"):
-                        z.write(os.path.join(root, f), os.path.relpath(os.path.join(root, f), d))
-    os.rename(archive + ".part", archive)
+archive = browser.collection_zip(make, 1600, 1)
 
 QUERIES = ["game 12", "arcade/side b", "\u30c6\u30fc\u30d7 99", "zzz"]
 

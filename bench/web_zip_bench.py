@@ -9,7 +9,7 @@ usage: bench/web_zip_bench.py ENGINE PAGE_DIR BRIVANE MAKE_COLLECTION
        ENGINE: chromium, firefox or webkit (under xvfb-run); run with Debian's
        python3, which has python3-selenium
 """
-import os, statistics, subprocess, sys, tempfile, time, zipfile
+import os, statistics, subprocess, sys, time, zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "web"))
 import browser  # noqa: E402
@@ -17,17 +17,7 @@ import browser  # noqa: E402
 engine = sys.argv[1]
 page, bin_, make = (os.path.abspath(a) for a in sys.argv[2:5])
 RUNS = int(os.environ.get("RUNS", "5"))
-tmp = os.environ.get("TMPDIR", "/tmp")
-archive = os.path.join(tmp, "brivane-1000-tapes.zip")
-if not os.path.exists(archive):
-    with tempfile.TemporaryDirectory() as d:
-        subprocess.run([make, "1000", d, os.path.join(d, "expected"), "3"], check=True)
-        with zipfile.ZipFile(archive + ".part", "w", zipfile.ZIP_DEFLATED) as z:
-            for root, _, files in sorted(os.walk(d)):
-                for f in sorted(files):
-                    if f.lower().endswith(".tap"):
-                        z.write(os.path.join(root, f), os.path.relpath(os.path.join(root, f), d))
-    os.rename(archive + ".part", archive)
+archive = browser.collection_zip(make, 1000, 3)
 with zipfile.ZipFile(archive) as z:
     infos = [i for i in z.infolist() if i.filename.lower().endswith(".tap")]
     tape_bytes = sum(i.file_size for i in infos)

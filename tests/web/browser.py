@@ -1,7 +1,7 @@
 """The page in each engine, Chromium, Firefox ESR and WebKitGTK, all from
 Debian, behind one small interface, served on 127.0.0.1 or opened from disk:
 shared by the page's tests and its benchmarks."""
-import contextlib, functools, http.server, json, os, shutil, socketserver, subprocess, tempfile, threading, time
+import contextlib, functools, http.server, json, os, shutil, socketserver, subprocess, tempfile, threading, time, zipfile
 
 
 class _Quiet(http.server.SimpleHTTPRequestHandler):
@@ -223,6 +223,22 @@ def native(bin_, data, all_=False, escape=False):
         f.flush()
         args = [bin_] + (["-a"] if all_ else []) + (["-e"] if escape else []) + [f.name]
         return subprocess.run(args, capture_output=True, check=True).stdout.decode("latin-1")
+
+
+def collection_zip(make, count, max_kib):
+    """A zip of count deflated tapes made by make_collection (max_kib KiB of
+    data at most in each file), kept in TMPDIR for the next run: its path."""
+    archive = os.path.join(os.environ.get("TMPDIR", "/tmp"), "brivane-%d-tapes.zip" % count)
+    if not os.path.exists(archive):
+        with tempfile.TemporaryDirectory() as d:
+            subprocess.run([make, str(count), d, os.path.join(d, "expected"), str(max_kib)], check=True)
+            with zipfile.ZipFile(archive + ".part", "w", zipfile.ZIP_DEFLATED) as z:
+                for root, _, files in sorted(os.walk(d)):
+                    for f in sorted(files):
+                        if f.lower().endswith(".tap"):
+                            z.write(os.path.join(root, f), os.path.relpath(os.path.join(root, f), d))
+        os.rename(archive + ".part", archive)
+    return archive
 
 
 def timed_listing(b, url, path, timeout=300):
