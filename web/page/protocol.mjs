@@ -23,11 +23,9 @@
 //
 // Worker to page:
 //   {type: 'progress',  id, done, total}   bytes of the file read so far
-//   {type: 'result',    id, outputs, results, names, catalogue, signature, error, tap}
+//   {type: 'result',    id, outputs, names, catalogue, signature, error, tap}
 //                                          outputs: what the program prints, one
-//                                          Uint8Array per variant; results: the
-//                                          names in it as data, per variant, as
-//                                          scan.results() gives them; names: the
+//                                          Uint8Array per variant; names: the
 //                                          count the core found; error, when the
 //                                          tape could not be read to its end;
 //                                          tap, for a recording: the TAP file

@@ -106,7 +106,7 @@ async function readTape(id, read, total, check, machine) {
   const b = await brivane;
   const scans = VARIANTS.map(([, all, escape]) => b.openScan({all, escape}));
   const catalogue = b.openCatalogue({machine});
-  const reply = {type: 'result', id, outputs: {}, results: {}, names: 0};
+  const reply = {type: 'result', id, outputs: {}, names: 0};
   let head = '';
   try {
     await read((bytes) => {
@@ -118,7 +118,6 @@ async function readTape(id, read, total, check, machine) {
   } finally {
     VARIANTS.forEach(([key], i) => {
       reply.outputs[key] = scans[i].output();
-      reply.results[key] = scans[i].results();
     });
     reply.names = scans[1].names();
     for (const s of scans) s.close();
