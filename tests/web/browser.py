@@ -190,8 +190,10 @@ def settled(b, timeout=60):
                      if (done || performance.now() > until) resolve(done); else setTimeout(look, 50);
                    })());""", max(0, (deadline - time.time()) * 1000)):
             return
-    left = b.js("return [document.getElementById('status').textContent, [...document.querySelectorAll('#results progress')]"
-                ".map(p => p.getAttribute('aria-label') + ' at ' + p.value)]")
+    # What is left: the count, and the tapes and archives not yet read.
+    left = b.js("return [document.getElementById('status').textContent, [...document.querySelectorAll('.tape, .archive')]"
+                ".filter(t => t.querySelector(':scope > p.note')?.textContent === 'Waiting to be read.')"
+                ".map(t => t.querySelector('h3, h4').textContent)]")
     raise TimeoutError("the page is still reading after %d s: %s" % (timeout, left))
 
 

@@ -1,4 +1,4 @@
-// The page's zip reader and its CSV, in Node: archives put together byte by
+// The page's zip reader, its CSV and its reads of files, in Node: archives put together byte by
 // byte, one row per shape or damage, so that a fault in either is caught
 // without a browser.
 //   node --test tests/web/page_units_test.mjs
@@ -6,6 +6,7 @@ import {test} from 'node:test';
 import assert from 'node:assert/strict';
 
 import {csvField, toCsv} from '../../web/page/csv.mjs';
+import {readBytes, readInto, slices, stallAfter} from '../../web/page/read.mjs';
 import {hex, position, prgName, size} from '../../web/page/table.mjs';
 import {ArchiveError, checkReadable, dataOffset, listArchive} from '../../web/page/zip.mjs';
 
@@ -158,4 +159,40 @@ test('the table\'s cells: addresses, times on the tape, sizes and PRG file names
                               ['', 'program.prg'], ['..', 'program.prg'], ['.HIDDEN', 'HIDDEN.prg'],
                               ['\x01CTRL', '_CTRL.prg'], ['\xa3\xff', '\xa3\xff.prg']])
     assert.equal(prgName(name), want);
+});
+
+// A picked file whose reads, by stream or whole, answer or never do.
+function picked(bytes, {stream, whole}) {
+  const never = () => new Promise(() => {});
+  return {
+    size: bytes.length,
+    slice: (start = 0, end = bytes.length) => picked(bytes.subarray(start, Math.min(end, bytes.length)), {stream, whole}),
+    stream: () => (stream ? new Blob([bytes]).stream()
+      : {getReader: () => ({read: never, cancel: async () => {}})}),
+    arrayBuffer: () => (whole ? Promise.resolve(bytes.slice().buffer) : never()),
+  };
+}
+
+test('a read the browser never answers is read another way, or is an error: never a wait for good', async () => {
+  stallAfter(30);
+  const bytes = Uint8Array.from({length: 100000}, (_, i) => i * 7);
+  const all = async (blob) => {
+    const got = [];
+    for await (const piece of slices(blob, {slice: 4096})) got.push(...piece);
+    return Uint8Array.from(got);
+  };
+  try {
+    for (const [stream, whole] of [[true, true], [false, true], [true, false], [false, false]]) {
+      const ways = {stream, whole};
+      const file = picked(bytes, ways);
+      const reads = [() => readBytes(file), () => readInto(file, new ArrayBuffer(bytes.length + 10)), () => all(file)];
+      for (const [i, read] of reads.entries()) {
+        const answers = i === 0 ? whole : stream || whole;
+        if (answers) assert.deepEqual(await read(), bytes, `read ${i} with ${JSON.stringify(ways)}`);
+        else await assert.rejects(read(), {name: 'TimeoutError'}, `read ${i} with ${JSON.stringify(ways)}`);
+      }
+    }
+  } finally {
+    stallAfter(20000);
+  }
 });
