@@ -281,3 +281,30 @@ test('the catalogue: every file of the example tape, its program and PRG, whole 
   assert.equal(brivane.prg({...records[0], program: null}), null);
   assert.throws(() => brivane.catalogue(demo, {machine: 'c128'}), /no such machine/);
 });
+
+test('the page\'s worker: a reply the browser will not pass on is an error for its tape, and a batch reads on', async () => {
+  const web = path.dirname(env('BRIVANE_MJS'));
+  const {listArchive, memberEnd} = await import(pathToFileURL(path.join(web, 'zip.mjs')).href);
+  const zip = path.join(dir, 'batch.zip');
+  execFileSync('python3', ['-c', 'import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], "w") as z:\n' +
+    '  for n in sys.argv[2:]: z.write(n, n.rsplit("/", 1)[1])', zip, path.join(dir, 'one.tap'), path.join(dir, 'two.tap')]);
+  const file = new Blob([fs.readFileSync(zip)]);
+  const members = await listArchive(file);
+  // A browser that cannot pass on a program's bytes (as with a buffer it cannot hand over).
+  const replies = [];
+  let answered;
+  globalThis.postMessage = (reply) => {
+    if (reply.catalogue && reply.id === 1) throw new DOMException('not passed on', 'DataCloneError');
+    replies.push(reply);
+    if (replies.length === members.length) answered();
+  };
+  globalThis.onmessage = null;
+  await import(pathToFileURL(path.join(web, 'worker.mjs')).href);
+  const done = new Promise((resolve) => { answered = resolve; });
+  globalThis.onmessage({data: {type: 'batch', file, start: 0, end: Math.max(...members.map(memberEnd)), machine: 'c64-pal',
+                               members: members.map((member, i) => ({id: i + 1, member}))}});
+  await done;
+  assert.deepEqual(replies.map((r) => [r.type, r.id]), [['error', 1], ['result', 2]]);
+  assert.match(replies[0].message, /could not be given what was found \(DataCloneError\)/);
+  same(replies[1].outputs.a, native(TAPES['two.tap'], {all: true}), 'the member after it');
+});

@@ -114,7 +114,7 @@ export function giveBack(bytes) {
 
 // Gives a used-up buffer's memory back now, not whenever the collector comes by.
 function release(buffer) {
-  if (buffer.transfer) buffer.transfer(0);
+  if (buffer.transfer && !buffer.detached) buffer.transfer(0);
 }
 
 // Through the page, once this worker's own read of a picked file has been

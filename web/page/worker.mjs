@@ -22,9 +22,17 @@ readThroughPage((blob) => new Promise((resolve, reject) => {
   postMessage({type: 'read', request, blob});
 }));
 
-// A reply, with the TAP made from a recording and the programs handed over, not copied.
-const send = (reply) => postMessage(reply, [...(reply.tap ? [reply.tap.buffer] : []),
-                                            ...(reply.catalogue || []).filter((r) => r.prg).map((r) => r.prg.buffer)]);
+// A reply, with the TAP made from a recording and the programs handed over,
+// not copied. One the browser will not pass on becomes an error, so that the
+// page never waits for it.
+function send(reply) {
+  try {
+    postMessage(reply, [...(reply.tap ? [reply.tap.buffer] : []),
+                        ...(reply.catalogue || []).filter((r) => r.prg).map((r) => r.prg.buffer)]);
+  } catch (e) {
+    postMessage({type: 'error', id: reply.id, message: `the page could not be given what was found (${e && e.name})`});
+  }
+}
 
 const unreadable = (e) => `the browser could not read it (${e && e.name ? e.name : e})`;
 const said = (e) => (e instanceof ArchiveError ? e.message : unreadable(e));
@@ -242,7 +250,11 @@ onmessage = async ({data}) => {
   try {
     reply = await job(data);
   } catch (e) {
-    reply = {type: 'error', id: data.id, message: said(e)};
+    // Every tape of the job hears of it: those of a batch that have had
+    // their reply already are no longer waited for, and the page passes over them.
+    const ids = data.type === 'batch' ? data.members.map((m) => m.id) : [data.id];
+    for (const id of ids) send({type: 'error', id, message: said(e)});
+    return;
   }
   if (reply) send(reply);
 };
