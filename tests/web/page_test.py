@@ -445,6 +445,15 @@ class Reading:
         # The page's one bar, for all 16, part-way; never a second one beside it.
         self.assertEqual(B.js("return [...seen]"), ["overall-progress"])
 
+    def test_read_to_the_end_with_no_frame_drawn(self):
+        # A tab in the background draws no frames: the tapes are still read,
+        # shown and counted, and the page is idle after.
+        B.js("window.requestAnimationFrame = () => 0; window.cancelAnimationFrame = () => {};")
+        B.pick([os.path.join(FILES.dir, n) for n in ("demo.tap", "one.tap", "Z64.ZIP")])
+        browser.settled(B, timeout=20)
+        self.assertEqual(B.js("return document.getElementById('status').textContent"), "9 files on 4 tapes.")
+        self.assertEqual(B.js("return document.querySelectorAll('table[data-catalogue] tbody tr').length"), 9)
+
     def test_cancel_then_read_the_next_pick(self):
         # Cancel is pressed the moment the picked tapes are on the page, before
         # the workers can have read them all, however fast or loaded the machine.
