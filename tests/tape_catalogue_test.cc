@@ -242,16 +242,30 @@ TEST(Catalogue, NextHeaderIsNoProgram) {
 
 // Times as the TAP format counts pulses: raw bytes and version 0, where a
 // 0 is 256 x 8 cycles, and version 1, where it opens a pause; each at
-// every machine's clock.
+// every machine's clock. Zeros lie before, between and after the files, at
+// odd places, some side by side.
 TEST(Catalogue, PositionsAndTimes) {
   tape_writer w(pulse_values::spread(), 4);
   w.raw({0, 200, 31, 1});
   const std::size_t first = lay_file(w, {1, "ONE", 0x1000, bytes(300, 0x11)});
+  w.raw({48, 0, 0, 0, 0, 0, 9, 1, 0, 7, 0, 2});
   const std::size_t second = lay_file(w, {3, "TWO", 0x2000, bytes(30, 2)});
+  w.raw({0, 1, 2, 3});
+  const std::size_t third = lay_file(w, {1, "THREE", 0x3000, bytes(17, 5)});
   const bytes& p = w.pulses();
+  // The cycles before p[to], byte by byte.
   const auto cycles = [&](std::size_t to, bool pauses) {
-    std::uint64_t c = pauses ? 200 + 31 * 256 + 65536 : 2048 + 8 * (200 + 31 + 1);
-    for (std::size_t i = 4; i < to; ++i) c += std::uint64_t{8} * p[i];
+    std::uint64_t c = 0;
+    for (std::size_t i = 0; i < to; ++i) {
+      if (p[i] != 0) {
+        c += std::uint64_t{8} * p[i];
+      } else if (!pauses) {
+        c += 2048;
+      } else {
+        c += p[i + 1] | p[i + 2] << 8 | p[i + 3] << 16;
+        i += 3;
+      }
+    }
     return static_cast<double>(c);
   };
   bytes v0 = tap_file(p);
@@ -273,11 +287,13 @@ TEST(Catalogue, PositionsAndTimes) {
       SCOPED_TRACE(f.what);
       for (const std::size_t piece : {0u, 2u, 333u}) {
         const auto got = catalogue_of(f.file, piece, m);
-        ASSERT_EQ(got.size(), 2u);
+        ASSERT_EQ(got.size(), 3u);
         EXPECT_EQ(got[0].offset, first + f.shift);
         EXPECT_EQ(got[1].offset, second + f.shift);
+        EXPECT_EQ(got[2].offset, third + f.shift);
         EXPECT_DOUBLE_EQ(got[0].seconds, cycles(first, f.pauses) / clock);
         EXPECT_DOUBLE_EQ(got[1].seconds, cycles(second, f.pauses) / clock);
+        EXPECT_DOUBLE_EQ(got[2].seconds, cycles(third, f.pauses) / clock);
       }
     }
   }

@@ -4,6 +4,10 @@
 #include <cctype>
 #include <cstring>
 
+#if defined(__SSE2__) && !defined(BRIVANE_NO_SIMD)
+#include <emmintrin.h>
+#endif
+
 machine_timing timing_of(machine m) {
   switch (m) {
     case machine::c64_pal:
@@ -55,21 +59,40 @@ namespace {
 
 constexpr std::uint64_t OVERFLOW_CYCLES = std::uint64_t{256} * 8;
 
+// Adds up p[0..) to sum until a 0 or the end, n bytes on: returns how many
+// bytes were added, which is where the 0 is when there is one. A tape's
+// zeros are few, so sixteen bytes are looked at together.
+std::size_t sum_to_zero(const std::uint8_t* p, std::size_t n, std::uint64_t& sum) {
+  std::size_t i = 0;
+#if defined(__SSE2__) && !defined(BRIVANE_NO_SIMD)
+  const __m128i none = _mm_setzero_si128();
+  __m128i sums = none;  // two 64-bit sums
+  for (; i + 16 <= n; i += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(x, none)) != 0) break;  // a 0 among them: byte by byte below
+    sums = _mm_add_epi64(sums, _mm_sad_epu8(x, none));
+  }
+  std::uint64_t halves[2];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(halves), sums);
+  sum += halves[0] + halves[1];
+#endif
+  std::uint64_t rest = 0;
+  for (; i < n && p[i] != 0; ++i) rest += p[i];
+  sum += rest;
+  return i;
+}
+
 // Cycles of pulses that hold no pause: 8 per unit, the longest for a 0.
 std::uint64_t pulse_cycles(const std::uint8_t* p, std::size_t n) {
-  std::uint64_t total = 0;
+  std::uint64_t sum = 0, zeros = 0;
   while (n > 0) {
-    const std::size_t k = n < 65536 ? n : 65536;  // so that 32 bits hold the sums
-    std::uint32_t sum = 0, zeros = 0;
-    for (std::size_t i = 0; i < k; ++i) {
-      sum += p[i];
-      zeros += p[i] == 0;
-    }
-    total += 8 * std::uint64_t{sum} + OVERFLOW_CYCLES * zeros;
-    p += k;
-    n -= k;
+    const std::size_t k = sum_to_zero(p, n, sum);
+    if (k == n) break;
+    ++zeros;
+    p += k + 1;
+    n -= k + 1;
   }
-  return total;
+  return 8 * sum + OVERFLOW_CYCLES * zeros;
 }
 
 }  // namespace
@@ -100,10 +123,9 @@ void tap_clock::advance(const std::uint8_t* p, std::size_t n) {
       if (--pause_left_ == 0) cycles_ += pause_;
       continue;
     }
-    const void* zero = std::memchr(p, 0, n);
-    const std::size_t k =
-        zero ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - p) : n;
-    cycles_ += pulse_cycles(p, k);
+    std::uint64_t sum = 0;
+    const std::size_t k = sum_to_zero(p, n, sum);
+    cycles_ += 8 * sum;
     p += k;
     n -= k;
     if (n > 0) {  // a pause opens
