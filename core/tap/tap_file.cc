@@ -69,7 +69,8 @@ std::size_t sum_to_zero(const std::uint8_t* p, std::size_t n, std::uint64_t& sum
   __m128i sums = none;  // two 64-bit sums
   for (; i + 16 <= n; i += 16) {
     const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(x, none)) != 0) break;  // a 0 among them: byte by byte below
+    // A 0 among them: those are added byte by byte below.
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(x, none)) != 0) break;
     sums = _mm_add_epi64(sums, _mm_sad_epu8(x, none));
   }
   std::uint64_t halves[2];
