@@ -136,11 +136,9 @@ async function throughPage(blob) {
 export async function readBytes(blob) {
   if (relaying) return throughPage(blob);
   try {
-    for (let tries = 1; ; tries++) {
-      const buffer = await unlessStalled(blob.arrayBuffer());
-      if (buffer !== null) return new Uint8Array(buffer);
-      if (tries === 2) throw stalledError();
-    }
+    const buffer = (await unlessStalled(blob.arrayBuffer())) ?? (await unlessStalled(blob.arrayBuffer()));
+    if (buffer === null) throw stalledError();
+    return new Uint8Array(buffer);
   } catch (e) {
     if (refused(e)) return throughPage(blob);
     throw e;
@@ -189,9 +187,9 @@ export async function* slices(blob, {slice = SLICE} = {}) {
 // The blob as one byte stream, read into one buffer used again: each read
 // gives what the browser has at hand, up to the buffer's size, and is used
 // up before the next is asked for. The browser reads ahead by itself; a read
-// of ours ahead, into a second buffer, gained Chromium a tenth on a 256 MiB
-// tape, cost Firefox a twentieth, and kept a read of the file under way
-// beside every other read of the worker's.
+// of ours ahead, into a second buffer, gained nothing that held when measured
+// again (docs/performance.md), and kept a read of the file under way beside
+// every other read of the worker's.
 // Returns true when it has yielded the whole blob; 0, having yielded
 // nothing, where this worker may not read it so; and where the stream
 // stalled, when it did (the bytes before were yielded).
