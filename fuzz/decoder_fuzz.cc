@@ -56,10 +56,10 @@ std::vector<catalogue_entry> catalogue_of(const std::uint8_t* tape, std::size_t 
   std::vector<catalogue_entry> all;
   for (std::size_t at = 0; at < size; at += piece) {
     c.feed(tape + at, std::min(piece, size - at));
-    for (auto& e : c.take()) all.push_back(std::move(e));
+    for (auto& e : c.take_settled()) all.push_back(std::move(e));
   }
   c.finish();
-  for (auto& e : c.take()) all.push_back(std::move(e));
+  for (auto& e : c.take_settled()) all.push_back(std::move(e));
   return all;
 }
 

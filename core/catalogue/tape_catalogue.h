@@ -1,8 +1,8 @@
 // Every file on a tape, as a machine loading it would see it: each ROM
-// block read whole (countdown, payload, checksum) with the same pulse
-// classes and bit pairs as the header decoder, its repeated copy beside
-// it, a header's program block after it. Fed the tape in pieces, as the
-// scan is; holds no more than the blocks it is reading.
+// block read whole, its repeated copy beside it, a header's program block
+// after it, and each numbered as the listing of all names numbers it. Fed
+// the tape in pieces, as the scan is; holds no more than the blocks it is
+// reading.
 #ifndef BRIVANE_CATALOGUE_TAPE_CATALOGUE_H
 #define BRIVANE_CATALOGUE_TAPE_CATALOGUE_H
 
@@ -11,6 +11,8 @@
 #include <deque>
 #include <vector>
 
+#include "catalogue/piece_clock.h"
+#include "catalogue/rom_reader.h"
 #include "decoder/tape_decoder.h"
 #include "tap/tap_file.h"
 
@@ -33,71 +35,36 @@ struct catalogue_entry {
   copy_check program_check = copy_check::missing;
 };
 
-/// One block as read off the tape.
-struct rom_block {
-  bool repeat = false;             ///< opened with 0x09..0x01, not 0x89..0x81
-  std::vector<std::uint8_t> data;  ///< the payload, then the checksum byte
-  bool whole = false;              ///< it ended between bytes, not inside one, and was not too long
-  bool parity_ok = true;           ///< every byte's parity pair held odd parity
-  std::uint64_t offset = 0;        ///< file offset of its first marker's long pulse
-  std::uint64_t cycles = 0;        ///< time from the start of the tape to that pulse
-  int number = 0;                  ///< set when the header decoder listed it
-
-  /// Whole, parity right and the checksum byte the XOR of the payload.
-  bool loads() const;
-};
-
 /// The catalogue of one tape.
 class tape_catalogue {
  public:
   /// Times are counted at m's clock.
-  explicit tape_catalogue(machine m = machine::c64_pal);
+  explicit tape_catalogue(machine m = machine::c64_pal, class_path path = class_path::fastest);
 
   /// Feeds the next count bytes of the file.
   void feed(const std::uint8_t* bytes, std::size_t count);
   /// The file has ended: what was still being read is settled.
   void finish();
-  /// Entries settled since the last call, in tape order.
-  std::vector<catalogue_entry> take();
+  /// Takes out the entries settled since the last call, in tape order.
+  std::vector<catalogue_entry> take_settled();
+  /// Whether the file starts as a TAP file does ("C64-TAPE-RAW"), once 20
+  /// bytes of it have been fed.
+  bool tap_signature() const { return clock_.signature(); }
 
  private:
-  enum class reading { idle, marker, bits, parity, next };
-
-  void read(const std::uint8_t* p, std::size_t n);
-  bool fast_byte(const std::uint8_t* p, std::uint64_t shorts, std::uint64_t mediums, unsigned at);
-  void step(std::uint8_t pulse);
-  void open_block();
-  void store_byte(std::uint8_t value, bool parity_ok);
-  void end_block(bool whole);
-  void listed();
+  void read_blocks(const std::uint8_t* p, std::size_t n);
+  void listed(std::uint64_t offset);
   void add_block(rom_block b);
   void add_unit(rom_block* first, rom_block* repeat);
-  void settle_waiting(rom_block* first, rom_block* repeat);
 
-  double clock_;
+  double hz_;
   // The header decoder, run alongside for the listing's numbering.
   tape_decoder dec_{};
   std::uint8_t name_buf_[NAME_LENGTH + 1] = {};
   int listed_count_ = 0;
-  // Time along the file, and where the bytes being read lie in it.
-  tap_clock time_;
-  std::uint64_t fed_ = 0;
-  const std::uint8_t* piece_ = nullptr;
-  std::uint64_t piece_offset_ = 0;
-  std::size_t timed_ = 0;  // bytes of the piece the clock has taken
-  std::size_t at_ = 0;     // the pulse being read, in the piece
-
-  // The block being read.
-  reading state_ = reading::idle;
-  std::uint32_t run_ = 0;  // short pulses in a row while idle
-  rom_block block_;
-  std::uint8_t first_ = 0, shift_ = 0;
-  int bits_ = 0, phase_ = 0;
-  std::uint8_t ones_ = 0;
-  bool in_block_ = false;
-  bool end_mark_ = false;  // the marker's second pulse was short as well as medium
-  int countdown_ = 0;      // countdown bytes read
-  bool overlong_ = false;  // more bytes than any block holds
+  piece_clock clock_;
+  rom_reader rom_;
+  std::vector<rom_block> ended_;  // blocks the reader has just finished
 
   // A first copy waiting for its repeat; a header waiting for its program.
   rom_block pending_;

@@ -3,27 +3,14 @@
 // seeking, look first at the pulse that would complete the run: when it is
 // not short, no run can complete before it, and everything up to it can be
 // skipped unseen.
+#include "decoder/class_masks.h"
 #include "decoder/tape_decoder.h"
-
-#if defined(__SSE2__) && !defined(BRIVANE_NO_SIMD)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
-#if defined(__SSE2__) && !defined(BRIVANE_NO_SIMD)
-// Bit k set when p[k] is short, for 16 pulses.
-unsigned short_mask16(const std::uint8_t* p) {
-  const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  const __m128i above = _mm_sub_epi8(x, _mm_set1_epi8(39));  // 39..57 -> 0..18
-  const __m128i in = _mm_cmpeq_epi8(_mm_min_epu8(above, _mm_set1_epi8(18)), above);
-  return static_cast<unsigned>(_mm_movemask_epi8(in));
-}
-#endif
-
 // The first position from i on whose pulse is not short, or end.
 std::size_t skip_short(const std::uint8_t* p, std::size_t i, std::size_t end) {
-#if defined(__SSE2__) && !defined(BRIVANE_NO_SIMD)
+#ifdef BRIVANE_SSE2
   for (; end - i >= 16; i += 16) {
     const unsigned other = ~short_mask16(p + i) & 0xFFFFu;
     if (other != 0) return i + static_cast<std::size_t>(__builtin_ctz(other));
@@ -36,7 +23,7 @@ std::size_t skip_short(const std::uint8_t* p, std::size_t i, std::size_t end) {
 // The start of the run of short pulses that ends just before end, looking no
 // further back than begin.
 std::size_t run_start(const std::uint8_t* p, std::size_t begin, std::size_t end) {
-#if defined(__SSE2__) && !defined(BRIVANE_NO_SIMD)
+#ifdef BRIVANE_SSE2
   for (; end - begin >= 16; end -= 16) {
     const unsigned other = ~short_mask16(p + end - 16) & 0xFFFFu;
     if (other != 0) return end - 16 + static_cast<std::size_t>(32 - __builtin_clz(other));
@@ -93,8 +80,9 @@ bool read_byte(tape_decoder& d, const std::uint8_t* p) {
   return true;
 }
 
-// Pulses from a marker's medium pulse to the parity pair's end.
-constexpr std::size_t BYTE_PULSES = 19;
+// Pulses of a byte after its marker's long pulse: the medium one, eight bit
+// pairs and the parity pair.
+constexpr std::size_t PULSES_AFTER_LONG = BYTE_PULSES - 1;
 
 }  // namespace
 
@@ -114,8 +102,8 @@ int scan_pulses(tape_decoder& d, const std::uint8_t* pulses, std::size_t count,
       i = skip_short(pulses, i, count);  // the count stays where it is
       if (i == count) break;
     }
-    if (d.state == STATE_MARKER && count - i > BYTE_PULSES && read_byte(d, pulses + i))
-      i += BYTE_PULSES;
+    if (d.state == STATE_MARKER && count - i > PULSES_AFTER_LONG && read_byte(d, pulses + i))
+      i += PULSES_AFTER_LONG;
     if (decode_pulse(d, pulses[i++], name_buf, 0)) {
       *used = i;
       return 1;

@@ -22,6 +22,10 @@ constexpr std::int32_t PILOT_THRESHOLD = 5000;
 /// Number of filename bytes a header holds.
 constexpr std::size_t NAME_LENGTH = 16;
 
+/// Pulses of one byte on tape: its marker (long, medium), eight bit pairs
+/// and the parity pair.
+constexpr std::size_t BYTE_PULSES = 20;
+
 /// Decoder state for one run over a tape; a zero-initialised value is a
 /// fresh decoder.
 struct tape_decoder {

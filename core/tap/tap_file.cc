@@ -42,11 +42,6 @@ bool machine_named(std::string_view name, machine& m) {
   return false;
 }
 
-double clock_named(std::string_view name) {
-  machine m;
-  return machine_named(name, m) ? timing_of(m).clock : 0;
-}
-
 std::vector<std::uint8_t> tap_header(std::size_t size, machine m) {
   const machine_timing t = timing_of(m);
   std::vector<std::uint8_t> h = {'C', '6', '4', '-', 'T', 'A',        'P',     'E',
@@ -100,7 +95,8 @@ std::uint64_t pulse_cycles(const std::uint8_t* p, std::size_t n) {
 
 void tap_clock::decide() {
   static const char signature[] = "C64-TAPE-RAW";
-  if (std::memcmp(head_, signature, 12) == 0) {
+  signature_ = std::memcmp(head_, signature, 12) == 0;
+  if (signature_) {
     pauses_ = head_[12] >= 1;
   } else {
     cycles_ += pulse_cycles(head_, TAP_HEADER_SIZE);  // no header: these were pulses

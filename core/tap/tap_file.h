@@ -30,9 +30,6 @@ machine_timing timing_of(machine m);
 /// not know.
 bool machine_named(std::string_view name, machine& m);
 
-/// The clock of a machine by its name; 0 for a name it does not know.
-double clock_named(std::string_view name);
-
 /// Bytes in front of a TAP file's pulses.
 constexpr std::size_t TAP_HEADER_SIZE = 20;
 
@@ -54,14 +51,17 @@ class tap_clock {
   void advance(const std::uint8_t* p, std::size_t n);
   /// Cycles from the start of the pulses to the end of the bytes taken.
   std::uint64_t cycles() const { return cycles_; }
+  /// Whether the file starts with the signature, once 20 bytes are taken.
+  bool signature() const { return signature_; }
 
  private:
   void decide();
 
   std::uint8_t head_[TAP_HEADER_SIZE] = {};
   std::size_t head_size_ = 0;  // header bytes taken, until TAP_HEADER_SIZE
-  bool pauses_ = false;        // a 0 opens a three-byte pause
-  int pause_left_ = 0;         // bytes of a pause still to come
+  bool signature_ = false;
+  bool pauses_ = false;  // a 0 opens a three-byte pause
+  int pause_left_ = 0;   // bytes of a pause still to come
   std::uint32_t pause_ = 0;
   std::uint64_t cycles_ = 0;
 };

@@ -135,7 +135,7 @@ EMSCRIPTEN_KEEPALIVE void bv_catalogue_finish(web_catalogue* c) { c->catalogue.f
 /// Takes the entries settled since the last call, giving how many; they are
 /// read with the calls below until the next.
 EMSCRIPTEN_KEEPALIVE std::size_t bv_catalogue_take(web_catalogue* c) {
-  c->taken = c->catalogue.take();
+  c->taken = c->catalogue.take_settled();
   return c->taken.size();
 }
 

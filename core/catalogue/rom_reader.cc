@@ -1,0 +1,220 @@
+// The ROM block reader: pulse by pulse where it must, three whole bytes at a
+// time where every pulse fits.
+#include "catalogue/rom_reader.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+// Short pulses in a row that may lead into a block: the gap before a
+// repeated copy is 79 of them, the pilots far longer; and more than the
+// 20 bytes of a TAP file's header, so that no block starts inside one.
+constexpr std::uint32_t MIN_LEAD = 32;
+
+// The most bytes a block can need: 65,535 of program and the checksum.
+constexpr std::size_t MAX_DATA = 65536;
+
+// The ROM's header block: 192 bytes and the checksum.
+constexpr std::size_t HEADER_BLOCK = 193;
+
+constexpr std::size_t WINDOW = 64;  // pulses classed at once: three bytes' worth
+
+// Bits 0, 2, ... 14 of x, packed into the low 8.
+std::uint32_t even_bits(std::uint32_t x) {
+  x &= 0x5555;
+  x = (x | x >> 1) & 0x3333;
+  x = (x | x >> 2) & 0x0F0F;
+  return (x | x >> 4) & 0x00FF;
+}
+
+class_masks classes_of64(const std::uint8_t* p, class_path path) {
+#ifdef BRIVANE_SSE2
+  if (path == class_path::fastest) return classes_of64_sse2(p);
+#else
+  (void)path;
+#endif
+  return classes_of64_portable(p);
+}
+
+}  // namespace
+
+bool rom_block::loads() const {
+  if (!whole || !parity_ok || data.empty()) return false;
+  std::uint8_t x = 0;
+  for (const std::uint8_t b : data) x ^= b;
+  return x == 0;  // the payload's XOR equals the checksum byte
+}
+
+void rom_reader::read(const std::uint8_t* p, std::size_t n, piece_clock& clock,
+                      std::vector<rom_block>& ended) {
+  std::size_t i = 0;
+  while (i < n) {
+    if (state_ == rom_state::idle) {
+      const std::size_t j = skip_short_pulses(p, i, n);
+      // Only whether the run reaches the lead counts.
+      run_ = j - i >= MIN_LEAD ? MIN_LEAD
+                               : std::min(MIN_LEAD, run_ + static_cast<std::uint32_t>(j - i));
+      i = j;
+      if (i == n) break;
+    } else if (state_ == rom_state::next) {
+      // Whole bytes, one after another, while every pulse fits: three to
+      // each look at the pulses' classes.
+      const std::size_t start = i;
+      while (state_ == rom_state::next && n - i >= WINDOW) {
+        const class_masks c = classes_of64(p + i, path_);
+        unsigned k = 0;
+        while (k < 3 && state_ == rom_state::next &&
+               whole_byte(p + i, c.shorts, c.mediums, k * BYTE_PULSES))
+          ++k;
+        i += k * BYTE_PULSES;
+        if (k < 3) break;
+      }
+      if (i != start) continue;
+    }
+    step(p + i, clock, ended);
+    ++i;
+  }
+}
+
+// A whole byte from its marker's long pulse at p[at] on, when every pulse
+// fits: each bit pair (medium, short) for 1, else (short, medium) for 0, as
+// pair_bit reads them; bit k of shorts and mediums tells the class of p[k],
+// at + 20 <= 64.
+bool rom_reader::whole_byte(const std::uint8_t* p, std::uint64_t shorts, std::uint64_t mediums,
+                            unsigned at) {
+  if (!is_long(p[at]) || (mediums >> (at + 1) & 1) == 0) return false;
+  // Bit k: the pulse k after the marker.
+  const auto m = static_cast<std::uint32_t>(mediums >> (at + 2));
+  const auto s = static_cast<std::uint32_t>(shorts >> (at + 2));
+  const std::uint32_t one = m & s >> 1;
+  const std::uint32_t zero = s & m >> 1 & ~one;
+  if (((one | zero) & 0x5555) != 0x5555) return false;
+  const std::uint32_t value = even_bits(one);
+  const std::uint32_t parity_known = (one | zero) >> 16 & 1;
+  // Odd parity: the data bits and the parity bit hold an odd number of ones.
+  std::uint32_t x = value ^ (one >> 16 & 1);
+  x ^= x >> 4;
+  x ^= x >> 2;
+  x ^= x >> 1;
+  const bool parity_ok = parity_known != 0 && (x & 1) != 0;
+  if (countdown_ == 9 && block_.data.size() < MAX_DATA) {  // a payload byte, as store_byte keeps it
+    block_.data.push_back(static_cast<std::uint8_t>(value));
+    block_.parity_ok = block_.parity_ok && parity_ok;
+  } else {
+    store_byte(static_cast<std::uint8_t>(value), parity_ok);
+  }
+  return true;
+}
+
+void rom_reader::step(const std::uint8_t* at, piece_clock& clock, std::vector<rom_block>& ended) {
+  const std::uint8_t pulse = *at;
+  switch (state_) {
+    case rom_state::idle:
+      if (is_short(pulse)) {
+        if (run_ < MIN_LEAD) ++run_;
+      } else if (is_long(pulse) && run_ >= MIN_LEAD) {
+        block_ = rom_block{};
+        block_.offset = clock.offset_of(at);
+        block_.cycles = clock.cycles_at(at);
+        block_.data.reserve(HEADER_BLOCK);
+        in_block_ = true;
+        countdown_ = 0;
+        run_ = 0;
+        state_ = rom_state::marker;
+      } else {
+        run_ = 0;
+      }
+      return;
+    case rom_state::marker:
+      if (is_medium(pulse)) {
+        end_mark_ = is_short(pulse);  // a 57: maybe the end-of-data mark's short pulse
+        bits_ = 0;
+        phase_ = 0;
+        ones_ = 0;
+        state_ = rom_state::bits;
+        return;
+      }
+      break;  // the end-of-data mark (long, short), or whatever follows the block
+    case rom_state::bits:
+    case rom_state::parity: {
+      if (phase_ == 0) {
+        first_ = pulse;
+        phase_ = 1;
+        return;
+      }
+      phase_ = 0;
+      const int bit = pair_bit(first_, pulse);
+      if (state_ == rom_state::parity) {
+        store_byte(shift_, bit >= 0 && (ones_ + bit) % 2 == 1);
+        return;
+      }
+      if (bit < 0) {  // broken off inside a byte, or what followed the end-of-data mark
+        end_block(end_mark_, ended);
+        run_ = is_short(pulse) ? 1 : 0;
+        return;
+      }
+      shift_ = static_cast<std::uint8_t>(shift_ >> 1 | bit << 7);
+      ones_ = static_cast<std::uint8_t>(ones_ + bit);
+      if (++bits_ == 8) state_ = rom_state::parity;
+      return;
+    }
+    case rom_state::next:
+      if (is_long(pulse)) {
+        state_ = rom_state::marker;
+        return;
+      }
+      break;
+  }
+  end_block(true, ended);  // between bytes: the block is over
+  run_ = is_short(pulse) ? 1 : 0;
+}
+
+void rom_reader::store_byte(std::uint8_t value, bool parity_ok) {
+  state_ = rom_state::next;
+  if (countdown_ < 9) {
+    // 0x89 down to 0x81 opens a first copy, 0x09 down to 0x01 a repeat;
+    // anything else is no block.
+    if (countdown_ == 0 && (value == 0x89 || value == 0x09)) block_.repeat = value == 0x09;
+    const std::uint8_t want = static_cast<std::uint8_t>((block_.repeat ? 0x09 : 0x89) - countdown_);
+    if (value != want) {
+      in_block_ = false;
+      state_ = rom_state::idle;
+      run_ = 0;
+      return;
+    }
+    ++countdown_;
+    return;
+  }
+  if (block_.data.size() < MAX_DATA) {
+    block_.data.push_back(value);
+  } else {
+    overlong_ = true;
+  }
+  block_.parity_ok = block_.parity_ok && parity_ok;
+}
+
+void rom_reader::end_block(bool whole, std::vector<rom_block>& ended) {
+  state_ = rom_state::idle;
+  if (!in_block_) return;
+  in_block_ = false;
+  if (countdown_ < 9) return;  // not even the countdown: no block
+  block_.whole = whole && !overlong_;
+  overlong_ = false;
+  ended.push_back(std::move(block_));
+}
+
+void rom_reader::finish(std::vector<rom_block>& ended) {
+  if (in_block_) end_block(state_ == rom_state::marker || state_ == rom_state::next, ended);
+}
+
+bool rom_reader::mark_listed(int number) {
+  // Header fields (type, start, end, the name) are 21 bytes: the decoder
+  // names a header at the long pulse after them.
+  if (in_block_ && !block_.repeat && countdown_ == 9 && block_.data.size() == 21 &&
+      state_ == rom_state::marker) {
+    block_.number = number;
+    return true;
+  }
+  return false;
+}

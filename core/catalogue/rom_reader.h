@@ -1,0 +1,73 @@
+// The blocks the machines' ROM routines write, read whole off the tape:
+// countdown, payload, parity and checksum, with the same pulse classes and
+// bit pairs as the header decoder. Fed the tape in pieces; holds no more
+// than the block it is reading.
+#ifndef BRIVANE_CATALOGUE_ROM_READER_H
+#define BRIVANE_CATALOGUE_ROM_READER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "catalogue/piece_clock.h"
+#include "decoder/class_masks.h"
+
+/// One block as read off the tape.
+struct rom_block {
+  bool repeat = false;             ///< opened with 0x09..0x01, not 0x89..0x81
+  std::vector<std::uint8_t> data;  ///< the payload, then the checksum byte
+  bool whole = false;              ///< it ended between bytes, not inside one, and was not too long
+  bool parity_ok = true;           ///< every byte's parity pair held odd parity
+  std::uint64_t offset = 0;        ///< file offset of its first marker's long pulse
+  std::uint64_t cycles = 0;        ///< time from the start of the tape to that pulse
+  int number = 0;                  ///< set when the header decoder listed it
+
+  /// Whole, parity right and the checksum byte the XOR of the payload.
+  bool loads() const;
+};
+
+/// What the reader waits for next.
+enum class rom_state {
+  idle,    ///< a run of short pulses, then the long pulse that opens a block
+  marker,  ///< the medium pulse that closes a byte marker
+  bits,    ///< the eight data-bit pairs of a byte
+  parity,  ///< the byte's parity pair
+  next,    ///< the long pulse of the next byte's marker, or the end of the block
+};
+
+class rom_reader {
+ public:
+  explicit rom_reader(class_path path = class_path::fastest) : path_(path) {}
+
+  /// Reads p[0..n), which lie in the piece the clock times; blocks that end
+  /// go to ended, in tape order.
+  void read(const std::uint8_t* p, std::size_t n, piece_clock& clock,
+            std::vector<rom_block>& ended);
+  /// The tape has ended: a block still being read ends with it.
+  void finish(std::vector<rom_block>& ended);
+  /// The header decoder has just listed a name, at the long pulse after the
+  /// header's 21st byte past its countdown: true, with the block marked, when
+  /// the block being read is that header's first copy.
+  bool mark_listed(int number);
+  rom_state state() const { return state_; }
+
+ private:
+  bool whole_byte(const std::uint8_t* p, std::uint64_t shorts, std::uint64_t mediums, unsigned at);
+  void step(const std::uint8_t* at, piece_clock& clock, std::vector<rom_block>& ended);
+  void store_byte(std::uint8_t value, bool parity_ok);
+  void end_block(bool whole, std::vector<rom_block>& ended);
+
+  class_path path_;
+  rom_state state_ = rom_state::idle;
+  std::uint32_t run_ = 0;  // short pulses in a row while idle, up to the lead a block needs
+  rom_block block_;
+  std::uint8_t first_ = 0, shift_ = 0;
+  int bits_ = 0, phase_ = 0;
+  std::uint8_t ones_ = 0;
+  bool in_block_ = false;
+  bool end_mark_ = false;  // the marker's second pulse was short as well as medium
+  int countdown_ = 0;      // countdown bytes read
+  bool overlong_ = false;  // more bytes than any block holds
+};
+
+#endif
