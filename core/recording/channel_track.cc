@@ -1,0 +1,227 @@
+// A channel's waves into pulses: the high-pass, the edges, the pairing of
+// half waves into periods, the speed each pilot tone sets, and whether each
+// period is among a tape's pulses or noise.
+#include "recording/channel_track.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr double PI = 3.14159265358979323846;  // not every C library defines M_PI
+
+// The high-pass's corner: well below the slowest tape wave (a long pulse is
+// about 1.4 kHz), well above mains hum (50 or 60 Hz) and a drifting offset.
+constexpr double HIGH_PASS_HZ = 250.0;
+// Half waves looked at, in pairs, before a pair is given out: enough to see
+// which pairing keeps both halves of a pulse together.
+constexpr std::size_t PAIRS_AHEAD = 16;
+
+// A TAP unit is 8 machine cycles. The ROM's short pulse, of which its pilot
+// tone is made, is 48 units long on every machine, counted in its own clock.
+constexpr double PILOT_UNITS = 48;
+// A run of this many periods, each within 16% of their mean, is pilot
+// tone, when that mean is a short pulse played up to 40% fast or slow.
+constexpr std::size_t PILOT_RUN = 256;
+constexpr double PILOT_LIKE = 0.16, PILOT_LO = 28, PILOT_HI = 75;
+// A stretch whose pilot is this close to the ROM's is timed as it is, at
+// the machine's clock, so that a clean recording gives back its own pulses
+// and the clocks of PAL and NTSC machines stay told apart. One further off
+// is timed as if it were only this far off.
+constexpr double TRUE_SPEED = 0.02;
+
+// The lengths a tape's pulses fall in, once timed at the tape's speed; and
+// around each pulse, this many before and after, of which nine in ten must
+// be such for it to be a tape's pulse rather than noise.
+constexpr double TAPE_LO = 30, TAPE_HI = 110;
+constexpr std::size_t AROUND = 32, AROUND_MIN = 8;
+constexpr double AROUND_TAPE = 0.9;
+// Periods are held back this many, or this long, for the pulses after them.
+constexpr std::size_t HOLD = 384;
+constexpr double HOLD_SECONDS = 0.5;
+
+// How unlike the two halves of a wave are: 0 when equal.
+double unlike(double a, double b) { return std::fabs(a - b) / (a + b); }
+
+bool tape_length(double units) { return units >= TAPE_LO && units <= TAPE_HI; }
+
+}  // namespace
+
+channel_track::channel_track(double rate, double clock)
+    : rate_(rate), units_per_sample_(clock / rate / 8) {
+  // First order: its answer to a step dies away without swinging back
+  // across zero, which would look like an edge after a long wave.
+  const double rc = 1 / (2 * PI * HIGH_PASS_HZ);
+  pole_ = rc / (rc + 1 / rate);
+  env_release_ = std::exp(-1 / (0.005 * rate));  // follows the wave's strength over 5 ms
+  peak_release_ = std::exp(-1 / (10.0 * rate));  // and the recording's over ten seconds
+}
+
+void channel_track::add(const float* xs, std::size_t n) {
+  if (n == 0) return;
+  if (!started_) {
+    started_ = true;
+    x1_ = xs[0];  // a recording starts at its own level, not with a step from 0
+  }
+  follow(xs, n);
+  release(false);
+}
+
+void channel_track::follow(const float* xs, std::size_t n) {
+  // The state in locals for the loop, which is most of the converter's time.
+  double x1 = x1_, y1 = y1_, envelope = envelope_, peak = peak_, prev = prev_, now = now_;
+  int side = side_;
+  const double pole = pole_, env_release = env_release_, peak_release = peak_release_,
+               floor = floor_;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double x = xs[i];
+    const double y = pole * (y1 + x - x1);
+    x1 = x;
+    y1 = y;
+    const double a = std::fabs(y);
+    envelope = std::max(a, envelope * env_release);  // no branch: which it takes is noise
+    peak = std::max(a, peak * peak_release);
+    // The band a wave must cross to count: wide against noise, and wide
+    // enough in the quiet between blocks that hiss makes no waves; never
+    // below the floor the strongest channel sets.
+    double band = 0.2 * envelope;
+    band = std::max(band, 0.05 * peak);
+    band = std::max(band, floor);
+    const int crossed = side >= 0 && y < -band ? -1 : side <= 0 && y > band ? 1 : 0;
+    if (crossed != 0) {
+      // An edge is where the wave crossed the band, between this sample and
+      // the last: a falling edge a band below zero, a rising one a band
+      // above, so that a period, from one falling edge to the next, keeps no
+      // offset.
+      const double at = now - 1 + (prev - crossed * band) / (prev - y);
+      const bool edge = side != 0;
+      side = crossed;
+      if (edge) {
+        // A wave is timed from a falling edge: the first one starts the count.
+        if (last_edge_ >= 0) {
+          now_ = now;  // for the pulses' times
+          half_wave(at - last_edge_);
+        } else if (crossed < 0) {
+          time_ = at;
+        }
+        if (last_edge_ >= 0 || crossed < 0) last_edge_ = at;
+      }
+    }
+    prev = y;
+    now += 1;
+  }
+  x1_ = x1;
+  y1_ = y1;
+  envelope_ = envelope;
+  peak_ = peak;
+  prev_ = prev;
+  now_ = now;
+  side_ = side;
+}
+
+// Pairs half waves into periods. A pulse is a wave whose two halves are as
+// long as each other; timed from the wrong edge, a period is half of one
+// pulse and half of the next, and halves of a short and a medium pulse are
+// unlike. So of the two ways to pair the half waves ahead, the one whose
+// pairs are the more alike is kept: an inverted recording is paired the
+// other way round from its first data on, losing one half wave of pilot.
+void channel_track::half_wave(double length) {
+  // unlike_[i] is how unlike half waves i and i + 1 are, worked out once,
+  // and summed over the even and the odd places as it goes.
+  if (!halves_.empty()) {
+    const double u = unlike(halves_.back(), length);
+    (unlike_.size() % 2 == 0 ? even_ : odd_) += u;
+    unlike_.push_back(u);
+  }
+  halves_.push_back(length);
+  while (halves_.size() >= 2 * PAIRS_AHEAD + 1) {
+    // Pairs as kept (0 with 1, 2 with 3, ...) against the other way round.
+    const double kept = even_, other = odd_;
+    if (other < 0.5 * kept && kept - other > 0.5) {
+      time_ += halves_.front();
+      halves_.pop_front();
+      even_ -= unlike_.front();
+      unlike_.pop_front();
+      std::swap(even_, odd_);  // every place moves by one
+      continue;
+    }
+    period(halves_[0] + halves_[1]);
+    halves_.pop_front();
+    halves_.pop_front();
+    even_ -= unlike_[0];
+    odd_ -= unlike_[1];
+    unlike_.pop_front();
+    unlike_.pop_front();
+    if (unlike_.empty()) even_ = odd_ = 0;  // no rounding carried on
+  }
+}
+
+// A whole wave: held back with its time, and measured against the pilot
+// tone it may belong to.
+void channel_track::period(double samples) {
+  const double units = samples * units_per_sample_;
+  time_ += samples;
+  if (run_ > 0 && std::fabs(units - run_sum_) <= PILOT_LIKE * run_sum_) {
+    ++run_;
+    run_sum_ += (units - run_sum_) / static_cast<double>(std::min(run_, PILOT_RUN));  // its mean
+  } else {
+    run_ = 1;
+    run_sum_ = units;
+  }
+  if (run_ >= PILOT_RUN && run_sum_ >= PILOT_LO && run_sum_ <= PILOT_HI) {
+    const double off = run_sum_ / PILOT_UNITS;
+    scale_ = std::clamp(off, 1 - TRUE_SPEED, 1 + TRUE_SPEED) / off;
+    if (std::fabs(scale_ - marked_at_) > 0.01 * marked_at_) mark_again();
+  }
+  hold({units, time_, tape_length(units * scale_)});
+  release(false);
+}
+
+// The first AROUND periods held are those after the one given out next.
+void channel_track::hold(const timed_pulse& p) {
+  held_.push_back(p);
+  if (held_.size() <= AROUND) ahead_tape_ += p.tape_like;
+}
+
+// The speed has changed: which periods held are of a tape's length, anew.
+void channel_track::mark_again() {
+  marked_at_ = scale_;
+  ahead_tape_ = 0;
+  for (std::size_t i = 0; i < held_.size(); ++i) {
+    held_[i].tape_like = tape_length(held_[i].units * scale_);
+    if (i < AROUND) ahead_tape_ += held_[i].tape_like;
+  }
+}
+
+// Gives out the periods held long enough, timed at the tape's speed, each
+// marked a tape's pulse or not by the periods around it.
+void channel_track::release(bool all) {
+  const double oldest = now_ - HOLD_SECONDS * rate_;
+  const auto most = [](std::size_t tape, std::size_t n) {
+    return n >= AROUND_MIN && static_cast<double>(tape) >= AROUND_TAPE * static_cast<double>(n);
+  };
+  while (!held_.empty() && (all || held_.size() > HOLD || held_.front().end < oldest)) {
+    timed_pulse p = held_.front();
+    held_.pop_front();
+    ahead_tape_ -= p.tape_like;
+    if (held_.size() >= AROUND) ahead_tape_ += held_[AROUND - 1].tape_like;
+    const bool own = p.tape_like;
+    p.units *= scale_;
+    const std::size_t after = std::min(held_.size(), AROUND);
+    p.tape_like = own && (most(past_tape_, past_.size()) || most(ahead_tape_, after));
+    past_.push_back(own);
+    past_tape_ += own;
+    if (past_.size() > AROUND) {
+      past_tape_ -= past_.front();
+      past_.pop_front();
+    }
+    made_.push_back(p);
+  }
+}
+
+void channel_track::finish() {
+  for (std::size_t i = 0; i + 1 < halves_.size(); i += 2) period(halves_[i] + halves_[i + 1]);
+  halves_.clear();
+  unlike_.clear();
+  even_ = odd_ = 0;
+  release(true);
+}
