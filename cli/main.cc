@@ -16,6 +16,7 @@
 
 #include "command_line.h"
 #include "fd_source.h"
+#include "utf16.h"
 
 namespace {
 
@@ -71,15 +72,6 @@ class stdio_host : public host {
 // wide name. The run itself sees narrow arguments: UTF-8 for the options and
 // the path, and the program name in the ANSI code page, as the narrow start-up
 // code would have given it, so that the usage line looks as it always did.
-std::string narrow(const wchar_t* w, UINT code_page) {
-  const int n = WideCharToMultiByte(code_page, 0, w, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return {};
-  std::string s(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(code_page, 0, w, -1, &s[0], n, nullptr, nullptr);
-  s.resize(static_cast<std::size_t>(n - 1));
-  return s;
-}
-
 class wide_host : public stdio_host {
  public:
   wide_host(int argc, wchar_t** wargv) : wargv_(wargv) {

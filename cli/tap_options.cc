@@ -3,32 +3,29 @@
 
 #include <cstring>
 
-const std::string_view TAP_USAGE_TEXT =
-    "Usage: brivane-tap [--machine c64-pal|c64-ntsc|vic20-pal|vic20-ntsc] RECORDING [TAPE]\n"
-    "Makes a TAP file from a sound recording of a Commodore cassette.\n"
-    "\n"
-    "  RECORDING  the recording: " BRIVANE_TAP_FORMATS
-    ";\n"
-    "             - for standard input (WAV)\n"
-    "  TAPE       the TAP file to write: by default RECORDING's name with .tap;\n"
-    "             - for standard output\n"
-    "  --machine  the machine the TAP is timed for and names in its header\n"
-    "             (default c64-pal)\n"
-    "  --help     this text\n"
-    "  --version  brivane-tap's version\n";
+#include "sound_sources.h"
 
-namespace {
-
-// RECORDING's name with .tap in place of its extension (in its last part).
-std::string tap_name(const std::string& recording) {
-  const std::size_t slash = recording.find_last_of("/\\");
-  const std::size_t dot = recording.rfind('.');
-  const bool has_extension =
-      dot != std::string::npos && dot > (slash == std::string::npos ? 0 : slash + 1);
-  return (has_extension ? recording.substr(0, dot) : recording) + ".tap";
+std::string tap_usage() {
+  std::string machines;
+  for (const machine_choice& m : MACHINES)
+    machines += (machines.empty() ? "" : "|") + std::string(m.name);
+  return "Usage: brivane-tap [--machine " + machines +
+         "] RECORDING [TAPE]\n"
+         "Makes a TAP file from a sound recording of a Commodore cassette.\n"
+         "\n"
+         "  RECORDING  the recording: " +
+         std::string(FORMATS_READ) +
+         ";\n"
+         "             - for standard input\n"
+         "  TAPE       the TAP file to write: by default RECORDING's name with .tap;\n"
+         "             - for standard output\n"
+         "  --machine  the machine the TAP is timed for and names in its header\n"
+         "             (default " +
+         std::string(MACHINES[0].name) +
+         ")\n"
+         "  --help     this text\n"
+         "  --version  brivane-tap's version\n";
 }
-
-}  // namespace
 
 tap_options parse_tap_options(int argc, const char* const* argv) {
   tap_options o;
@@ -47,7 +44,7 @@ tap_options parse_tap_options(int argc, const char* const* argv) {
       std::string name;
       if (a == "--machine") {
         if (i + 1 >= argc) {
-          o.error = "--machine needs a machine: c64-pal, c64-ntsc, vic20-pal or vic20-ntsc";
+          o.error = "--machine needs a machine: " + machine_names();
           return o;
         }
         name = argv[++i];
@@ -55,7 +52,7 @@ tap_options parse_tap_options(int argc, const char* const* argv) {
         name = a.substr(std::strlen("--machine="));
       }
       if (!machine_named(name, o.for_machine)) {
-        o.error = "no such machine: " + name + " (c64-pal, c64-ntsc, vic20-pal or vic20-ntsc)";
+        o.error = "no such machine: " + name + " (" + machine_names() + ")";
         return o;
       }
     } else if (!options_end && a.size() > 1 && a[0] == '-') {
@@ -74,7 +71,7 @@ tap_options parse_tap_options(int argc, const char* const* argv) {
     return o;
   }
   o.recording = given[0];
-  o.tape = count == 2 ? given[1] : o.recording == "-" ? "-" : tap_name(o.recording);
+  o.tape = count == 2 ? given[1] : o.recording == "-" ? "-" : tap_name_for(o.recording);
   if (o.recording.empty() || o.tape.empty()) o.error = "an empty name";
   return o;
 }

@@ -4,7 +4,6 @@
 #define BRIVANE_TAP_OPTIONS_H
 
 #include <string>
-#include <string_view>
 
 #include "tap/tap_file.h"
 
@@ -33,6 +32,6 @@ struct tap_options {
 tap_options parse_tap_options(int argc, const char* const* argv);
 
 /// The usage text, for --help and after a wrong command line.
-extern const std::string_view TAP_USAGE_TEXT;
+std::string tap_usage();
 
 #endif

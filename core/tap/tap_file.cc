@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <iterator>
 
 #if defined(__SSE2__) && !defined(BRIVANE_NO_SIMD)
 #include <emmintrin.h>
@@ -22,13 +23,35 @@ machine_timing timing_of(machine m) {
   return {PAL_CLOCK, 0, 0};
 }
 
+const machine_choice MACHINES[4] = {{machine::c64_pal, "c64-pal", "C64, PAL"},
+                                    {machine::c64_ntsc, "c64-ntsc", "C64, NTSC"},
+                                    {machine::vic20_pal, "vic20-pal", "VIC-20, PAL"},
+                                    {machine::vic20_ntsc, "vic20-ntsc", "VIC-20, NTSC"}};
+
+std::string machine_names(std::string_view last_joiner) {
+  std::string names;
+  for (std::size_t i = 0; i < std::size(MACHINES); ++i) {
+    if (i > 0) names += i + 1 == std::size(MACHINES) ? last_joiner : std::string_view(", ");
+    names += MACHINES[i].name;
+  }
+  return names;
+}
+
+std::string tap_name_for(std::string_view recording) {
+  const std::size_t slash = recording.find_last_of("/\\");
+  const std::size_t last = slash == std::string_view::npos ? 0 : slash + 1;
+  const std::size_t dot = recording.rfind('.');
+  const bool has_extension = dot != std::string_view::npos && dot > last;
+  return std::string(has_extension ? recording.substr(0, dot) : recording) + ".tap";
+}
+
 bool machine_named(std::string_view name, machine& m) {
   const struct {
     std::string_view name;
     machine m;
-  } known[] = {{"c64-pal", machine::c64_pal},     {"c64-ntsc", machine::c64_ntsc},
-               {"vic20-pal", machine::vic20_pal}, {"vic20-ntsc", machine::vic20_ntsc},
-               {"pal", machine::c64_pal},         {"ntsc", machine::c64_ntsc}};
+  } known[] = {{MACHINES[0].name, MACHINES[0].id}, {MACHINES[1].name, MACHINES[1].id},
+               {MACHINES[2].name, MACHINES[2].id}, {MACHINES[3].name, MACHINES[3].id},
+               {"pal", machine::c64_pal},          {"ntsc", machine::c64_ntsc}};
   for (const auto& k : known) {
     if (name.size() != k.name.size()) continue;
     bool same = true;

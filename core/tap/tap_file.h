@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -25,10 +26,28 @@ struct machine_timing {
 };
 machine_timing timing_of(machine m);
 
+/// A machine as people choose it: its name on command lines and in the
+/// module ("c64-pal"), and in words ("C64, PAL").
+struct machine_choice {
+  machine id;
+  std::string_view name, label;
+};
+
+/// Every machine, in the order they are offered, the default first.
+extern const machine_choice MACHINES[4];
+
+/// The machines' names for a message: "c64-pal, c64-ntsc, vic20-pal or vic20-ntsc".
+std::string machine_names(std::string_view last_joiner = " or ");
+
 /// A machine by its name: "c64-pal", "c64-ntsc", "vic20-pal", "vic20-ntsc",
 /// and "pal" and "ntsc" for the C64's (any case). False for a name it does
 /// not know.
 bool machine_named(std::string_view name, machine& m);
+
+/// The name of the TAP file made from a recording: its path with .tap in
+/// place of the extension of its last part, if that has one ("side-a.wav"
+/// gives "side-a.tap", ".wav" gives ".wav.tap").
+std::string tap_name_for(std::string_view recording);
 
 /// Bytes in front of a TAP file's pulses.
 constexpr std::size_t TAP_HEADER_SIZE = 20;

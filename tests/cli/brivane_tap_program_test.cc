@@ -130,8 +130,7 @@ std::string TapCli::dir_;
 std::vector<std::uint8_t> TapCli::wav_;
 
 TEST_F(TapCli, MessagesAndStatuses) {
-  const std::string usage(TAP_USAGE_TEXT);
-  const std::string formats = BRIVANE_TAP_FORMATS;
+  const std::string usage = tap_usage();
   const struct {
     std::vector<std::string> args;
     std::string out, err;
@@ -148,14 +147,8 @@ TEST_F(TapCli, MessagesAndStatuses) {
       {{"a.wav", "b.tap", "c"}, "", "brivane-tap: too many arguments: c\n" + usage, 2},
       {{"missing.wav"}, "", "brivane-tap: cannot open missing.wav: No such file or directory\n", 3},
       {{"folder"}, "", "brivane-tap: cannot open folder: it is a folder\n", 3},
-      {{"notes.txt"},
-       "",
-       "brivane-tap: notes.txt is not a recording brivane-tap reads (it reads " + formats + ")\n",
-       4},
-      {{"quiet.wav"},
-       "",
-       "brivane-tap: there is no tape signal in quiet.wav; no TAP file was written\n",
-       5},
+      {{"notes.txt"}, "", "brivane-tap: notes.txt: it is not a recording brivane reads\n", 4},
+      {{"quiet.wav"}, "", "brivane-tap: quiet.wav: there is no tape signal in it\n", 5},
       {{"side.wav", "locked/side.tap"},
        "",
        "brivane-tap: cannot write locked/side.tap: Permission denied\n",

@@ -16,7 +16,7 @@ ln -s "$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")" "$tmp/bin/brivane"
 "$make_collection" 300 "$tmp/tapes" "$tmp/expected" 2
 LC_ALL=C sort "$tmp/expected" >"$tmp/expected.sorted"
 
-"$(dirname "$0")/readme_commands.sh" "$readme" "$tmp" "$tmp/tapes"
+"$(dirname "$0")/../readme_commands.sh" "$readme" "$tmp" "$tmp/tapes"
 set -- "$tmp"/command*
 [ "$#" -ge 2 ] && [ -f "$1" ] || { echo "want the serial and the parallel catalogue command in the README"; exit 1; }
 

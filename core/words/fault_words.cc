@@ -1,0 +1,70 @@
+// The words for each fault, written once.
+#include "words/fault_words.h"
+
+#include <string>
+
+namespace {
+
+// A whole number of Hz as people write it: 44,100 Hz.
+std::string hz(double rate) {
+  std::string digits = std::to_string(static_cast<long long>(rate < 0 ? 0 : rate + 0.5));
+  for (std::size_t i = digits.size(); i > 3;) {
+    i -= 3;
+    digits.insert(i, ",");
+  }
+  return digits + " Hz";
+}
+
+}  // namespace
+
+const char* const CUT_SHORT_WORDS =
+    "the recording is cut short or damaged part-way; the TAP file holds what came before";
+
+const char* const UNDECODABLE_WORDS = "its sound could not be decoded: it is damaged";
+
+std::string recording_fault_words(recording_fault fault, double rate) {
+  switch (fault) {
+    case recording_fault::not_wav:
+      return "it is not a WAV file";
+    case recording_fault::cut_short:
+      return "the file is cut short: it ends inside its header";
+    case recording_fault::unsupported:
+      return "its sound is encoded in a way brivane does not read (only plain PCM and float "
+             "samples, up to 8 channels)";
+    case recording_fault::rate_out_of_range:
+      return "its sample rate, " + hz(rate) + ", is outside what brivane reads (" + hz(MIN_RATE) +
+             " to " + hz(MAX_RATE) + ")";
+    case recording_fault::no_tape_signal:
+      return "there is no tape signal in it";
+    case recording_fault::none:
+      break;
+  }
+  return "";
+}
+
+std::string not_a_recording_words(const sniffed& s) {
+  std::string words = "it is not a recording brivane reads";
+  if (*s.what) words += std::string(": it is ") + s.what;
+  return words;
+}
+
+std::string inflate_fault_words(inflate_fault fault) {
+  switch (fault) {
+    case inflate_fault::damaged:
+      return "its compressed data is damaged, so it could not be inflated";
+    case inflate_fault::cut_short:
+      return "its compressed data is cut short, so it could not be inflated to its end";
+    case inflate_fault::not_gzip:
+      return "it is not a gzip file";
+    case inflate_fault::unsupported:
+      return "it is gzipped in a way brivane does not read (only deflate is read)";
+    case inflate_fault::trailing:
+      return "it holds other data after its gzipped tape";
+    case inflate_fault::check_failed:
+      return "it inflated to other data than it records (its CRC-32 or size differs): the data "
+             "is damaged";
+    case inflate_fault::none:
+      break;
+  }
+  return "";
+}
