@@ -43,6 +43,10 @@ std::string recording_fault_words(recording_fault fault, double rate) {
 }
 
 std::string not_a_recording_words(const sniffed& s) {
+  if (s.format == sound_format::aiff || s.format == sound_format::rf64 ||
+      s.format == sound_format::w64)
+    return std::string("it is ") + s.what +
+           ": brivane-tap reads it, the page and the module do not";
   std::string words = "it is not a recording brivane reads";
   if (*s.what) words += std::string(": it is ") + s.what;
   return words;

@@ -16,7 +16,8 @@
 std::string recording_fault_words(recording_fault fault, double rate);
 
 /// What a file that is no recording one reads is, as its start says:
-/// "it is not a recording brivane reads: it is a JPEG image".
+/// "it is not a recording brivane reads: it is a JPEG image"; and for the
+/// recordings only brivane-tap reads (AIFF, RF64, Wave64), that it does.
 std::string not_a_recording_words(const sniffed& s);
 
 /// A recording that ends early or is damaged part-way: the TAP made from it

@@ -1,0 +1,227 @@
+// Cells, CSV and JSON of the catalogue's records.
+#include "catalogue/catalogue_text.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "render/filename.h"
+
+const std::array<std::string_view, COLUMNS + 1> COLUMN_HEADINGS = {
+    "Tape", "No.", "Name", "Type", "Start", "End", "Size", "Position", "Header", "Program"};
+const std::array<std::string_view, COLUMNS + 1> CSV_NAMES = {
+    "tape", "number", "name", "type", "start", "end", "size", "position", "header", "program"};
+
+namespace {
+
+std::string hex(unsigned address) {
+  char s[8];
+  std::snprintf(s, sizeof s, "$%04X", address);
+  return s;
+}
+
+std::string_view type_words(unsigned type) {
+  switch (type) {
+    case 1:
+      return "program";
+    case 3:
+      return "program, fixed address";
+    case 4:
+      return "data file";
+    case 5:
+      return "end of tape";
+  }
+  return "";
+}
+
+// The shortest decimal that reads back as the same double.
+std::string number(double v) {
+  if (!std::isfinite(v)) return "0";
+  char s[32];
+  for (int precision = 1; precision <= 17; ++precision) {
+    std::snprintf(s, sizeof s, "%.*g", precision, v);
+    if (std::strtod(s, nullptr) == v) break;
+  }
+  return s;
+}
+
+}  // namespace
+
+std::string_view check_words(copy_check c) {
+  switch (c) {
+    case copy_check::ok:
+      return "ok";
+    case copy_check::repeat:
+      return "repeat only";
+    case copy_check::damaged:
+      return "damaged";
+    case copy_check::missing:
+      return "missing";
+  }
+  return "";
+}
+
+std::string_view check_name(copy_check c) {
+  switch (c) {
+    case copy_check::ok:
+      return "ok";
+    case copy_check::repeat:
+      return "repeat";
+    case copy_check::damaged:
+      return "damaged";
+    case copy_check::missing:
+      return "missing";
+  }
+  return "";
+}
+
+std::string shown_name(const catalogue_entry& e, bool escape) {
+  std::uint8_t buf[NAME_LENGTH + 1] = {};
+  for (std::size_t i = 0; i < NAME_LENGTH; ++i) buf[i] = e.name[i];
+  return render_filename(buf, escape);
+}
+
+std::string cell(const catalogue_entry& e, column c, bool escape) {
+  switch (c) {
+    case column::number: {
+      if (e.number == 0) return "";
+      char s[16];
+      std::snprintf(s, sizeof s, "%03d", e.number);
+      return s;
+    }
+    case column::name:
+      return shown_name(e, escape);
+    case column::type: {
+      const std::string_view words = type_words(e.type);
+      return std::to_string(e.type) + (words.empty() ? "" : ": " + std::string(words));
+    }
+    case column::start:
+      return hex(e.start);
+    case column::end:
+      return hex(e.end);
+    case column::size:
+      return e.end >= e.start ? std::to_string(e.end - e.start) : "";
+    case column::position: {
+      const auto s = static_cast<long long>(std::floor(e.seconds));
+      char t[32];
+      std::snprintf(t, sizeof t, "%lld:%02lld", s / 60, s % 60);
+      return t;
+    }
+    case column::header:
+      return std::string(check_words(e.header));
+    case column::program:
+      return std::string(check_words(e.program_check));
+  }
+  return "";
+}
+
+std::string safe_file_name(std::string_view name) {
+  const std::size_t first = name.find_first_not_of(' ');
+  if (first == std::string_view::npos) return "program";
+  name = name.substr(first, name.find_last_not_of(' ') - first + 1);
+  std::string safe;
+  for (const char ch : name) {
+    const auto u = static_cast<unsigned char>(ch);
+    const bool bad =
+        u < 0x20 || u == 0x7F || std::string_view("\\/:*?\"<>|").find(ch) != std::string_view::npos;
+    if (safe.empty() && ch == '.') continue;
+    safe += bad ? '_' : ch;
+  }
+  if (safe.empty()) return "program";
+  // Windows keeps these names for devices, whatever follows a dot.
+  std::string stem = safe.substr(0, safe.find('.'));
+  for (char& ch : stem) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  const bool device =
+      stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" ||
+      (stem.size() == 4 && (stem.rfind("COM", 0) == 0 || stem.rfind("LPT", 0) == 0) &&
+       stem[3] >= '1' && stem[3] <= '9');
+  return device ? "_" + safe : safe;
+}
+
+std::string prg_file_name(const catalogue_entry& e) {
+  return safe_file_name(shown_name(e, false)) + ".prg";
+}
+
+std::string csv_field(std::string_view value) {
+  if (value.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(value);
+  std::string quoted = "\"";
+  for (const char ch : value) {
+    if (ch == '"') quoted += '"';
+    quoted += ch;
+  }
+  return quoted + "\"";
+}
+
+std::string csv_heading() {
+  std::string line;
+  for (const std::string_view name : CSV_NAMES)
+    line += (line.empty() ? "" : ",") + std::string(name);
+  return line + "\r\n";
+}
+
+std::string csv_row(std::string_view tape, const catalogue_entry& e, bool escape) {
+  std::string line = csv_field(tape);
+  for (std::size_t c = 0; c < COLUMNS; ++c)
+    line += "," + csv_field(cell(e, static_cast<column>(c), escape));
+  return line + "\r\n";
+}
+
+bool valid_utf8(std::string_view b) {
+  for (std::size_t i = 0; i < b.size();) {
+    const auto c = static_cast<unsigned char>(b[i]);
+    std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (n == 0 || i + n > b.size()) return false;
+    unsigned cp = n == 1 ? c : c & (0x7F >> n);
+    for (std::size_t k = 1; k < n; ++k) {
+      const auto d = static_cast<unsigned char>(b[i + k]);
+      if ((d & 0xC0) != 0x80) return false;
+      cp = cp << 6 | (d & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are no UTF-8.
+    const unsigned least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < least[n] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) return false;
+    i += n;
+  }
+  return true;
+}
+
+std::string json_string(std::string_view b) {
+  std::string out = "\"";
+  for (std::size_t i = 0; i < b.size();) {
+    const auto c = static_cast<unsigned char>(b[i]);
+    // The longest valid UTF-8 sequence from here, or one byte that is none.
+    std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (n == 0 || !valid_utf8(b.substr(i, n)) || i + n > b.size()) {
+      out += "\\ufffd";
+      ++i;
+      continue;
+    }
+    if (n > 1) {
+      out.append(b.substr(i, n));
+    } else if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c == 0x7F) {
+      char e[8];
+      std::snprintf(e, sizeof e, "\\u%04x", c);
+      out += e;
+    } else {
+      out += static_cast<char>(c);
+    }
+    i += n;
+  }
+  return out + "\"";
+}
+
+std::string record_json_fields(const catalogue_entry& e) {
+  std::string name = "[";
+  for (std::size_t i = 0; i < NAME_LENGTH; ++i) name += (i ? "," : "") + std::to_string(e.name[i]);
+  name += "]";
+  return "\"number\":" + std::to_string(e.number) + ",\"type\":" + std::to_string(e.type) +
+         ",\"name\":" + name + ",\"start\":" + std::to_string(e.start) +
+         ",\"end\":" + std::to_string(e.end) + ",\"offset\":" + std::to_string(e.offset) +
+         ",\"seconds\":" + number(e.seconds) + ",\"header\":" + json_string(check_name(e.header)) +
+         ",\"programCheck\":" + json_string(check_name(e.program_check)) +
+         ",\"programSize\":" + std::to_string(e.program.size());
+}

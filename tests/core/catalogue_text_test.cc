@@ -1,0 +1,140 @@
+// The catalogue as text: each cell as the page and brivane-ls show it, CSV
+// fields quoted where they must be, file names safe on any file system,
+// and JSON valid whatever bytes a name or a path holds.
+#include "catalogue/catalogue_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+catalogue_entry entry(int number, std::uint8_t type, std::uint16_t start, std::uint16_t end,
+                      const char* name, double seconds) {
+  catalogue_entry e;
+  e.number = number;
+  e.type = type;
+  e.start = start;
+  e.end = end;
+  std::memset(e.name, ' ', NAME_LENGTH);
+  std::memcpy(e.name, name, std::min(std::strlen(name), NAME_LENGTH));
+  e.seconds = seconds;
+  e.header = copy_check::ok;
+  e.program_check = copy_check::repeat;
+  return e;
+}
+
+TEST(CatalogueText, EachCellAsShown) {
+  const catalogue_entry e = entry(7, 1, 0x0801, 0x0841, "\x93GAME", 754.2);
+  const struct {
+    column c;
+    bool escape;
+    std::string want;
+  } rows[] = {
+      {column::number, false, "007"},
+      {column::name, false, "GAME"},
+      {column::name, true, "{CLEAR & HOME}GAME"},
+      {column::type, false, "1: program"},
+      {column::start, false, "$0801"},
+      {column::end, false, "$0841"},
+      {column::size, false, "64"},
+      {column::position, false, "12:34"},
+      {column::header, false, "ok"},
+      {column::program, false, "repeat only"},
+  };
+  for (const auto& r : rows) EXPECT_EQ(cell(e, r.c, r.escape), r.want) << static_cast<int>(r.c);
+  const struct {
+    catalogue_entry e;
+    column c;
+    std::string want;
+  } edges[] = {
+      {entry(0, 4, 0, 0, "", 0), column::number, ""},
+      {entry(1234, 1, 0, 0, "", 0), column::number, "1234"},
+      {entry(1, 3, 0xC000, 0xFFFF, "", 59.99), column::type, "3: program, fixed address"},
+      {entry(1, 4, 0, 0, "", 0), column::type, "4: data file"},
+      {entry(1, 5, 0, 0, "", 0), column::type, "5: end of tape"},
+      {entry(1, 9, 0, 0, "", 0), column::type, "9"},
+      {entry(1, 3, 0xC000, 0xFFFF, "", 59.99), column::position, "0:59"},
+      {entry(1, 1, 0, 0, "", 3600), column::position, "60:00"},
+      {entry(1, 1, 5, 5, "", 0), column::size, "0"},
+      {entry(1, 1, 9, 8, "", 0), column::size, ""},
+  };
+  for (const auto& r : edges) EXPECT_EQ(cell(r.e, r.c, false), r.want);
+}
+
+TEST(CatalogueText, CsvQuotedWhereItMustBe) {
+  for (const auto& [field, want] : {std::pair<std::string, std::string>{"a", "a"},
+                                    {"a b", "a b"},
+                                    {"a\nb", "\"a\nb\""},
+                                    {"a\rb", "\"a\rb\""},
+                                    {"\"", "\"\"\"\""},
+                                    {"x,y", "\"x,y\""},
+                                    {"", ""}})
+    EXPECT_EQ(csv_field(field), want);
+  EXPECT_EQ(csv_heading(), "tape,number,name,type,start,end,size,position,header,program\r\n");
+  const catalogue_entry e = entry(1, 3, 0x1000, 0x1010, "A,\"B\"", 61);
+  EXPECT_EQ(csv_row("comma, \"quote\".tap", e, false),
+            "\"comma, \"\"quote\"\".tap\",001,\"A,\"\"B\"\"\",\"3: program, fixed address\","
+            "$1000,$1010,16,1:01,ok,repeat only\r\n");
+}
+
+TEST(CatalogueText, FileNamesSafeAnywhere) {
+  const struct {
+    const char* name;
+    const char* want;
+  } rows[] = {
+      {"GAME", "GAME"},
+      {"  SPACED  ", "SPACED"},
+      {"A/B:C*?", "A_B_C__"},
+      {"", "program"},
+      {"..", "program"},
+      {".HIDDEN", "HIDDEN"},
+      {"\x01"
+       "CTRL",
+       "_CTRL"},
+      {"A\\B|C<D>\"", "A_B_C_D__"},
+      {"CON", "_CON"},
+      {"nul.txt", "_nul.txt"},
+      {"COM7", "_COM7"},
+      {"COM", "COM"},
+      {"LPT0", "LPT0"},
+      {"CONSOLE", "CONSOLE"},
+  };
+  for (const auto& r : rows) EXPECT_EQ(safe_file_name(r.name), r.want) << r.name;
+  EXPECT_EQ(prg_file_name(entry(1, 1, 0, 0, "\x93MY/GAME", 0)), "MY_GAME.prg");
+}
+
+TEST(CatalogueText, JsonValidWhateverTheBytes) {
+  const struct {
+    std::string bytes;
+    const char* want;
+    bool utf8;
+  } rows[] = {
+      {"plain.tap", "\"plain.tap\"", true},
+      {"quote\" and \\", "\"quote\\\" and \\\\\"", true},
+      {"new\nline\x01", "\"new\\u000aline\\u0001\"", true},
+      {"caf\xC3\xA9", "\"caf\xC3\xA9\"", true},
+      {"\xF0\x9F\x93\xBC", "\"\xF0\x9F\x93\xBC\"", true},
+      {"bad\xFF", "\"bad\\ufffd\"", false},
+      {"cut\xC3", "\"cut\\ufffd\"", false},
+      {"overlong\xC0\xAF", "\"overlong\\ufffd\\ufffd\"", false},
+      {"surrogate\xED\xA0\x80", "\"surrogate\\ufffd\\ufffd\\ufffd\"", false},
+      {std::string("zero\0byte", 9), "\"zero\\u0000byte\"", true},
+  };
+  for (const auto& r : rows) {
+    EXPECT_EQ(json_string(r.bytes), r.want);
+    EXPECT_EQ(valid_utf8(r.bytes), r.utf8);
+  }
+  catalogue_entry e = entry(2, 1, 0x0801, 0x0803, "HI", 1.5);
+  e.offset = 12345678901;
+  e.program = {1, 2};
+  EXPECT_EQ("{" + record_json_fields(e) + "}",
+            "{\"number\":2,\"type\":1,\"name\":[72,73,32,32,32,32,32,32,32,32,32,32,32,32,32,32],"
+            "\"start\":2049,\"end\":2051,\"offset\":12345678901,\"seconds\":1.5,\"header\":\"ok\","
+            "\"programCheck\":\"repeat\",\"programSize\":2}");
+  e.seconds = 0.1 + 0.2;  // the shortest text that reads back as the same number
+  EXPECT_NE(record_json_fields(e).find("\"seconds\":0.30000000000000004,"), std::string::npos);
+}
+
+}  // namespace
