@@ -86,11 +86,15 @@ std::vector<std::uint8_t> record_tape(const bytes& pulses, const recording_knobs
   std::vector<std::uint8_t> data;
   data.reserve(wave.size() * static_cast<std::size_t>(width * k.channels));
   std::uint32_t dither_rng = 777;
+  int tape_channel = k.tape_channel;
+  std::size_t next_move = 0;
   for (std::size_t n = 0; n < wave.size(); ++n) {
     const double s = wave[n], t = static_cast<double>(n) / k.rate;
+    for (; next_move < k.moves.size() && k.moves[next_move].first <= t; ++next_move)
+      tape_channel = k.moves[next_move].second;
     for (int c = 0; c < k.channels; ++c) {
       double v = s;
-      if (c != k.tape_channel) {
+      if (c != tape_channel) {
         const double hum = k.gain * std::sin(2 * PI * 50 * t);
         switch (k.others) {
           case other_channel::noise:

@@ -5,6 +5,7 @@
 #define BRIVANE_RECORDING_WRITER_H
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "tape_writer.h"
@@ -26,7 +27,10 @@ struct recording_knobs {
   double rate = 44100;
   sample_format format = sample_format::s16;
   int channels = 1;
-  int tape_channel = 0;                         ///< where the tape is
+  int tape_channel = 0;  ///< where the tape is
+  /// Where the tape moves to later: to channel second from first seconds
+  /// into the recording on, in time order.
+  std::vector<std::pair<double, int>> moves;
   other_channel others = other_channel::noise;  ///< what the other channels hold
   bool extensible = false;                      ///< the 0xFFFE format header
   bool extra_chunks = false;                    ///< LIST and fact chunks before the sound

@@ -53,135 +53,160 @@ converted convert(const std::vector<std::uint8_t>& wav, std::size_t piece = 0,
 
 std::vector<std::string> names(const bytes& tap) { return names_in_bulk(tap); }
 
-struct spoiled {
-  const char* what;
+// Three files, each after a long pilot of its own, for a tape that moves
+// from channel to channel between them.
+const bytes& three_files() {
+  static const bytes tape = [] {
+    tape_writer w({{44, 52}, {61, 70}, {81, 90}}, 22);
+    for (const char* name : {"ONE", "TWO", "THREE"}) w.pilot(12000).block(header_payload(1, name));
+    return w.pulses();
+  }();
+  return tape;
+}
+
+// Seconds into a recording at which the pulse at index i of tape starts,
+// played clean at the C64's PAL clock after the knobs' quiet.
+double seconds_at(const bytes& tape, std::size_t i, double silence) {
+  double t = silence;
+  for (std::size_t k = 0; k < i; ++k) t += tape[k] * 8 / PAL_CLOCK;
+  return t;
+}
+
+// One way a recording is spoiled: what it is, and the knobs that make it.
+struct spoil {
+  std::string what;
   recording_knobs knobs;
 };
+
+recording_knobs knobs(void (*change)(recording_knobs&)) {
+  recording_knobs k;
+  change(k);
+  return k;
+}
+
+// Every way of spoiling a recording of two_files() that must still give its names.
+std::vector<spoil> spoilings() {
+  std::vector<spoil> rows = {
+      {"stereo, tape on the left",
+       knobs([](recording_knobs& k) { k.channels = 2, k.noise = 0.02; })},
+      {"stereo, tape on the right",
+       knobs([](recording_knobs& k) { k.channels = 2, k.tape_channel = 1, k.noise = 0.02; })},
+      {"3% fast", knobs([](recording_knobs& k) { k.speed = 1.03; })},
+      {"3% slow and wandering", knobs([](recording_knobs& k) { k.speed = 0.97, k.wander = 0.01; })},
+      {"a deck's low-pass", knobs([](recording_knobs& k) { k.low_pass_hz = 5000; })},
+      {"hum", knobs([](recording_knobs& k) { k.hum = 0.5; })},
+      {"noise", knobs([](recording_knobs& k) { k.noise = 0.1; })},
+      {"DC offset", knobs([](recording_knobs& k) { k.offset = 0.4; })},
+      {"inverted", knobs([](recording_knobs& k) { k.inverted = true; })},
+      {"inverted, low-passed, at 22.05 kHz",
+       knobs([](recording_knobs& k) { k.inverted = true, k.low_pass_hz = 4000, k.rate = 22050; })},
+      {"clipped", knobs([](recording_knobs& k) { k.gain = 3, k.hum = 0.3; })},
+      {"all at once", knobs([](recording_knobs& k) {
+         k.speed = 1.02, k.wander = 0.01, k.low_pass_hz = 6000, k.hum = 0.2, k.noise = 0.05;
+         k.offset = 0.1, k.inverted = true, k.channels = 2, k.tape_channel = 1;
+       })},
+      {"chunks before the sound, size 0",
+       knobs([](recording_knobs& k) { k.extra_chunks = true, k.data_size = 0; })},
+      {"size 0xFFFFFFFF", knobs([](recording_knobs& k) { k.data_size = 0xFFFFFFFF; })},
+      {"size past the end", knobs([](recording_knobs& k) { k.data_size = 0x7FFFFFFF; })},
+      {"six channels, the tape on the third, hiss on the rest", knobs([](recording_knobs& k) {
+         k.channels = 6, k.tape_channel = 2, k.others = other_channel::hiss;
+       })},
+      {"a VIC-20, PAL, read at the default clock",
+       knobs([](recording_knobs& k) { k.clock = VIC20_PAL_CLOCK, k.noise = 0.02; })},
+      {"a VIC-20 or C64, NTSC, read at the default clock",
+       knobs([](recording_knobs& k) { k.clock = NTSC_CLOCK, k.noise = 0.02; })},
+      {"64-bit floats at 192 kHz",
+       knobs([](recording_knobs& k) { k.format = sample_format::f64, k.rate = 192000; })},
+      {"the highest rate read",
+       knobs([](recording_knobs& k) { k.rate = MAX_RATE, k.noise = 0.02; })},
+      {"the lowest rate read, clean",
+       knobs([](recording_knobs& k) { k.rate = MIN_RATE, k.low_pass_hz = 4000; })},
+      {"the lowest rate read, with noise",
+       knobs([](recording_knobs& k) { k.rate = MIN_RATE, k.low_pass_hz = 4000, k.noise = 0.05; })},
+  };
+  // Every sample format at every common rate.
+  const std::pair<sample_format, const char*> formats[] = {
+      {sample_format::u8, "8-bit"},
+      {sample_format::s16, "16-bit"},
+      {sample_format::s24, "24-bit, extensible"},
+      {sample_format::s32, "32-bit"},
+      {sample_format::f32, "float"}};
+  for (const double rate : {22050.0, 44100.0, 48000.0, 96000.0}) {
+    for (const auto& [format, words] : formats) {
+      recording_knobs k;
+      k.rate = rate, k.format = format, k.extensible = format == sample_format::s24;
+      rows.push_back(
+          {std::string(words) + " at " + std::to_string(static_cast<int>(rate)) + " Hz", k});
+    }
+  }
+  // The other channel of a stereo recording from its start, while the tape
+  // starts after three seconds of it alone; and both carrying the tape.
+  const std::pair<other_channel, const char*> others[] = {
+      {other_channel::hum, "hum"},
+      {other_channel::hum_stopping, "hum that stops"},
+      {other_channel::hiss, "loud hiss"},
+      {other_channel::tape, "the tape in phase"},
+      {other_channel::tape_inverted, "the tape in opposite phase"}};
+  for (const auto& [other, words] : others) {
+    for (const int channel : {0, 1}) {
+      recording_knobs k;
+      k.channels = 2, k.tape_channel = channel, k.others = other, k.silence = 3, k.noise = 0.01;
+      rows.push_back(
+          {std::string(words) + " beside the tape on channel " + std::to_string(channel), k});
+    }
+  }
+  // A deck off speed, with wow; and on a VIC-20 too.
+  for (const double speed : {0.90, 0.95, 1.05, 1.10}) {
+    for (const double clock : {PAL_CLOCK, VIC20_PAL_CLOCK}) {
+      recording_knobs k;
+      k.speed = speed, k.wander = 0.005, k.noise = 0.02, k.low_pass_hz = 6000, k.clock = clock;
+      rows.push_back({"a deck at " + std::to_string(speed) + " times, with wow" +
+                          (clock == PAL_CLOCK ? "" : ", a VIC-20"),
+                      k});
+    }
+  }
+  return rows;
+}
 
 TEST(Recording, EverySpoiledRecordingGivesTheTapesNames) {
   const std::vector<std::string> want = names(two_files());
   ASSERT_EQ(want.size(), 2u);
-  std::vector<spoiled> cases;
-  for (const double rate : {22050.0, 44100.0, 48000.0, 96000.0})
-    for (const sample_format f : {sample_format::u8, sample_format::s16, sample_format::s24,
-                                  sample_format::s32, sample_format::f32}) {
-      recording_knobs k;
-      k.rate = rate;
-      k.format = f;
-      k.extensible = f == sample_format::s24;
-      cases.push_back({"rate and format", k});
-    }
-  const auto with = [](auto change) {
-    recording_knobs k;
-    change(k);
-    return k;
+  for (const spoil& row : spoilings()) {
+    SCOPED_TRACE(row.what);
+    const converted got = convert(record_tape(two_files(), row.knobs));
+    EXPECT_EQ(got.fault, recording_fault::none);
+    EXPECT_EQ(names(got.tap), want);
+  }
+}
+
+// A tape that moves between the channels of a recording, as one put
+// together from several takes does: back to channel 0, and from channel to
+// channel of three. Each file's name comes out from wherever it is.
+TEST(Recording, TheTapeMovingBetweenChannelsGivesEveryName) {
+  const bytes& tape = three_files();
+  const std::vector<std::string> want = names(tape);
+  ASSERT_EQ(want.size(), 3u);
+  // Halfway into the second and into the third file's pilot.
+  const std::size_t second = 12000 + 193 * 20 + 5000, third = 2 * (12000 + 193 * 20) + 5000;
+  const struct {
+    const char* what;
+    int channels;
+    std::vector<int> path;  // the channel the tape is on for each file
+  } rows[] = {
+      {"stereo, to the right and back to the left", 2, {0, 1, 0}},
+      {"stereo, from the right to the left", 2, {1, 0, 0}},
+      {"three channels, through each", 3, {1, 2, 0}},
+      {"four channels, back to where it began", 4, {3, 0, 3}},
   };
-  cases.push_back({"stereo, tape on the left", with([](recording_knobs& k) {
-                     k.channels = 2;
-                     k.noise = 0.02;
-                   })});
-  cases.push_back({"stereo, tape on the right", with([](recording_knobs& k) {
-                     k.channels = 2;
-                     k.tape_channel = 1;
-                     k.noise = 0.02;
-                   })});
-  cases.push_back({"3% fast", with([](recording_knobs& k) { k.speed = 1.03; })});
-  cases.push_back({"3% slow and wandering", with([](recording_knobs& k) {
-                     k.speed = 0.97;
-                     k.wander = 0.01;
-                   })});
-  cases.push_back({"a deck's low-pass", with([](recording_knobs& k) { k.low_pass_hz = 5000; })});
-  cases.push_back({"hum", with([](recording_knobs& k) { k.hum = 0.5; })});
-  cases.push_back({"noise", with([](recording_knobs& k) { k.noise = 0.1; })});
-  cases.push_back({"DC offset", with([](recording_knobs& k) { k.offset = 0.4; })});
-  cases.push_back({"inverted", with([](recording_knobs& k) { k.inverted = true; })});
-  cases.push_back({"inverted, low-passed, at 22.05 kHz", with([](recording_knobs& k) {
-                     k.inverted = true;
-                     k.low_pass_hz = 4000;
-                     k.rate = 22050;
-                   })});
-  cases.push_back({"clipped", with([](recording_knobs& k) {
-                     k.gain = 3;
-                     k.hum = 0.3;
-                   })});
-  cases.push_back({"all at once", with([](recording_knobs& k) {
-                     k.speed = 1.02;
-                     k.wander = 0.01;
-                     k.low_pass_hz = 6000;
-                     k.hum = 0.2;
-                     k.noise = 0.05;
-                     k.offset = 0.1;
-                     k.inverted = true;
-                     k.channels = 2;
-                     k.tape_channel = 1;
-                   })});
-  cases.push_back({"chunks before the sound, size 0", with([](recording_knobs& k) {
-                     k.extra_chunks = true;
-                     k.data_size = 0;
-                   })});
-  cases.push_back({"size 0xFFFFFFFF", with([](recording_knobs& k) { k.data_size = 0xFFFFFFFF; })});
-  // The other channel of a stereo recording, from its start, while the tape
-  // starts late; and both channels carrying the tape.
-  for (const auto& [what, others] :
-       {std::pair{"hum", other_channel::hum},
-        std::pair{"hum that stops", other_channel::hum_stopping},
-        std::pair{"loud hiss", other_channel::hiss},
-        std::pair{"the tape in phase", other_channel::tape},
-        std::pair{"the tape in opposite phase", other_channel::tape_inverted}}) {
-    for (const int tape_channel : {0, 1}) {
-      recording_knobs k;
-      k.channels = 2;
-      k.tape_channel = tape_channel;
-      k.others = others;
-      k.silence = 3;  // the tape starts after three seconds of the other channel alone
-      k.noise = 0.01;
-      cases.push_back({what, k});
-    }
-  }
-  cases.push_back(
-      {"six channels, the tape on the third, hiss on the rest", with([](recording_knobs& k) {
-         k.channels = 6;
-         k.tape_channel = 2;
-         k.others = other_channel::hiss;
-       })});
-  // Every machine whose ROM writes this encoding, read with the default clock.
-  for (const auto& [what, clock] : {std::pair{"a VIC-20, PAL", VIC20_PAL_CLOCK},
-                                    std::pair{"a VIC-20 or C64, NTSC", NTSC_CLOCK}}) {
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
     recording_knobs k;
-    k.clock = clock;
-    k.noise = 0.02;
-    cases.push_back({what, k});
-  }
-  // A deck off speed, with wow; and on a VIC-20 too.
-  for (const double speed : {0.90, 0.95, 1.05, 1.10}) {
-    recording_knobs k;
-    k.speed = speed;
-    k.wander = 0.005;
-    k.noise = 0.02;
-    k.low_pass_hz = 6000;
-    cases.push_back({"off speed, with wow", k});
-    k.clock = VIC20_PAL_CLOCK;
-    cases.push_back({"off speed, with wow, a VIC-20", k});
-  }
-  cases.push_back({"64-bit floats at 192 kHz", with([](recording_knobs& k) {
-                     k.format = sample_format::f64;
-                     k.rate = 192000;
-                   })});
-  for (const double noise : {0.0, 0.05}) {
-    recording_knobs k;
-    k.rate = MIN_RATE;
-    k.noise = noise;
-    k.low_pass_hz = 4000;
-    cases.push_back({"the lowest rate read", k});
-  }
-  cases.push_back(
-      {"size past the end", with([](recording_knobs& k) { k.data_size = 0x7FFFFFFF; })});
-  for (const spoiled& c : cases) {
-    SCOPED_TRACE(std::string(c.what) + " at " + std::to_string(static_cast<int>(c.knobs.rate)) +
-                 " Hz, format " + std::to_string(static_cast<int>(c.knobs.format)) + ", speed " +
-                 std::to_string(c.knobs.speed) + ", tape on channel " +
-                 std::to_string(c.knobs.tape_channel));
-    const converted got = convert(record_tape(two_files(), c.knobs));
+    k.channels = r.channels, k.noise = 0.02, k.others = other_channel::noise;
+    k.tape_channel = r.path[0];
+    k.moves = {{seconds_at(tape, second, k.silence), r.path[1]},
+               {seconds_at(tape, third, k.silence), r.path[2]}};
+    const converted got = convert(record_tape(tape, k));
     EXPECT_EQ(got.fault, recording_fault::none);
     EXPECT_EQ(names(got.tap), want);
   }
@@ -434,7 +459,9 @@ TEST(Recording, EachFaultIsSaid) {
       {"ADPCM", adpcm, recording_fault::unsupported},
       {"at 8 kHz", record_tape(one_header("LOW"), at_rate(8000)),
        recording_fault::rate_out_of_range},
-      {"at 400 kHz", record_tape(one_header("HIGH"), at_rate(400000)),
+      {"a step under the lowest rate read", record_tape(one_header("LOW"), at_rate(MIN_RATE - 1)),
+       recording_fault::rate_out_of_range},
+      {"a step over the highest rate read", record_tape(one_header("HIGH"), at_rate(MAX_RATE + 1)),
        recording_fault::rate_out_of_range},
       {"mu-law", mulaw, recording_fault::unsupported},
       {"hiss alone", record_tape(one_header("X"), quiet), recording_fault::no_tape_signal},

@@ -206,7 +206,7 @@ test('the machine a recording is read for: its clock times the pulses, its heade
   slow.writeUInt32LE(8000, 24);
   slow.writeUInt32LE(16000, 28);
   assert.throws(() => brivane.recordingToTap(slow),
-    /its sample rate, 8,000 Hz, is outside what the page reads \(11,025 Hz to 384,000 Hz\)/);
+    /its sample rate, 8,000 Hz, is outside what brivane reads \(11,025 Hz to 384,000 Hz\)/);
 });
 
 test('recordings kept as FLAC, Ogg and MP3 give their tape\'s names; cut short, the names before the cut', async (t) => {
@@ -249,7 +249,7 @@ test('recordings kept as FLAC, Ogg and MP3 give their tape\'s names; cut short, 
   }
   // What is not a recording it reads is named where the module can tell.
   await assert.rejects(brivane.anyRecordingToTap(Buffer.from('\0\0\0\x20ftypM4A                ')),
-    /not a recording the page reads: it is an MP4 or M4A file/);
+    /not a recording brivane reads: it is an MP4 or M4A file/);
   await assert.rejects(brivane.anyRecordingToTap(fs.readFileSync(new URL('../../docs/page-light.png', import.meta.url))),
     /it is a PNG image/);
 });
@@ -292,8 +292,12 @@ test('the page\'s worker: a reply the browser will not pass on is an error for i
   const members = await listArchive(file);
   // A browser that cannot pass on a program's bytes (as with a buffer it cannot hand over).
   const replies = [];
-  let answered;
+  let answered, ready = null;
   globalThis.postMessage = (reply) => {
+    if (reply.type === 'ready') {
+      ready = reply;
+      return;
+    }
     if (reply.catalogue && reply.id === 1) throw new DOMException('not passed on', 'DataCloneError');
     replies.push(reply);
     if (replies.length === members.length) answered();
@@ -302,9 +306,71 @@ test('the page\'s worker: a reply the browser will not pass on is an error for i
   await import(pathToFileURL(path.join(web, 'worker.mjs')).href);
   const done = new Promise((resolve) => { answered = resolve; });
   globalThis.onmessage({data: {type: 'batch', file, start: 0, end: Math.max(...members.map(memberEnd)), machine: 'c64-pal',
-                               members: members.map((member, i) => ({id: i + 1, member}))}});
+                               members: members.map((member, i) => ({id: i + 1, name: member.path, member, kind: 'tape'}))}});
   await done;
   assert.deepEqual(replies.map((r) => [r.type, r.id]), [['error', 1], ['result', 2]]);
+  // Started, the worker told the page the machines to offer and the table's columns, the core's.
+  assert.deepEqual(ready.machines.map((m) => m.name), ['c64-pal', 'c64-ntsc', 'vic20-pal', 'vic20-ntsc']);
+  assert.equal(ready.machines[2].label, 'VIC-20, PAL');
+  assert.equal(ready.columns.csv, 'tape,number,name,type,start,end,size,position,header,program\r\n');
+  // Each record's cells and CSV lines, the tape's path first, as the core words them.
+  const [first] = replies[1].catalogue;
+  assert.equal(first.cells[0].length, ready.columns.headings.length - 1);
+  assert.match(first.csv[0], /^two\.tap,001,/);
+  assert.equal(replies[1].kind, 'tape');
   assert.match(replies[0].message, /could not be given what was found \(DataCloneError\)/);
   same(replies[1].outputs.a, native(TAPES['two.tap'], {all: true}), 'the member after it');
+});
+
+test('what a file is, told before any core is loaded, as the loaded module tells it', async () => {
+  const {soundFormat} = await import(pathToFileURL(env('BRIVANE_MJS')).href);
+  const wav = execFileSync(writeTape, ['recording', 'SNIFF'], {maxBuffer: 1 << 30});
+  const rows = [[wav, 'wav'], [Buffer.from('fLaC\0\0\0\x22'), 'flac'], [Buffer.from([0xFF, 0xD8, 0xFF, 0xE0]), {other: 'a JPEG image'}],
+    [Buffer.from('FORM\0\0\0\0AIFF'), {other: 'an AIFF file'}], [Buffer.from('RI'), null], [Buffer.from('plain text'), {other: ''}]];
+  for (const [bytes, want] of rows) {
+    assert.deepEqual(soundFormat(bytes), want);
+    assert.deepEqual(brivane.soundFormat(bytes), want);
+  }
+});
+
+test('brivane-tap and the module say each fault of a recording in the same words', async (t) => {
+  if (!process.env.BRIVANE_TAP) return t.skip('set BRIVANE_TAP to the built brivane-tap');
+  const tapBin = path.resolve(process.env.BRIVANE_TAP);
+  const wavPath = path.join(dir, 'words.wav');
+  const wav = execFileSync(writeTape, ['--repeat', '2', 'recording', 'WORDS'], {maxBuffer: 1 << 30});
+  fs.writeFileSync(wavPath, wav);
+  const slow = Buffer.from(wav);
+  slow.writeUInt32LE(8000, 24);
+  slow.writeUInt32LE(16000, 28);
+  const files = [['photo.jpg', Buffer.from([0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10, 0x4A, 0x46])],
+    ['song.mp4', Buffer.from('\0\0\0\x20ftypM4A \0\0\0\0')], ['demo.tap', TAPES.demo], ['slow.wav', slow]];
+  const cut = (name, bytes) => [name, bytes.subarray(0, Math.floor(bytes.length * 0.6))];
+  for (const [name, encoder, args] of [['cut.flac', 'flac', (o) => ['-s', '-f', '-o', o, wavPath]],
+    ['cut.ogg', 'oggenc', (o) => ['-Q', '-o', o, wavPath]], ['cut.mp3', 'lame', (o) => ['--quiet', wavPath, o]]]) {
+    const out = path.join(dir, `whole-${name}`);
+    try {
+      execFileSync(encoder, args(out), {stdio: 'ignore'});
+    } catch {
+      t.diagnostic(`NOT RUN: ${name}: ${encoder} is missing`);
+      continue;
+    }
+    files.push(cut(name, fs.readFileSync(out)));
+  }
+  for (const [name, bytes] of files) {
+    const file = path.join(dir, name);
+    fs.writeFileSync(file, bytes);
+    let said = '';
+    try {
+      execFileSync(tapBin, [file, path.join(dir, 'words.tap')], {stdio: ['ignore', 'ignore', 'pipe']});
+    } catch (e) {
+      said = e.stderr.toString();
+    }
+    const rec = brivane.openAnyRecording();
+    await rec.feed(bytes);
+    await rec.finish();
+    const words = rec.fault() || rec.cutShort();
+    rec.close();
+    assert.ok(words, name);
+    assert.equal(said, `brivane-tap: ${file}: ${words}\n`, name);
+  }
 });

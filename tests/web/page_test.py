@@ -149,7 +149,7 @@ class Files:
         slow = bytearray(heard)
         struct.pack_into("<II", slow, 24, 8000, 16000)  # its sample rate, and bytes a second
         add("slow.wav", slow, listed=False)
-        self.errors["slow.wav"] = "sample rate, 8,000 Hz, is outside what the page reads (11,025 Hz to 384,000 Hz)"
+        self.errors["slow.wav"] = "sample rate, 8,000 Hz, is outside what brivane reads (11,025 Hz to 384,000 Hz)"
         # The same recording kept as people keep them, encoded by Debian's
         # encoders: by name, in an archive, by its contents alone, cut short.
         wav = add("heard-source.wav", heard, listed=False)
@@ -176,7 +176,7 @@ class Files:
         self.errors["cut.flac"] = "cut short or damaged part-way"
         self.partial["cut.flac"] = tape("file", "HEARD")  # the first of its two files
         add("song.mp3", b"\0\0\0\x20ftypM4A " + bytes(200), listed=False)
-        self.errors["song.mp3"] = "it is not a recording the page reads: it is an MP4 or M4A file (AAC)"
+        self.errors["song.mp3"] = "it is not a recording brivane reads: it is an MP4 or M4A file (AAC)"
         add("notes.wav", b"not a recording\n" * 20, listed=False)
         adpcm = bytearray(heard)
         adpcm[20] = 2  # its format tag
@@ -187,7 +187,7 @@ class Files:
             w.setnchannels(1), w.setsampwidth(2), w.setframerate(44100)
             w.writeframes(b"\0\0" * 44100)
         add("silence.wav", quiet.getvalue(), listed=False)
-        self.errors.update({"notes.wav": "not a recording the page reads", "adpcm.wav": "encoded in a way the page does not read",
+        self.errors.update({"notes.wav": "not a recording brivane reads", "adpcm.wav": "encoded in a way brivane does not read",
                             "cut.wav": "cut short", "silence.wav": "no tape signal"})
 
         gz = add("demo.tap.gz", gzip.compress(DEMO, mtime=0), listed=False)
@@ -476,6 +476,10 @@ class Reading:
         self.assertEqual(browser.shown(B), {"demo.tap": FILES.native["demo.tap", (False, False)]})
 
     def test_the_machine_chosen_names_the_tap(self):
+        # The choice is filled with the core's machines once the page's reader has started.
+        browser.wait_for(B, "return document.getElementById('opt-machine').options.length === 4")
+        self.assertEqual(B.js("return [...document.getElementById('opt-machine').options].map((o) => o.value + ' ' + o.text)"),
+                         ["c64-pal C64, PAL", "c64-ntsc C64, NTSC", "vic20-pal VIC-20, PAL", "vic20-ntsc VIC-20, NTSC"])
         B.js("const s = document.getElementById('opt-machine'); s.value = 'vic20-ntsc';"
              " s.dispatchEvent(new Event('change', {bubbles: true}));")
         B.pick([os.path.join(FILES.dir, "heard.wav")])

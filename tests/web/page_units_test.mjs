@@ -1,13 +1,12 @@
-// The page's zip reader, its CSV and its reads of files, in Node: archives put together byte by
+// The page's zip reader, the kinds of file it reads and its reads of files, in Node: archives put together byte by
 // byte, one row per shape or damage, so that a fault in either is caught
 // without a browser.
 //   node --test tests/web/page_units_test.mjs
 import {test} from 'node:test';
 import assert from 'node:assert/strict';
 
-import {csvField, toCsv} from '../../web/page/csv.mjs';
+import {kindOf} from '../../web/page/protocol.mjs';
 import {readBytes, readInto, slices, stallAfter} from '../../web/page/read.mjs';
-import {hex, position, prgName, size} from '../../web/page/table.mjs';
 import {ArchiveError, checkReadable, dataOffset, listArchive} from '../../web/page/zip.mjs';
 
 const enc = (s) => new TextEncoder().encode(s);
@@ -139,26 +138,12 @@ test('members the page cannot read, and a local header out of place', () => {
   assert.throws(() => dataOffset(bytes(u32(0x04034b50))), /not where its directory says/);
 });
 
-test('the CSV: the columns named, each field quoted where it must be', () => {
-  const csv = toCsv(['tape', 'name'], [['plain.tap', 'ONE'], ['comma, "quote".tap', 'A,"B"'], ['many.tap', 'LINE\rBREAK'],
-                                       ['x.tap', '\xa3\xff']]);
-  assert.equal(csv, 'tape,name\r\nplain.tap,ONE\r\n"comma, ""quote"".tap","A,""B"""\r\nmany.tap,"LINE\rBREAK"\r\n' +
-    'x.tap,\xa3\xff\r\n');
-  assert.equal(toCsv(['tape'], []), 'tape\r\n');
-  for (const [field, want] of [['a', 'a'], ['a b', 'a b'], ['a\nb', '"a\nb"'], ['"', '""""'], ['', '']])
-    assert.equal(csvField(field), want);
-});
-
-test('the table\'s cells: addresses, times on the tape, sizes and PRG file names', () => {
-  for (const [n, want] of [[0, '$0000'], [0x801, '$0801'], [0xFFFF, '$FFFF'], [0xC000, '$C000']]) assert.equal(hex(n), want);
-  for (const [s, want] of [[0, '0:00'], [59.99, '0:59'], [60, '1:00'], [754.2, '12:34'], [3600, '60:00']])
-    assert.equal(position(s), want);
-  for (const [r, want] of [[{start: 0x801, end: 0x841}, 64], [{start: 5, end: 5}, 0], [{start: 9, end: 8}, '']])
-    assert.equal(size(r), want);
-  for (const [name, want] of [['GAME', 'GAME.prg'], ['  SPACED  ', 'SPACED.prg'], ['A/B:C*?', 'A_B_C__.prg'],
-                              ['', 'program.prg'], ['..', 'program.prg'], ['.HIDDEN', 'HIDDEN.prg'],
-                              ['\x01CTRL', '_CTRL.prg'], ['\xa3\xff', '\xa3\xff.prg']])
-    assert.equal(prgName(name), want);
+test('a picked file or an archive\'s member is read for what its name says', () => {
+  const rows = [['side.TAP', 'tape'], ['a/b.tap', 'tape'], ['x.tap.gz', 'gzip'], ['All.ZIP', 'archive'],
+    ['rec.wav', 'recording'], ['rec.flac', 'recording'], ['rec.oga', 'recording'], ['rec.ogg', 'recording'],
+    ['rec.opus', 'recording'], ['rec.mp3', 'recording'], ['notes.txt', null], ['dir.tap/', null], ['tap', null],
+    ['x.tap.zip', 'archive'], ['x.gz', null]];
+  for (const [name, want] of rows) assert.equal(kindOf(name), want, name);
 });
 
 // A picked file whose reads, by stream or whole, answer or never do.

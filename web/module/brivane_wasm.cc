@@ -1,9 +1,10 @@
 // The core as the module calls it from WebAssembly: scans that are fed a
 // tape in pieces and keep what the program would write to standard output,
-// banner first, and each name as data; catalogues of whole blocks;
-// recordings turned into pulses; the
-// inflater; the TAP file's header and clocks. Faults come back by name: the
-// module puts them into words.
+// banner first, and each name as data; catalogues of whole blocks, their
+// records crossing as JSON whose fields the core names; recordings told
+// apart and turned into pulses; the inflater; the TAP file's header and the
+// machines. Text comes back through one buffer (bv_text_size), faults in
+// the core's own words.
 #include <emscripten/emscripten.h>
 
 #include <cstdint>
@@ -14,11 +15,14 @@
 #include "archive/crc32.h"
 #include "archive/deflate.h"
 #include "archive/gzip.h"
+#include "catalogue/catalogue_text.h"
 #include "catalogue/tape_catalogue.h"
 #include "recording/recording.h"
+#include "recording/sound_format.h"
 #include "render/filename.h"
 #include "scan/tape_scan.h"
 #include "tap/tap_file.h"
+#include "words/fault_words.h"
 
 namespace {
 
@@ -29,10 +33,14 @@ struct web_scan {
   string_sink out;
 };
 
-// A catalogue, and the entries it last gave.
+// A catalogue, the entries it last gave, and, where its records carry
+// their cells, the tape's path for their CSV lines.
 struct web_catalogue {
-  explicit web_catalogue(machine m) : catalogue(m) {}
+  web_catalogue(machine m, bool with_cells, std::string path)
+      : catalogue(m), cells(with_cells), tape(std::move(path)) {}
   tape_catalogue catalogue;
+  bool cells;
+  std::string tape;
   std::vector<catalogue_entry> taken;
 };
 
@@ -68,7 +76,12 @@ struct inflating : web_inflater {
 // Where the caller puts the next piece of a tape or of compressed data.
 std::vector<std::uint8_t> input;
 std::vector<std::uint8_t> header;
-std::string rendered;
+std::string text;  // the last text handed out
+
+const char* hand_out(std::string s) {
+  text = std::move(s);
+  return text.c_str();
+}
 
 }  // namespace
 
@@ -116,9 +129,11 @@ EMSCRIPTEN_KEEPALIVE std::size_t bv_scan_name_size(web_scan* s, std::size_t i) {
   return s->found[i].shown.size();
 }
 
-/// A catalogue timed at machine m's clock.
-EMSCRIPTEN_KEEPALIVE web_catalogue* bv_catalogue_new(int m) {
-  return new web_catalogue(static_cast<machine>(m));
+/// A catalogue timed at machine m's clock; with cells, its records carry
+/// their cells and CSV lines under the tape's path (size bytes in the input).
+EMSCRIPTEN_KEEPALIVE web_catalogue* bv_catalogue_new(int m, int cells, const char* tape,
+                                                     std::size_t size) {
+  return new web_catalogue(static_cast<machine>(m), cells != 0, std::string(tape, size));
 }
 
 EMSCRIPTEN_KEEPALIVE void bv_catalogue_free(web_catalogue* c) { delete c; }
@@ -132,58 +147,65 @@ EMSCRIPTEN_KEEPALIVE void bv_catalogue_feed(web_catalogue* c, const std::uint8_t
 /// The tape has ended.
 EMSCRIPTEN_KEEPALIVE void bv_catalogue_finish(web_catalogue* c) { c->catalogue.finish(); }
 
-/// Takes the entries settled since the last call, giving how many; they are
-/// read with the calls below until the next.
-EMSCRIPTEN_KEEPALIVE std::size_t bv_catalogue_take(web_catalogue* c) {
+/// Takes out the records settled since the last call, as a JSON array of
+/// objects whose fields are named as the module's records; with cells, each
+/// also holds "cells" (its columns' texts without and with -e), "csv" (its
+/// CSV lines both ways, under the tape's path) and "prgName" (the name for
+/// its program's file). The programs are read
+/// with bv_catalogue_program until the next call.
+EMSCRIPTEN_KEEPALIVE const char* bv_catalogue_take(web_catalogue* c) {
   c->taken = c->catalogue.take_settled();
-  return c->taken.size();
+  const bool cells = c->cells;
+  const std::string_view path = c->tape;
+  std::string json = "[";
+  for (const catalogue_entry& e : c->taken) {
+    if (json.size() > 1) json += ",";
+    json += "{" + record_json_fields(e);
+    if (cells) {
+      json += ",\"cells\":[";
+      for (const bool escape : {false, true}) {
+        json += escape ? ",[" : "[";
+        for (std::size_t k = 0; k < COLUMNS; ++k)
+          json += (k ? "," : "") + json_string(cell(e, static_cast<column>(k), escape));
+        json += "]";
+      }
+      json += "],\"csv\":[" + json_string(csv_row(path, e, false)) + "," +
+              json_string(csv_row(path, e, true)) +
+              "],\"prgName\":" + json_string(prg_file_name(e));
+    }
+    json += "}";
+  }
+  return hand_out(json + "]");
 }
 
-/// Field f of taken entry i: 0 number, 1 type, 2 start, 3 end, 4 header
-/// check, 5 program check (0 ok, 1 repeat, 2 damaged, 3 missing), 6 the
-/// program's size.
-EMSCRIPTEN_KEEPALIVE int bv_catalogue_field(web_catalogue* c, std::size_t i, int f) {
-  const catalogue_entry& e = c->taken[i];
-  switch (f) {
-    case 0:
-      return e.number;
-    case 1:
-      return e.type;
-    case 2:
-      return e.start;
-    case 3:
-      return e.end;
-    case 4:
-      return static_cast<int>(e.header);
-    case 5:
-      return static_cast<int>(e.program_check);
-    case 6:
-      return static_cast<int>(e.program.size());
-  }
-  return -1;
-}
-EMSCRIPTEN_KEEPALIVE double bv_catalogue_offset(web_catalogue* c, std::size_t i) {
-  return static_cast<double>(c->taken[i].offset);
-}
-EMSCRIPTEN_KEEPALIVE double bv_catalogue_seconds(web_catalogue* c, std::size_t i) {
-  return c->taken[i].seconds;
-}
-EMSCRIPTEN_KEEPALIVE const std::uint8_t* bv_catalogue_name(web_catalogue* c, std::size_t i) {
-  return c->taken[i].name;
-}
+/// Taken record i's program.
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* bv_catalogue_program(web_catalogue* c, std::size_t i) {
   return c->taken[i].program.data();
 }
 
+/// Whether the tape starts as a TAP file does, once 20 bytes have been fed.
+EMSCRIPTEN_KEEPALIVE int bv_catalogue_signature(web_catalogue* c) {
+  return c->catalogue.tap_signature() ? 1 : 0;
+}
+
+/// The columns: {"headings": [...], "csv": the CSV's first line}.
+EMSCRIPTEN_KEEPALIVE const char* bv_columns() {
+  std::string json = "{\"headings\":[";
+  for (std::size_t k = 0; k < COLUMN_HEADINGS.size(); ++k)
+    json += (k ? "," : "") + json_string(COLUMN_HEADINGS[k]);
+  return hand_out(json + "],\"csv\":" + json_string(csv_heading()) + "}");
+}
+
 /// A tape name's 16 bytes (in the input) as the program shows them, with
-/// or without -e; valid until the next call.
+/// or without -e.
 EMSCRIPTEN_KEEPALIVE const char* bv_render_name(const std::uint8_t* name, int escape) {
   std::uint8_t buf[NAME_LENGTH + 1] = {};
   for (std::size_t i = 0; i < NAME_LENGTH; ++i) buf[i] = name[i];
-  rendered = render_filename(buf, escape != 0);
-  return rendered.c_str();
+  return hand_out(render_filename(buf, escape != 0));
 }
-EMSCRIPTEN_KEEPALIVE std::size_t bv_render_size() { return rendered.size(); }
+
+/// Bytes of the last text handed out.
+EMSCRIPTEN_KEEPALIVE std::size_t bv_text_size() { return text.size(); }
 
 /// A machine by its name (in the input, size bytes): its number here, or -1
 /// for a name the core does not know.
@@ -197,16 +219,68 @@ EMSCRIPTEN_KEEPALIVE double bv_machine_clock(int m) {
   return timing_of(static_cast<machine>(m)).clock;
 }
 
+/// The machines as offered, the default first: a JSON array of {name, label}.
+EMSCRIPTEN_KEEPALIVE const char* bv_machines() {
+  std::string json = "[";
+  for (const machine_choice& m : MACHINES)
+    json += (json.size() > 1 ? "," : "") + std::string("{\"name\":") + json_string(m.name) +
+            ",\"label\":" + json_string(m.label) + "}";
+  return hand_out(json + "]");
+}
+
+/// The TAP file's name made from a recording's (in the input, size bytes).
+EMSCRIPTEN_KEEPALIVE const char* bv_tap_name(const char* recording, std::size_t size) {
+  return hand_out(tap_name_for(std::string_view(recording, size)));
+}
+
+/// What a file's first size bytes (in the input) say it is: a sound_format,
+/// as a number; whole says they are the whole file. bv_sniff_name and
+/// bv_not_recording then say more of the same bytes.
+EMSCRIPTEN_KEEPALIVE int bv_sniff(const std::uint8_t* b, std::size_t size, int whole) {
+  return static_cast<int>(sniff_sound(b, size, whole != 0).format);
+}
+EMSCRIPTEN_KEEPALIVE const char* bv_sniff_name(const std::uint8_t* b, std::size_t size, int whole) {
+  return hand_out(sound_format_name(sniff_sound(b, size, whole != 0).format));
+}
+EMSCRIPTEN_KEEPALIVE const char* bv_sniff_what(const std::uint8_t* b, std::size_t size, int whole) {
+  return hand_out(sniff_sound(b, size, whole != 0).what);
+}
+EMSCRIPTEN_KEEPALIVE const char* bv_not_recording(const std::uint8_t* b, std::size_t size,
+                                                  int whole) {
+  return hand_out(not_a_recording_words(sniff_sound(b, size, whole != 0)));
+}
+
+/// Bytes of a recording's start that a length check wants.
+EMSCRIPTEN_KEEPALIVE std::size_t bv_length_head_bytes() { return sound_length_check::HEAD_BYTES; }
+
+/// The words for a recording cut short, and for one whose sound could not be decoded.
+EMSCRIPTEN_KEEPALIVE const char* bv_cut_short_words() { return CUT_SHORT_WORDS; }
+EMSCRIPTEN_KEEPALIVE const char* bv_undecodable_words() { return UNDECODABLE_WORDS; }
+
+/// A check of a recording's length, from its start (size bytes in the input).
+EMSCRIPTEN_KEEPALIVE sound_length_check* bv_length_new(int format, const std::uint8_t* b,
+                                                       std::size_t size) {
+  auto* c = new sound_length_check();
+  c->head(static_cast<sound_format>(format), b, size);
+  return c;
+}
+EMSCRIPTEN_KEEPALIVE void bv_length_free(sound_length_check* c) { delete c; }
+/// The next bytes of the file, in order.
+EMSCRIPTEN_KEEPALIVE void bv_length_watch(sound_length_check* c, const std::uint8_t* b,
+                                          std::size_t size) {
+  c->watch(b, size);
+}
+/// 1 when the recording, of which frames were decoded, is cut short.
+EMSCRIPTEN_KEEPALIVE int bv_length_cut(sound_length_check* c, double frames) {
+  return c->cut_short(static_cast<std::uint64_t>(frames)) ? 1 : 0;
+}
+
 /// The 20 bytes in front of a TAP file of size pulse bytes made on machine
 /// m; valid until the next call.
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* bv_tap_header(std::size_t size, int m) {
   header = tap_header(size, static_cast<machine>(m));
   return header.data();
 }
-
-/// The sample rates recordings are read at, in Hz.
-EMSCRIPTEN_KEEPALIVE double bv_recording_min_rate() { return MIN_RATE; }
-EMSCRIPTEN_KEEPALIVE double bv_recording_max_rate() { return MAX_RATE; }
 
 /// A recording to be turned into pulses, timed against the given clock (Hz).
 EMSCRIPTEN_KEEPALIVE web_recording* bv_recording_new(double clock) {
@@ -245,12 +319,9 @@ EMSCRIPTEN_KEEPALIVE int bv_recording_finish(web_recording* r) {
   return r->converter.finish(r->pulses) ? 1 : 0;
 }
 
-/// The recording's sample rate, once its format has been read.
-EMSCRIPTEN_KEEPALIVE double bv_recording_rate(web_recording* r) { return r->converter.rate(); }
-
-/// What is wrong with the recording, by name ("none" when nothing is).
+/// What is wrong with the recording, in words ("" when nothing is).
 EMSCRIPTEN_KEEPALIVE const char* bv_recording_fault(web_recording* r) {
-  return fault_name(r->converter.fault());
+  return hand_out(recording_fault_words(r->converter.fault(), r->converter.rate()));
 }
 
 /// The pulses made since the last bv_recording_taken.
@@ -288,8 +359,8 @@ EMSCRIPTEN_KEEPALIVE const std::uint8_t* bv_inflate_output(web_inflater* f) { re
 /// 1 once the whole stream has been inflated as it should.
 EMSCRIPTEN_KEEPALIVE int bv_inflate_finished(web_inflater* f) { return f->finished() ? 1 : 0; }
 
-/// What is wrong with the compressed data, by name ("none" when nothing is).
+/// What is wrong with the compressed data, in words ("" when nothing is).
 EMSCRIPTEN_KEEPALIVE const char* bv_inflate_fault(web_inflater* f) {
-  return fault_name(f->fault());
+  return hand_out(inflate_fault_words(f->fault()));
 }
 }

@@ -1,11 +1,11 @@
 // The page: picks and drops tapes, hands them to the pool of workers that
 // read them, and shows each tape's output as the command-line tool writes it,
 // and every file on every tape in one table.
-import {bytesToText, toCsv} from './csv.mjs';
 import {createPool} from './pool.mjs';
-import {isRecordingPath, isTapePath, kindOf} from './protocol.mjs';
+import {watchPicking} from './picking.mjs';
+import {kindOf} from './protocol.mjs';
 import {readsIntoBuffers} from './read.mjs';
-import {CSV_COLUMNS, createTable} from './table.mjs';
+import {createTable} from './table.mjs';
 import workerSource from './worker_source.mjs';
 
 const $ = (id) => document.getElementById(id);
@@ -24,11 +24,18 @@ const buttons = {copy: $('copy-all'), csv: $('download-csv'), cancel: $('cancel'
 const catalogueSection = $('catalogue');
 const filterBox = $('catalogue-filter');
 
-const tapes = [];  // every tape shown, in the order picked
+const entries = [];  // every tape, archive and member shown, in the order picked
 let nextId = 1;
 
 const variant = () => (optAll.checked ? 'a' : '') + (optEscape.checked ? 'e' : '');
 const plural = (n, one, many) => `${n.toLocaleString('en')} ${n === 1 ? one : many}`;
+
+/** Bytes as the program wrote them, one character per byte. */
+function bytesToText(bytes) {
+  let s = '';
+  for (let i = 0; i < bytes.length; i += 8192) s += String.fromCharCode(...bytes.subarray(i, i + 8192));
+  return s;
+}
 
 function el(tag, props = {}, ...children) {
   const e = document.createElement(tag);
@@ -56,6 +63,7 @@ function createWorker() {
 const reading = readsIntoBuffers() ? {size: Math.max(2, Math.min(navigator.hardwareConcurrency || 2, 8)), batch: 16 << 20}
   : {size: 2, batch: 4 << 20};
 const pool = createPool(createWorker, {
+  ready,
   progress: scheduleShow,
   listed,
   finished(tape, reply) {
@@ -76,11 +84,21 @@ const table = createTable($('catalogue-table'), {previous: $('page-previous'), n
 
 // --- tapes and their results ------------------------------------------------
 
+// A worker's core has started: the machines it makes TAPs for fill the
+// choice of machine, and the table gets its columns.
+function ready({machines, columns}) {
+  if (optMachine.options.length === 0) {
+    optMachine.append(...machines.map(({name, label}) => el('option', {value: name, textContent: label})));
+    optMachine.disabled = false;
+  }
+  table.setColumns(columns);
+}
+
 // A tape, an archive or a member as the page shows it: heading (its path
 // in the folder or archive picked), size, and the output or a message in
 // its place. How far reading has come shows in the page's one bar.
 function addEntry(name, size, kind, file, parent = results, member = null) {
-  const tape = {id: nextId++, file, kind, member, name, size, machine: optMachine.value};
+  const tape = {id: nextId++, file, kind, member, name, size, machine: optMachine.value || undefined};
   tape.place = [tape.id];
   tape.total = member ? member.compressedSize : size;  // bytes of the file it reads
   tape.pre = el('pre');
@@ -92,7 +110,7 @@ function addEntry(name, size, kind, file, parent = results, member = null) {
     el('p', {className: 'meta', textContent: plural(size, 'byte', 'bytes') + (kind === 'archive' ? ', zip archive' : '')}),
     tape.note);
   parent.append(tape.element);
-  tapes.push(tape);
+  entries.push(tape);
   return tape;
 }
 
@@ -103,7 +121,7 @@ function addTapes(files, skipped = 0) {
   if (files.length === 0 && skipped === 0) return;
   document.documentElement.dataset.pickedAt = performance.now();
   document.documentElement.dataset.reading = '';  // until every tape picked is read and shown
-  if (pool.busy() === 0) runStart = tapes.length;
+  if (pool.busy() === 0) runStart = entries.length;
   const added = files.map((file) => addEntry(pathOf(file), file.size, kindOf(file.name) || 'file', file));
   if (skipped > 0) {
     results.append(el('p', {className: 'skipped', textContent: `${plural(skipped, 'other file', 'other files')} skipped: only tapes (.tap, .tap.gz), recordings (.wav, .flac, .ogg, .oga, .opus, .mp3) and .zip files are read from a folder.`}));
@@ -115,16 +133,18 @@ function addTapes(files, skipped = 0) {
   updateStatus();  // Cancel at once, not a frame later
 }
 
-// An archive's members are known: each tape in it gets its own entry, in the
-// archive's order; the pool reads them, by whichever worker is free.
+// An archive's members are known, each as the worker typed it: each tape and
+// recording in it gets its own entry, in the archive's order; the pool reads
+// them, by whichever worker is free.
 function listed(archive, members) {
-  const tapesIn = members.filter((m) => isTapePath(m.path) || isRecordingPath(m.path));
+  const tapesIn = members.filter((m) => m.kind !== 'other');
   const others = members.length - tapesIn.length;
   archive.note.textContent = `${plural(tapesIn.length, 'tape', 'tapes')} in it` +
     (others ? `; ${plural(others, 'other file', 'other files')} skipped.` : '.');
   archive.note.className = 'skipped';
-  const added = tapesIn.map((m) => {
+  const added = tapesIn.map(({member: m, kind}) => {
     const t = addEntry(`${archive.name}/${m.path}`, m.size, 'member', archive.file, archive.element, m);
+    t.memberKind = kind;
     t.archive = archive;
     t.place = [...archive.place, t.id];  // under the archive, in its order
     t.machine = archive.machine;  // as it was chosen when the archive was picked
@@ -134,27 +154,27 @@ function listed(archive, members) {
   return added;
 }
 
-function showFinished(tape, {outputs, names, catalogue, signature, error, cancelled, tap, recording: heard}) {
+function showFinished(tape, {kind, outputs, nameCount, catalogue, signature, error, cancelled, tap, tapName}) {
   document.documentElement.dataset.finishedAt = performance.now();
   if (outputs) {
     tape.outputs = outputs;
-    tape.names = names;
+    tape.nameCount = nameCount;
     // A file that neither starts as a TAP file nor holds a header is no tape.
-    tape.notTap = !signature && names === 0 && catalogue.length === 0 && !heard && tape.size > 0;
+    tape.notTap = !signature && nameCount === 0 && catalogue.length === 0 && kind !== 'recording' && tape.size > 0;
     tape.files = catalogue.length;
     newRows.push({tape: tape.name, records: catalogue, place: tape.place});
     showOutput(tape);
   }
-  if (tap) offerTap(tape, tap);
+  if (tap) offerTap(tape, tap, tapName);
   if (cancelled) {
     tape.note.textContent = 'Reading cancelled.';
   } else if (error) {
-    const recording = heard || tape.kind === 'recording' || (tape.member && isRecordingPath(tape.member.path));
+    const recording = kind === 'recording' || tape.kind === 'recording' || tape.memberKind === 'recording';
     const what = tape.kind === 'archive' ? 'this archive' : recording ? 'this recording'
       : tape.kind === 'member' ? 'this tape in the archive' : 'this file';
     tape.note.className = 'error';
     tape.note.dataset.error = tape.name;
-    tape.note.textContent = tape.names
+    tape.note.textContent = tape.nameCount
       ? `Could not read the rest of ${what}: ${error}. The names above were found before that.`
       : `Could not read ${what}: ${error}.`;
     tape.note.hidden = false;
@@ -162,9 +182,7 @@ function showFinished(tape, {outputs, names, catalogue, signature, error, cancel
 }
 
 // A recording's entry offers the TAP file made from it, named after it.
-function offerTap(tape, tap) {
-  const base = tape.name.slice(tape.name.lastIndexOf('/') + 1);
-  const name = (base.includes('.') ? base.slice(0, base.lastIndexOf('.')) : base) + '.tap';
+function offerTap(tape, tap, name) {
   const button = el('button', {type: 'button', className: 'download-tap', textContent: 'Download TAP'});
   button.setAttribute('aria-label', `Download TAP: ${name}, made from this recording`);
   button.addEventListener('click', () => download(new Blob([tap], {type: 'application/octet-stream'}), name));
@@ -183,22 +201,22 @@ function download(blob, name) {
 // Shows the output for the options ticked. A tape that could not be read
 // keeps its output only where names were found in it.
 function showOutput(tape) {
-  if (tape.state === 'done' || tape.names > 0) {
+  if (tape.state === 'done' || tape.nameCount > 0) {
     if (!tape.pre.isConnected) tape.note.before(tape.pre);
     tape.pre.textContent = bytesToText(tape.outputs[variant()]);
   }
   if (tape.state !== 'done') return;
   tape.note.textContent = tape.size === 0 ? 'The file is empty: it holds no tape header.'
     : tape.notTap ? 'This is not a TAP file: it does not start as one, and no names were found in it.'
-      : tape.names === 0 ? 'No tape header found: this file holds no names.' : '';
-  tape.note.hidden = tape.names > 0;
+      : tape.nameCount === 0 ? 'No tape header found: this file holds no names.' : '';
+  tape.note.hidden = tape.nameCount > 0;
 }
 
 // Every tape listed, in the page's order (members under their archive, where
 // the archive was picked), as [name, what] with what(tape) for the options
 // ticked.
 function listing(what) {
-  const listed = new Map(tapes.filter((t) => t.outputs).map((t) => [t.pre, t]));
+  const listed = new Map(entries.filter((t) => t.outputs).map((t) => [t.pre, t]));
   return [...results.querySelectorAll('pre')].filter((p) => listed.has(p))
     .map((p) => [listed.get(p).name, what(listed.get(p))]);
 }
@@ -248,7 +266,7 @@ let runStart = 0;
 function updateStatus() {
   const counts = {queued: 0, reading: 0, done: 0, failed: 0, cancelled: 0, notTap: 0, files: 0};
   let total = 0, done = 0;
-  tapes.forEach((t, i) => {
+  entries.forEach((t, i) => {
     if (t.kind === 'archive' && t.state === 'done') return;
     if (t.notTap) counts.notTap++;
     else counts[t.state]++;
@@ -264,12 +282,12 @@ function updateStatus() {
   if (counts.notTap) parts.push(counts.notTap === 1 ? '1 file is not a TAP file' : `${counts.notTap.toLocaleString('en')} files are not TAP files`);
   if (counts.failed) parts.push(`${plural(counts.failed, 'file', 'files')} could not be read`);
   if (counts.cancelled) parts.push(`${counts.cancelled.toLocaleString('en')} cancelled`);
-  status.textContent = tapes.length ? parts.join(', ') + '.' : '';
+  status.textContent = entries.length ? parts.join(', ') + '.' : '';
   buttons.copy.disabled = counts.done === 0;
   buttons.csv.disabled = found.shown === 0;
-  catalogueSection.hidden = tapes.length === 0;
+  catalogueSection.hidden = entries.length === 0;
   buttons.cancel.disabled = busy === 0;
-  buttons.clear.disabled = tapes.length === 0 || busy > 0;
+  buttons.clear.disabled = entries.length === 0 || busy > 0;
   overall.hidden = busy === 0;
   if (busy === 0) delete document.documentElement.dataset.reading;
   overallProgress.value = total ? done / total : 0;
@@ -278,69 +296,13 @@ function updateStatus() {
 
 // --- picking and dropping ------------------------------------------------------
 
-fileInput.addEventListener('change', () => {
-  addTapes([...fileInput.files]);
-  fileInput.value = '';
-});
-
-folderInput.addEventListener('change', () => {
-  const all = [...folderInput.files];
-  const picked = all.filter((f) => kindOf(f.name));
-  addTapes(picked, all.length - picked.length);
-  folderInput.value = '';
-});
-
-// Every file below a dropped folder, in name order.
-async function filesIn(entry, out, folder = '') {
-  const path = folder + entry.name;
-  if (entry.isFile) {
-    const file = await new Promise((resolve, reject) => entry.file(resolve, reject));
-    file.brivanePath = path;
-    out.push(file);
-    return;
-  }
-  const reader = entry.createReader();
-  const entries = [];
-  for (let batch; (batch = await new Promise((res, rej) => reader.readEntries(res, rej))).length > 0;) entries.push(...batch);
-  entries.sort((a, b) => (a.name < b.name ? -1 : a.name > b.name ? 1 : 0));
-  for (const e of entries) await filesIn(e, out, path + '/');
-}
-
-dropZone.addEventListener('dragover', (event) => {
-  event.preventDefault();
-  dropZone.classList.add('over');
-});
-dropZone.addEventListener('dragleave', () => dropZone.classList.remove('over'));
-dropZone.addEventListener('drop', async (event) => {
-  event.preventDefault();
-  dropZone.classList.remove('over');
-  const dropped = [], fromFolders = [];
-  const entries = [...event.dataTransfer.items].map((item) => item.webkitGetAsEntry && item.webkitGetAsEntry());
-  const files = [...event.dataTransfer.files];
-  try {
-    for (let i = 0; i < entries.length; i++) {
-      if (entries[i] && entries[i].isDirectory) await filesIn(entries[i], fromFolders);
-      else if (files[i]) dropped.push(files[i]);
-    }
-  } catch (e) {
-    status.textContent = `Could not read the dropped folder (${e.name || e}).`;
-  }
-  const picked = fromFolders.filter((f) => kindOf(f.name));
-  addTapes([...dropped, ...picked], fromFolders.length - picked.length);
-});
-dropZone.addEventListener('keydown', (event) => {
-  if (event.key === 'Enter' || event.key === ' ') {
-    event.preventDefault();
-    fileInput.click();
-  }
-});
-dropZone.addEventListener('click', () => fileInput.click());
+watchPicking({fileInput, folderInput, dropZone, status}, addTapes);
 
 // --- options and actions ---------------------------------------------------------
 
 for (const box of [optAll, optEscape]) {
   box.addEventListener('change', () => {
-    for (const t of tapes) if (t.outputs) showOutput(t);
+    for (const t of entries) if (t.outputs) showOutput(t);
     table.setEscape(optEscape.checked);
   });
 }
@@ -364,13 +326,13 @@ buttons.copy.addEventListener('click', async () => {
 });
 
 buttons.csv.addEventListener('click', () => {
-  download(new Blob([toCsv(CSV_COLUMNS, table.csvRows())], {type: 'text/csv'}), 'brivane.csv');
+  download(new Blob([table.csv()], {type: 'text/csv'}), 'brivane.csv');
 });
 
 buttons.cancel.addEventListener('click', () => pool.cancel());
 
 buttons.clear.addEventListener('click', () => {
-  tapes.length = 0;
+  entries.length = 0;
   runStart = 0;
   results.replaceChildren();
   table.clear();

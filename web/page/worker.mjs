@@ -1,8 +1,9 @@
 // Reads tapes off the page's thread: each file in large slices, fed in order
 // to four scans (every combination of -a and -e), so that ticking an option
-// later needs no second reading. The messages are those of protocol.mjs.
+// later needs no second reading, and to the catalogue. The messages are
+// those of protocol.mjs.
 import loadBrivane from './brivane.mjs';
-import {VARIANTS, isRecordingPath} from './protocol.mjs';
+import {VARIANTS, kindOf} from './protocol.mjs';
 import {borrow, fileSource, giveBack, memorySource, readBytes, readInto, readThroughPage, slices} from './read.mjs';
 import {ArchiveError, listArchive, memberBytes, memberCheck} from './zip.mjs';
 
@@ -11,7 +12,8 @@ import {ArchiveError, listArchive, memberBytes, memberCheck} from './zip.mjs';
 const COMPRESSED = {slice: 4 << 20};
 
 const brivane = loadBrivane();
-brivane.catch((e) => postMessage({type: 'broken', message: String(e && e.message ? e.message : e)}));
+brivane.then((b) => postMessage({type: 'ready', machines: b.machines(), columns: b.columns()}),
+  (e) => postMessage({type: 'broken', message: String(e && e.message ? e.message : e)}));
 
 // Where this engine lets only the page's thread read a picked file.
 const asked = new Map();
@@ -30,7 +32,7 @@ function send(reply) {
     postMessage(reply, [...(reply.tap ? [reply.tap.buffer] : []),
                         ...(reply.catalogue || []).filter((r) => r.prg).map((r) => r.prg.buffer)]);
   } catch (e) {
-    postMessage({type: 'error', id: reply.id, message: `the page could not be given what was found (${e && e.name})`});
+    postMessage({type: 'error', id: reply.id, kind: reply.kind, message: `the page could not be given what was found (${e && e.name})`});
   }
 }
 
@@ -53,36 +55,36 @@ function progress(id, total) {
 
 /**
  * A tape's bytes, from the pieces of the file as they are read, handed to
- * take() in order: as they are, or inflated by the core (wrapping 'raw' for
- * a zip member's deflated data, 'gzip' for a gzipped tape). take may return
+ * use() in order: as they are, or inflated by the core (wrapping 'raw' for
+ * a zip member's deflated data, 'gzip' for a gzipped tape). use may return
  * false, or a promise of false, to stop; advance() hears of each piece read.
  * Bytes an inflater makes lie in the core's memory until its next step: a
- * take that waits (take.waits: a recording's decoder) gets copies. Throws an
+ * use that waits (use.waits: a recording's decoder) gets copies. Throws an
  * ArchiveError for compressed data that cannot be inflated, after handing
  * over all that came before the damage.
  */
-async function pour(pieces, wrapping, take, advance) {
+async function pour(pieces, wrapping, use, advance) {
   if (!wrapping) {
     for await (const bytes of pieces) {
-      if ((await take(bytes)) === false) return;
+      if ((await use(bytes)) === false) return;
       advance(bytes.length);
     }
     return;
   }
   const inflater = (await brivane).openInflater({gzip: wrapping === 'gzip'});
   let stopped = false;
-  const waiting = [];  // what a take made to wait, with the copy it takes
+  const waiting = [];  // what a use made to wait, with the copy it uses
   const handOn = (bytes) => {
-    if (take.waits) {
+    if (use.waits) {
       waiting.push(bytes.slice());
       return true;
     }
-    stopped = take(bytes) === false;
+    stopped = use(bytes) === false;
     return !stopped;
   };
-  // A take that waits is given its copies, in order, once the inflater is done with a piece.
+  // A use that waits is given its copies, in order, once the inflater is done with a piece.
   const settle = async () => {
-    for (const copy of waiting.splice(0)) if (!stopped) stopped = (await take(copy)) === false;
+    for (const copy of waiting.splice(0)) if (!stopped) stopped = (await use(copy)) === false;
   };
   try {
     for await (const piece of pieces) {
@@ -102,42 +104,31 @@ async function pour(pieces, wrapping, take, advance) {
   }
 }
 
-const SIGNATURE = 'C64-TAPE-RAW';
-
-// Feeds the tape that read(take, advance) pours to the four scans and to
-// the catalogue, timed at machine's clock. Returns the reply: the outputs,
-// the count of names, the catalogue's records with their names shown both
-// ways and their programs as PRG files, whether the file starts as a TAP file does, and, when the tape
-// could not be read to its end, what went wrong: what was found before
-// stays. check, when given, gets the tape's CRC-32 and size.
-async function readTape(id, read, total, check, machine) {
+// Feeds the tape that read(use, advance) pours to the four scans and to the
+// catalogue, timed at the job's machine's clock. Returns the reply: the
+// outputs, the count of names, the catalogue's records with their cells and
+// CSV lines (under the job's name) and their programs as PRG files, whether
+// the file starts as a TAP file does, and, when the tape could not be read
+// to its end, what went wrong: what was found before stays. check, when
+// given, gets the tape's CRC-32 and size.
+async function readTape({id, name, machine}, read, total, check) {
   const b = await brivane;
   const scans = VARIANTS.map(([, all, escape]) => b.openScan({all, escape}));
-  const catalogue = b.openCatalogue({machine});
-  const reply = {type: 'result', id, outputs: {}, names: 0};
-  let head = '';
+  const catalogue = b.openCatalogue({machine, cells: true, tape: name});
+  const reply = {type: 'result', id, kind: 'tape', outputs: {}, nameCount: 0};
   try {
-    await read((bytes) => {
-      if (head.length < SIGNATURE.length) head += String.fromCharCode(...bytes.subarray(0, SIGNATURE.length - head.length));
-      b.feedAll([...scans, catalogue], bytes, check);
-    }, progress(id, total));
+    await read((bytes) => { b.feedAll([...scans, catalogue], bytes, check); }, progress(id, total));
   } catch (e) {
     reply.error = said(e);
   } finally {
     VARIANTS.forEach(([key], i) => {
       reply.outputs[key] = scans[i].output();
     });
-    reply.names = scans[1].names();
+    reply.nameCount = scans[1].names();
     for (const s of scans) s.close();
-    reply.catalogue = catalogue.finish();
+    reply.catalogue = catalogue.finish().map(({name: _, program, ...r}) => ({...r, prg: b.prg({...r, program})}));
+    reply.signature = catalogue.tapSignature();
     catalogue.close();
-    const text = (name) => String.fromCharCode(...name);
-    for (const r of reply.catalogue) {
-      r.shown = [text(b.renderName(r.name)), text(b.renderName(r.name, {escape: true}))];
-      r.prg = b.prg(r);  // what the page offers: the program behind its load address
-      delete r.program;
-    }
-    reply.signature = head === SIGNATURE;
   }
   return reply;
 }
@@ -146,21 +137,21 @@ async function readTape(id, read, total, check, machine) {
 // scanned whole, its 20-byte header too, as the program reads it. The TAP
 // goes back with the names. Memory holds the TAP, a thirtieth or so of the
 // recording. A recording cut short by a read error keeps the names of what
-// was read; one that is no WAV, or holds no tape, says so.
-async function readRecording(id, read, total, check, machine) {
+// was read; one that is no recording, or holds no tape, says so.
+async function readRecording(job, read, total, check) {
   const b = await brivane;
-  const rec = b.openAnyRecording({machine});
+  const rec = b.openAnyRecording({machine: job.machine});
   const parts = [];
   let failure = null;
   try {
     // Decoding waits, so the bytes it takes must stay: pour copies them.
-    const take = async (bytes) => {
+    const use = async (bytes) => {
       if (check) b.feedAll([], bytes, check);
       parts.push(await rec.feed(bytes));
       return !rec.fault();
     };
-    take.waits = true;
-    await read(take, progress(id, total));
+    use.waits = true;
+    await read(use, progress(job.id, total));
     if (!rec.fault()) parts.push(await rec.finish());
   } catch (e) {
     failure = said(e);
@@ -168,74 +159,79 @@ async function readRecording(id, read, total, check, machine) {
   const fault = rec.fault();
   const cut = rec.cutShort();
   rec.close();
-  if (fault) return {type: 'error', id, message: fault, recording: true};
-  const tap = b.tapFile(parts, {machine});
-  const reply = await readTape(id, (take) => take(tap), tap.length, undefined, machine);
+  if (fault) return {type: 'error', id: job.id, kind: 'recording', message: fault};
+  const tap = b.tapFile(parts, {machine: job.machine});
+  const reply = await readTape(job, (use) => use(tap), tap.length);
+  reply.kind = 'recording';
   reply.tap = tap;
-  reply.recording = true;
+  reply.tapName = b.tapNameFor(job.name.slice(job.name.lastIndexOf('/') + 1));
   if (failure || cut) reply.error = failure || cut;
   return reply;
 }
 
 // One member, read, inflated and scanned, then held to the size and CRC-32
 // its archive records for it.
-async function readMember(id, source, m, machine) {
+async function readMember(job, source) {
+  const {member: m} = job;
   const check = {crc: 0, size: 0};
-  const scan = isRecordingPath(m.path) ? readRecording : readTape;
+  const scan = job.kind === 'recording' ? readRecording : readTape;
   const wrapping = m.method === 8 ? 'raw' : null;
-  const reply = await scan(id, (take, advance) => pour(memberBytes(source, m, COMPRESSED), wrapping, take, advance),
-                           m.compressedSize, check, machine);
+  const reply = await scan(job, (use, advance) => pour(memberBytes(source, m, COMPRESSED), wrapping, use, advance),
+                           m.compressedSize, check);
   if (reply.type === 'result' && !reply.error) reply.error = memberCheck(m, check) ?? undefined;
   return reply;
 }
 
+// Members side by side in an archive, read in one go into a buffer used
+// again for the next batch (one large read is much faster than many small
+// ones), each sent its own reply.
+async function readBatch(data) {
+  let source, bytes = null;
+  try {
+    bytes = await readInto(data.file.slice(data.start, data.end), borrow(data.end - data.start));
+    source = memorySource(data.file, bytes, data.start);
+  } catch {
+    source = fileSource(data.file);  // each member then says what went wrong for it
+  }
+  for (const m of data.members) {
+    let reply;
+    try {
+      reply = await readMember({...m, machine: data.machine}, source);
+    } catch (e) {
+      reply = {type: 'error', id: m.id, kind: m.kind, message: said(e)};
+    }
+    send(reply);
+  }
+  if (bytes) giveBack(bytes);
+  return null;
+}
+
 async function job(data) {
-  const {id, file, machine} = data;
+  const plain = (take, advance) => pour(slices(data.file), null, take, advance);
   switch (data.type) {
     case 'tape':
-      return readTape(id, (take, advance) => pour(slices(file), null, take, advance), file.size, undefined, machine);
+      return readTape(data, plain, data.file.size);
     case 'file': {
       // A name the page does not know: a recording if it starts as one.
-      const head = await readBytes(file.slice(0, 64));
-      if (typeof (await brivane).soundFormat(head) !== 'string')
-        return readTape(id, (take, advance) => pour(slices(file), null, take, advance), file.size, undefined, machine);
+      const head = await readBytes(data.file.slice(0, 512));
+      if (typeof (await brivane).soundFormat(head) !== 'string') return readTape(data, plain, data.file.size);
+      return readRecording(data, plain, data.file.size);
     }
-    // falls through: it is a recording
     case 'recording':
-      return readRecording(id, (take, advance) => pour(slices(file), null, take, advance), file.size, undefined,
-                           data.machine);
+      return readRecording(data, plain, data.file.size);
     case 'gzip':
-      return readTape(id, (take, advance) => pour(slices(file, COMPRESSED), 'gzip', take, advance), file.size,
-                      undefined, machine);
+      return readTape(data, (take, advance) => pour(slices(data.file, COMPRESSED), 'gzip', take, advance), data.file.size);
     case 'member':
-      return readMember(id, fileSource(file), data.member, data.machine);
-    case 'batch': {
-      // Members side by side in the archive, read in one go, into a buffer
-      // used again for the next batch: one large read is much faster than
-      // many small ones. Each member gets its own reply.
-      let source, bytes = null;
-      try {
-        bytes = await readInto(file.slice(data.start, data.end), borrow(data.end - data.start));
-        source = memorySource(file, bytes, data.start);
-      } catch {
-        source = fileSource(file);  // each member then says what went wrong for it
-      }
-      for (const {id: memberId, member} of data.members) {
-        let reply;
-        try {
-          reply = await readMember(memberId, source, member, data.machine);
-        } catch (e) {
-          reply = {type: 'error', id: memberId, message: said(e)};
-        }
-        send(reply);
-      }
-      if (bytes) giveBack(bytes);
-      return null;
-    }
+      return readMember(data, fileSource(data.file));
+    case 'batch':
+      return readBatch(data);
     case 'archive':
-      return {type: 'listing', id, members: await listArchive(file)};
+      return {type: 'listing', id: data.id, members: (await listArchive(data.file)).map((member) => {
+        const kind = kindOf(member.path);
+        return {member, kind: kind === 'tape' || kind === 'recording' ? kind : 'other'};
+      })};
   }
-  return {type: 'error', id, message: 'the page cannot read this'};
+  return {type: 'error', id: data.id, message: 'the page cannot read this'};
 }
 
 onmessage = async ({data}) => {
@@ -252,8 +248,8 @@ onmessage = async ({data}) => {
   } catch (e) {
     // Every tape of the job hears of it: those of a batch that have had
     // their reply already are no longer waited for, and the page passes over them.
-    const ids = data.type === 'batch' ? data.members.map((m) => m.id) : [data.id];
-    for (const id of ids) send({type: 'error', id, message: said(e)});
+    const members = data.type === 'batch' ? data.members : [data];
+    for (const m of members) send({type: 'error', id: m.id, kind: m.kind, message: said(e)});
     return;
   }
   if (reply) send(reply);

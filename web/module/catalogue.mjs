@@ -1,0 +1,99 @@
+// The catalogue in the module: every file on a tape as a record, its fields
+// named by the core, read as it settles from a tape fed in pieces.
+import {concat} from './core.mjs';
+import {feedReaders} from './scan.mjs';
+
+// A tape's catalogue, fed in pieces.
+class Catalogue {
+  constructor(c, machine, {cells = false, tape = ''}) {
+    this.c = c;
+    this.handle = c.core._bv_catalogue_new(machine, cells ? 1 : 0, ...c.input(String(tape)));
+    this.wantsMore = true;
+    this.done = [];
+  }
+
+  // The records the core has settled, its JSON made objects: the name's
+  // bytes as bytes, and the program where one loads.
+  settle() {
+    const {core} = this.c;
+    const records = JSON.parse(this.c.textOut(core._bv_catalogue_take(this.handle)));
+    for (const [i, {programSize, ...record}] of records.entries()) {
+      record.name = Uint8Array.from(record.name);
+      const kept = record.programCheck === 'ok' || record.programCheck === 'repeat';
+      const at = kept ? core._bv_catalogue_program(this.handle, i) : 0;
+      record.program = kept ? core.HEAPU8.slice(at, at + programSize) : null;
+      this.done.push(record);
+    }
+  }
+
+  feedCore(ptr, n) {
+    this.c.core._bv_catalogue_feed(this.handle, ptr, n);
+    this.settle();
+    return true;
+  }
+
+  live() {
+    if (!this.handle) throw new Error('catalogue is closed');
+  }
+
+  /** Feeds the next piece of the tape; returns the records it settled. */
+  feed(bytes) {
+    this.live();
+    feedReaders(this.c, [this], bytes);
+    return this.done.splice(0);
+  }
+
+  /** The tape has ended: returns the last records. */
+  finish() {
+    this.live();
+    this.c.core._bv_catalogue_finish(this.handle);
+    this.settle();
+    return this.done.splice(0);
+  }
+
+  /** Whether the tape starts as a TAP file does ("C64-TAPE-RAW"), once 20 bytes are fed. */
+  tapSignature() {
+    this.live();
+    return this.c.core._bv_catalogue_signature(this.handle) !== 0;
+  }
+
+  close() {
+    if (this.handle) this.c.core._bv_catalogue_free(this.handle);
+    this.handle = 0;
+  }
+}
+
+export function catalogueLayer(c, {machineOf}) {
+  /**
+   * A tape's catalogue, fed in pieces: every header on it and the file it
+   * announces, as records, in tape order. With {cells: true, tape: path},
+   * each record also carries its columns' texts as the page shows them
+   * (cells: without and with -e), its CSV lines under that path (csv) and
+   * the name for its program's file (prgName).
+   */
+  const openCatalogue = (options = {}) => new Catalogue(c, machineOf(options).machine, options);
+  return {
+    openCatalogue,
+    /**
+     * Every header on a tape, in tape order, and the file each announces:
+     * {number, type, name, start, end, offset, seconds, header, program,
+     * programCheck}; number is the name's in `brivane -a`'s listing, 0 for
+     * a header it does not list. Times count at the machine's clock.
+     */
+    catalogue(bytes, options = {}) {
+      const cat = openCatalogue(options);
+      try {
+        return [...cat.feed(bytes), ...cat.finish()];
+      } finally {
+        cat.close();
+      }
+    },
+    /** A record's program as a PRG file: its load address, low byte first, then the program; null with none. */
+    prg(record) {
+      if (!record.program) return null;
+      return concat([Uint8Array.of(record.start & 0xFF, record.start >> 8), record.program]);
+    },
+    /** The catalogue's columns as the page shows them: {headings: [tape's, ...], csv: the CSV's first line}. */
+    columns: () => JSON.parse(c.textOut(c.core._bv_columns())),
+  };
+}
