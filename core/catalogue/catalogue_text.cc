@@ -48,33 +48,18 @@ std::string number(double v) {
 
 }  // namespace
 
-std::string_view check_words(copy_check c) {
-  switch (c) {
-    case copy_check::ok:
-      return "ok";
-    case copy_check::repeat:
-      return "repeat only";
-    case copy_check::damaged:
-      return "damaged";
-    case copy_check::missing:
-      return "missing";
-  }
-  return "";
-}
+namespace {
 
-std::string_view check_name(copy_check c) {
-  switch (c) {
-    case copy_check::ok:
-      return "ok";
-    case copy_check::repeat:
-      return "repeat";
-    case copy_check::damaged:
-      return "damaged";
-    case copy_check::missing:
-      return "missing";
-  }
-  return "";
-}
+// Each check's name in the module and its words in the table, in the order
+// of copy_check.
+constexpr std::string_view CHECKS[][2] = {
+    {"ok", "ok"}, {"repeat", "repeat only"}, {"damaged", "damaged"}, {"missing", "missing"}};
+
+}  // namespace
+
+std::string_view check_words(copy_check c) { return CHECKS[static_cast<int>(c)][1]; }
+
+std::string_view check_name(copy_check c) { return CHECKS[static_cast<int>(c)][0]; }
 
 std::string shown_name(const catalogue_entry& e, bool escape) {
   std::uint8_t buf[NAME_LENGTH + 1] = {};

@@ -125,20 +125,52 @@ export interface CatalogueRecord {
   programCheck: CopyCheck;
 }
 
+/** A record as the page shows it: with {cells: true, tape} among a catalogue's options. */
+export interface CatalogueRecordWithCells extends CatalogueRecord {
+  /** Its columns' texts after the tape's path, as the table shows them: without -e, and with it. */
+  cells: [string[], string[]];
+  /** Its CSV lines, the tape's path first, CR LF at the end: without -e, and with it. */
+  csv: [string, string];
+  /** A name for its program's file, safe on any file system ("GAME.prg"). */
+  prgName: string;
+}
+
+/** What a catalogue is timed for and, for the page, whether its records carry their cells. */
+export interface CatalogueOptions extends MachineOptions {
+  /** Each record also carries its cells, CSV lines and PRG file name. */
+  cells?: boolean;
+  /** The tape's path, as the CSV lines name it. */
+  tape?: string;
+}
+
 /** A tape's catalogue, fed in pieces, in order. */
 export interface Catalogue {
   /** Feeds the next piece; returns the records it settled. */
   feed(bytes: Uint8Array): CatalogueRecord[];
   /** The tape has ended: returns the last records. */
   finish(): CatalogueRecord[];
+  /** Whether the tape starts as a TAP file does ("C64-TAPE-RAW"), once 20 bytes are fed. */
+  tapSignature(): boolean;
   close(): void;
+}
+
+/** A machine a TAP can be made for: its name in options, and in words. */
+export interface MachineChoice {
+  name: Machine;
+  label: string;
 }
 
 export interface Brivane {
   /** Every header on a tape, in tape order, with the file each announces. */
   catalogue(bytes: Uint8Array, options?: MachineOptions): CatalogueRecord[];
   /** A catalogue of one tape, to be fed in pieces. */
-  openCatalogue(options?: MachineOptions): Catalogue;
+  openCatalogue(options?: CatalogueOptions): Catalogue;
+  /** The catalogue's columns as the page shows them: the tape's heading first, and the CSV's first line. */
+  columns(): {headings: string[]; csv: string};
+  /** The machines a TAP can be made for, as offered, the default first. */
+  machines(): MachineChoice[];
+  /** The name of the TAP file made from a recording: its extension, if any, made .tap. */
+  tapNameFor(recording: string): string;
   /** A record's program as a PRG file: its start address, low byte first, then the program; null with none. */
   prg(record: CatalogueRecord): Uint8Array | null;
   /** A name's 16 bytes as the program shows them; with {escape: true}, as -e does. */
