@@ -1,5 +1,7 @@
 // Reading a tape as it comes down a pipe: pieces of a few bytes, and reads
 // cut short by signals, give what one read of the whole tape gives.
+#include "fd_source.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/time.h>
@@ -8,7 +10,6 @@
 
 #include <algorithm>
 
-#include "fd_source.h"
 #include "memory_host.h"
 
 namespace {
