@@ -56,7 +56,8 @@ check_folder "$tmp/win" "$name" LICENSE.txt
 [ -f "$tmp/win/$name/brivane-tap.exe" ] || fail "the Windows zip lacks brivane-tap.exe"
 file "$tmp/win/$name/README.txt" | grep -q CRLF || fail "the Windows README.txt lacks CR LF line ends"
 grep -q 'brivane\.exe -a demo\.tap' "$tmp/win/$name/README.txt" || fail "the Windows README.txt does not show brivane.exe -a demo.tap"
-if command -v wine >/dev/null && /lib/ld-linux.so.2 --version >/dev/null 2>&1; then  # Wine needs 32-bit programs to start
+if command -v wine >/dev/null && dpkg-query -W -f='${Status}' wine32 2>/dev/null | grep -q 'ok installed' &&
+  /lib/ld-linux.so.2 --version >/dev/null 2>&1; then  # Wine needs its 32-bit part, and a machine that starts 32-bit programs
   got=$(cd "$tmp/win/$name" && wine brivane.exe -a demo.tap | tail -n 1)
   [ "$got" = "$want"$'\r' ] || fail "brivane.exe from the zip printed: $got"
   (cd "$tmp/win/$name" && wine brivane-tap.exe "$(winepath -w "$tmp/side.wav")" side.tap) ||
@@ -65,7 +66,7 @@ if command -v wine >/dev/null && /lib/ld-linux.so.2 --version >/dev/null 2>&1; t
   [ "$got" = 'FOUND (002): "SIDE A"' ] || fail "the TAP from brivane-tap.exe lists: $got"
   rm "$tmp/win/$name/side.tap"
 else
-  echo "NOT RUN: brivane.exe from the zip, which needs Wine and a machine that starts 32-bit programs"
+  echo "NOT RUN: brivane.exe from the zip, which needs Wine with its 32-bit part (wine32) and a machine that starts 32-bit programs"
 fi
 
 if ls "$dist"/brivane-*-web.zip >/dev/null 2>&1; then

@@ -52,8 +52,11 @@ namespace {
 
 // Each check's name in the module and its words in the table, in the order
 // of copy_check.
-constexpr std::string_view CHECKS[][2] = {
-    {"ok", "ok"}, {"repeat", "repeat only"}, {"damaged", "damaged"}, {"missing", "missing"}};
+constexpr std::string_view CHECKS[][2] = {{"ok", "ok"},
+                                          {"repeat", "repeat only"},
+                                          {"damaged", "damaged"},
+                                          {"missing", "missing"},
+                                          {"none", "no checksum"}};
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "tap/tap_file.h"
 
@@ -39,6 +40,8 @@ class piece_clock {
   std::uint64_t cycles() const { return clock_.cycles(); }
   /// Whether the file starts as a TAP file does, once 20 bytes have been taken.
   bool signature() const { return clock_.signature(); }
+  /// Each 0 the clock takes from now on is told to marks.
+  void log_pauses(std::vector<pause_mark>* marks) { clock_.log_pauses(marks); }
 
  private:
   tap_clock clock_;

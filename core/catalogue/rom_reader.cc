@@ -52,6 +52,7 @@ void rom_reader::read(const std::uint8_t* p, std::size_t n, piece_clock& clock,
   while (i < n) {
     if (state_ == rom_state::idle) {
       const std::size_t j = skip_short_pulses(p, i, n);
+      lead(p + i, j - i, clock);
       // Only whether the run reaches the lead counts.
       run_ = j - i >= MIN_LEAD ? MIN_LEAD
                                : std::min(MIN_LEAD, run_ + static_cast<std::uint32_t>(j - i));
@@ -107,16 +108,28 @@ bool rom_reader::whole_byte(const std::uint8_t* p, std::uint64_t shorts, std::ui
   return true;
 }
 
+// Short pulses in a row while idle, from p on: the run a block's lead may be.
+void rom_reader::lead(const std::uint8_t* p, std::size_t n, piece_clock& clock) {
+  if (n == 0) return;
+  if (run_pulses_ == 0) run_begin_ = clock.offset_of(p);
+  run_pulses_ += n;
+  run_units_ += pulse_units(p, n);
+}
+
 void rom_reader::step(const std::uint8_t* at, piece_clock& clock, std::vector<rom_block>& ended) {
   const std::uint8_t pulse = *at;
   switch (state_) {
     case rom_state::idle:
       if (is_short(pulse)) {
         if (run_ < MIN_LEAD) ++run_;
+        lead(at, 1, clock);
       } else if (is_long(pulse) && run_ >= MIN_LEAD) {
         block_ = rom_block{};
         block_.offset = clock.offset_of(at);
         block_.cycles = clock.cycles_at(at);
+        block_.lead_offset = run_begin_;
+        block_.lead_cycles = block_.cycles - 8 * run_units_;
+        run_pulses_ = run_units_ = 0;
         block_.data.reserve(HEADER_BLOCK);
         in_block_ = true;
         countdown_ = 0;
@@ -124,6 +137,7 @@ void rom_reader::step(const std::uint8_t* at, piece_clock& clock, std::vector<ro
         state_ = rom_state::marker;
       } else {
         run_ = 0;
+        run_pulses_ = run_units_ = 0;
       }
       return;
     case rom_state::marker:
@@ -150,8 +164,8 @@ void rom_reader::step(const std::uint8_t* at, piece_clock& clock, std::vector<ro
         return;
       }
       if (bit < 0) {  // broken off inside a byte, or what followed the end-of-data mark
-        end_block(end_mark_, ended);
-        run_ = is_short(pulse) ? 1 : 0;
+        end_block(end_mark_, clock.offset_of(at), clock.cycles_at(at), ended);
+        restart_run(at, clock);
         return;
       }
       shift_ = static_cast<std::uint8_t>(shift_ >> 1 | bit << 7);
@@ -166,8 +180,16 @@ void rom_reader::step(const std::uint8_t* at, piece_clock& clock, std::vector<ro
       }
       break;
   }
-  end_block(true, ended);  // between bytes: the block is over
-  run_ = is_short(pulse) ? 1 : 0;
+  end_block(true, clock.offset_of(at), clock.cycles_at(at),
+            ended);  // between bytes: the block is over
+  restart_run(at, clock);
+}
+
+// After a block, the pulse that ended it may start a run of its own.
+void rom_reader::restart_run(const std::uint8_t* at, piece_clock& clock) {
+  run_ = is_short(*at) ? 1 : 0;
+  run_pulses_ = run_units_ = 0;
+  if (run_) lead(at, 1, clock);
 }
 
 void rom_reader::store_byte(std::uint8_t value, bool parity_ok) {
@@ -181,6 +203,7 @@ void rom_reader::store_byte(std::uint8_t value, bool parity_ok) {
       in_block_ = false;
       state_ = rom_state::idle;
       run_ = 0;
+      run_pulses_ = run_units_ = 0;
       return;
     }
     ++countdown_;
@@ -194,18 +217,22 @@ void rom_reader::store_byte(std::uint8_t value, bool parity_ok) {
   block_.parity_ok = block_.parity_ok && parity_ok;
 }
 
-void rom_reader::end_block(bool whole, std::vector<rom_block>& ended) {
+void rom_reader::end_block(bool whole, std::uint64_t end, std::uint64_t end_cycles,
+                           std::vector<rom_block>& ended) {
   state_ = rom_state::idle;
   if (!in_block_) return;
   in_block_ = false;
   if (countdown_ < 9) return;  // not even the countdown: no block
   block_.whole = whole && !overlong_;
   overlong_ = false;
+  block_.end_offset = end;
+  block_.end_cycles = end_cycles;
   ended.push_back(std::move(block_));
 }
 
-void rom_reader::finish(std::vector<rom_block>& ended) {
-  if (in_block_) end_block(state_ == rom_state::marker || state_ == rom_state::next, ended);
+void rom_reader::finish(std::uint64_t end, std::uint64_t cycles, std::vector<rom_block>& ended) {
+  if (in_block_)
+    end_block(state_ == rom_state::marker || state_ == rom_state::next, end, cycles, ended);
 }
 
 bool rom_reader::mark_listed(int number) {

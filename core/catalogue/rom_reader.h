@@ -20,7 +20,10 @@ struct rom_block {
   bool parity_ok = true;           ///< every byte's parity pair held odd parity
   std::uint64_t offset = 0;        ///< file offset of its first marker's long pulse
   std::uint64_t cycles = 0;        ///< time from the start of the tape to that pulse
-  int number = 0;                  ///< set when the header decoder listed it
+  /// Where the run of short pulses before it begins, and where it ends:
+  /// the stretch of tape it explains, as file offsets and times.
+  std::uint64_t lead_offset = 0, lead_cycles = 0, end_offset = 0, end_cycles = 0;
+  int number = 0;  ///< set when the header decoder listed it
 
   /// Whole, parity right and the checksum byte the XOR of the payload.
   bool loads() const;
@@ -43,8 +46,14 @@ class rom_reader {
   /// go to ended, in tape order.
   void read(const std::uint8_t* p, std::size_t n, piece_clock& clock,
             std::vector<rom_block>& ended);
-  /// The tape has ended: a block still being read ends with it.
-  void finish(std::vector<rom_block>& ended);
+  /// The tape has ended, end bytes and cycles into it: a block still being
+  /// read ends with it.
+  void finish(std::uint64_t end, std::uint64_t cycles, std::vector<rom_block>& ended);
+  /// The smallest file offset of a block still to end: where the run of
+  /// short pulses before it began; at the most, what has been read.
+  std::uint64_t horizon(std::uint64_t read) const {
+    return in_block_ ? block_.lead_offset : run_pulses_ > 0 ? run_begin_ : read;
+  }
   /// The header decoder has just listed a name, at the long pulse after the
   /// header's 21st byte past its countdown: true, with the block marked, when
   /// the block being read is that header's first copy.
@@ -55,11 +64,16 @@ class rom_reader {
   bool whole_byte(const std::uint8_t* p, std::uint64_t shorts, std::uint64_t mediums, unsigned at);
   void step(const std::uint8_t* at, piece_clock& clock, std::vector<rom_block>& ended);
   void store_byte(std::uint8_t value, bool parity_ok);
-  void end_block(bool whole, std::vector<rom_block>& ended);
+  void end_block(bool whole, std::uint64_t end, std::uint64_t end_cycles,
+                 std::vector<rom_block>& ended);
+  void lead(const std::uint8_t* p, std::size_t n, piece_clock& clock);
+  void restart_run(const std::uint8_t* at, piece_clock& clock);
 
   class_path path_;
   rom_state state_ = rom_state::idle;
   std::uint32_t run_ = 0;  // short pulses in a row while idle, up to the lead a block needs
+  std::uint64_t run_pulses_ = 0, run_units_ = 0,
+                run_begin_ = 0;  // the whole run: its length, sum, start
   rom_block block_;
   std::uint8_t first_ = 0, shift_ = 0;
   int bits_ = 0, phase_ = 0;

@@ -1,8 +1,10 @@
-// The catalogue: whole blocks from the block reader, paired with their
-// repeats, each header given the program block that follows it, and
-// numbered by the header decoder run alongside.
+// The catalogue: whole ROM blocks paired with their repeats, each header
+// given the program block that follows it and numbered by the header
+// decoder run alongside; turbo loaders' files; and, between the stretches
+// of tape these explain, what no reader recognises.
 #include "catalogue/tape_catalogue.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -11,6 +13,11 @@ namespace {
 constexpr std::size_t HEADER_FIELDS = 5 + NAME_LENGTH;
 // The ROM's header block: 192 bytes and the checksum.
 constexpr std::size_t HEADER_BLOCK = 193;
+// Pulses a stretch that no reader recognises needs to be a record of its
+// own: fewer are a block's trailer, or stray pulses between blocks.
+constexpr std::uint64_t MIN_STRETCH = 512;
+// Pulse values are sampled one in this many, in chunks of this many bytes.
+constexpr std::uint64_t SAMPLE_EVERY = 16, CHUNK = 4096;
 
 bool header_type(std::uint8_t t) { return t == 1 || t == 3 || t == 4 || t == 5; }
 
@@ -18,9 +25,29 @@ std::uint16_t word_at(const std::vector<std::uint8_t>& d, std::size_t i) {
   return static_cast<std::uint16_t>(d[i] | d[i + 1] << 8);
 }
 
+// The most common pulse values among counts, the most common first: each
+// at least a tenth of all, none within 3 of one before it.
+std::vector<std::uint8_t> common_values(const std::array<std::uint32_t, 256>& counts) {
+  std::uint64_t all = 0;
+  for (const std::uint32_t c : counts) all += c;
+  std::array<std::uint32_t, 256> left = counts;
+  std::vector<std::uint8_t> out;
+  while (out.size() < 3 && all > 0) {
+    const auto top = std::max_element(left.begin(), left.end());
+    if (*top * 10 < all) break;
+    const auto v = static_cast<int>(top - left.begin());
+    out.push_back(static_cast<std::uint8_t>(v));
+    for (int k = std::max(0, v - 3); k <= std::min(255, v + 3); ++k)
+      left[static_cast<std::size_t>(k)] = 0;
+  }
+  return out;
+}
+
 }  // namespace
 
-tape_catalogue::tape_catalogue(machine m, class_path path) : hz_(timing_of(m).clock), rom_(path) {}
+tape_catalogue::tape_catalogue(machine m, class_path path) : hz_(timing_of(m).clock), rom_(path) {
+  clock_.log_pauses(&pauses_);
+}
 
 void tape_catalogue::feed(const std::uint8_t* bytes, std::size_t count) {
   clock_.start_piece(bytes, count);
@@ -33,6 +60,10 @@ void tape_catalogue::feed(const std::uint8_t* bytes, std::size_t count) {
     if (found) listed(clock_.offset_of(bytes + at - 1));
   }
   clock_.end_piece();
+  turbo_.read(bytes, count, found_);
+  add_turbo(found_);
+  sample(bytes, count);
+  fed_ += count;
 }
 
 void tape_catalogue::read_blocks(const std::uint8_t* p, std::size_t n) {
@@ -56,6 +87,10 @@ void tape_catalogue::listed(std::uint64_t offset) {
 }
 
 void tape_catalogue::add_block(rom_block b) {
+  spans_.push_back({b.lead_offset, b.end_offset, b.lead_cycles, b.end_cycles});
+  // A boot loader's header may say where its turbo blocks' lead is.
+  if (!b.repeat && b.loads() && b.data.size() == HEADER_BLOCK)
+    turbo_.rom_header(b.data.data(), 192);
   if (b.repeat && has_pending_) {
     has_pending_ = false;
     add_unit(&pending_, &b);
@@ -125,8 +160,118 @@ void tape_catalogue::add_unit(rom_block* first, rom_block* repeat) {
   done_.push_back(std::move(e));
 }
 
+// The turbo reader's files become entries; the stretches its blocks
+// explain are kept for the accounting.
+void tape_catalogue::add_turbo(turbo_found& found) {
+  for (turbo_file& f : found.files) {
+    catalogue_entry e;
+    e.loader = f.loader;
+    std::fill(e.name, e.name + NAME_LENGTH, ' ');
+    if (f.has_name) std::copy(f.name, f.name + NAME_LENGTH, e.name);
+    e.start = f.start;
+    e.end = f.end;
+    e.offset = f.offset;
+    e.seconds = static_cast<double>(f.cycles_at) / hz_;
+    e.header = f.header;
+    e.program = std::move(f.program);
+    e.program_check = f.program_check;
+    e.length = f.finish - f.begin;
+    e.duration = static_cast<double>(f.cycles_finish - f.cycles_begin) / hz_;
+    ready_.push_back(std::move(e));
+  }
+  spans_.insert(spans_.end(), found.spans.begin(), found.spans.end());
+  found.files.clear();
+  found.spans.clear();
+}
+
+// One pulse value in SAMPLE_EVERY, into the chunk of the file it lies in.
+void tape_catalogue::sample(const std::uint8_t* bytes, std::size_t count) {
+  std::uint64_t at = (fed_ + SAMPLE_EVERY - 1) / SAMPLE_EVERY * SAMPLE_EVERY;
+  for (; at < fed_ + count; at += SAMPLE_EVERY) {
+    const std::uint8_t v = bytes[at - fed_];
+    if (v == 0) continue;
+    const std::uint64_t c = at / CHUNK;
+    if (chunks_.empty()) first_chunk_ = c;
+    if (c < first_chunk_) continue;
+    while (first_chunk_ + chunks_.size() <= c) chunks_.push_back({});
+    ++chunks_[c - first_chunk_][v];
+  }
+}
+
+// A stretch of tape between pauses that no block explains: a record of its
+// own when it is long enough to be more than stray pulses.
+void tape_catalogue::stretch(std::uint64_t from, std::uint64_t from_cycles, std::uint64_t to,
+                             std::uint64_t to_cycles, std::uint64_t) {
+  std::array<std::uint32_t, 256> counts{};
+  while (!chunks_.empty() && first_chunk_ * CHUNK < to) {
+    if ((first_chunk_ + 1) * CHUNK > from)
+      for (std::size_t v = 0; v < 256; ++v) counts[v] += chunks_.front()[v];
+    if ((first_chunk_ + 1) * CHUNK > to) break;  // the next stretch has some of it too
+    chunks_.pop_front();
+    ++first_chunk_;
+  }
+  if (to <= from || to - from < MIN_STRETCH) return;
+  catalogue_entry e;
+  e.kind = entry_kind::unrecognised;
+  e.loader.clear();
+  std::fill(e.name, e.name + NAME_LENGTH, ' ');
+  e.offset = from;
+  e.seconds = static_cast<double>(from_cycles) / hz_;
+  e.length = to - from;
+  e.duration = static_cast<double>(to_cycles - from_cycles) / hz_;
+  e.header = e.program_check = copy_check::none;
+  e.pulse_values = common_values(counts);
+  ready_.push_back(std::move(e));
+}
+
+// Everything before limit is final: the stretches the blocks explain, and
+// the pauses, in tape order, and between them what nothing explains.
+void tape_catalogue::account(std::uint64_t limit, bool all) {
+  if (covered_ == 0 && (fed_ >= TAP_HEADER_SIZE || all) && clock_.signature())
+    covered_ = TAP_HEADER_SIZE;  // a TAP file's header holds no pulses
+  std::sort(spans_.begin(), spans_.end(),
+            [](const turbo_span& a, const turbo_span& b) { return a.begin < b.begin; });
+  std::size_t s = 0, p = 0;
+  for (;;) {
+    const bool span = s < spans_.size() && spans_[s].begin < limit;
+    const bool pause = p < pauses_.size() && pauses_[p].offset < limit;
+    if (!span && !pause) break;
+    if (pause && (!span || pauses_[p].offset < spans_[s].begin)) {
+      const pause_mark& m = pauses_[p++];
+      paused_ += m.length;
+      if (m.offset < covered_) continue;  // within a block's stretch
+      stretch(covered_, covered_cycles_, m.offset, m.cycles, 0);
+      covered_ = m.offset + m.pulse_bytes;
+      covered_cycles_ = m.cycles + m.length;
+      continue;
+    }
+    const turbo_span& t = spans_[s++];
+    if (t.finish <= covered_) continue;
+    if (t.begin > covered_) {
+      stretch(covered_, covered_cycles_, t.begin, t.cycles_begin, 0);
+      explained_ += t.cycles_finish - t.cycles_begin;
+    } else {
+      explained_ += t.cycles_finish - std::min(t.cycles_finish, covered_cycles_);
+    }
+    covered_ = t.finish;
+    covered_cycles_ = t.cycles_finish;
+    while (!chunks_.empty() && (first_chunk_ + 1) * CHUNK <= covered_) {
+      chunks_.pop_front();
+      ++first_chunk_;
+    }
+  }
+  spans_.erase(spans_.begin(), spans_.begin() + static_cast<std::ptrdiff_t>(s));
+  pauses_.erase(pauses_.begin(), pauses_.begin() + static_cast<std::ptrdiff_t>(p));
+  if (all) {
+    stretch(covered_, covered_cycles_, fed_, clock_.cycles(), 0);
+    covered_ = fed_;
+    covered_cycles_ = clock_.cycles();
+  }
+}
+
 void tape_catalogue::finish() {
-  rom_.finish(ended_);
+  if (finished_) return;
+  rom_.finish(fed_, clock_.cycles(), ended_);
   for (rom_block& b : ended_) add_block(std::move(b));
   ended_.clear();
   if (has_pending_) {
@@ -134,14 +279,39 @@ void tape_catalogue::finish() {
     add_unit(&pending_, nullptr);
   }
   waiting_ = false;  // no program followed: it is missing
+  turbo_.finish(found_);
+  add_turbo(found_);
+  finished_ = true;
 }
 
 std::vector<catalogue_entry> tape_catalogue::take_settled() {
-  std::vector<catalogue_entry> out;
-  const std::size_t ready = done_.size() - (waiting_ ? 1 : 0);
-  for (std::size_t i = 0; i < ready; ++i) {
-    out.push_back(std::move(done_.front()));
+  const std::size_t rom_ready = done_.size() - (waiting_ ? 1 : 0);
+  for (std::size_t i = 0; i < rom_ready; ++i) {
+    ready_.push_back(std::move(done_.front()));
     done_.pop_front();
   }
+  std::uint64_t spans_final = UINT64_MAX, entries_final = UINT64_MAX;
+  if (!finished_) {
+    spans_final = std::min({fed_, rom_.horizon(fed_), turbo_.span_horizon()});
+    entries_final = std::min(spans_final, turbo_.horizon());
+    if (has_pending_) entries_final = std::min(entries_final, pending_.offset);
+    if (waiting_) entries_final = std::min(entries_final, done_.back().offset);
+  }
+  account(spans_final, finished_);
+  std::stable_sort(
+      ready_.begin(), ready_.end(),
+      [](const catalogue_entry& a, const catalogue_entry& b) { return a.offset < b.offset; });
+  const auto split = std::find_if(ready_.begin(), ready_.end(), [&](const catalogue_entry& e) {
+    return e.offset >= entries_final;
+  });
+  std::vector<catalogue_entry> out(std::make_move_iterator(ready_.begin()),
+                                   std::make_move_iterator(split));
+  ready_.erase(ready_.begin(), split);
   return out;
+}
+
+double tape_catalogue::coverage() const {
+  const double time = static_cast<double>(clock_.cycles()) - static_cast<double>(paused_);
+  if (time <= 0) return 1;
+  return std::clamp(static_cast<double>(explained_) / time, 0.0, 1.0);
 }

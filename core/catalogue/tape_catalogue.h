@@ -1,38 +1,54 @@
 // Every file on a tape, as a machine loading it would see it: each ROM
 // block read whole, its repeated copy beside it, a header's program block
-// after it, and each numbered as the listing of all names numbers it. Fed
-// the tape in pieces, as the scan is; holds no more than the blocks it is
-// reading.
+// after it, each numbered as the listing of all names numbers it; each
+// turbo loader's file; and each stretch of the tape that no reader
+// recognises. Fed the tape in pieces, as the scan is; holds no more than the
+// blocks it is reading.
 #ifndef BRIVANE_CATALOGUE_TAPE_CATALOGUE_H
 #define BRIVANE_CATALOGUE_TAPE_CATALOGUE_H
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <string>
 #include <vector>
 
+#include "catalogue/copy_check.h"
 #include "catalogue/piece_clock.h"
 #include "catalogue/rom_reader.h"
+#include "catalogue/turbo_reader.h"
 #include "decoder/tape_decoder.h"
 #include "tap/tap_file.h"
 
-/// Which copy of a block could be loaded: the first, only the repeat,
-/// neither (both are damaged or cut short), or there is none at all.
-enum class copy_check { ok, repeat, damaged, missing };
+/// What a record is: a file a loader reads, or a stretch of the tape no
+/// reader recognises.
+enum class entry_kind { file, unrecognised };
 
-/// One header on the tape and the file it announces.
+/// One file on the tape, or one stretch of it that no reader recognises.
 struct catalogue_entry {
-  int number = 0;  ///< its number in `brivane -a`'s listing; 0 when not listed
-  std::uint8_t type = 0;
-  std::uint16_t start = 0, end = 0;     ///< load addresses; end is one past the last byte
-  std::uint8_t name[NAME_LENGTH] = {};  ///< as on tape, padded with spaces
+  entry_kind kind = entry_kind::file;
+  /// "rom" for the ROM's own blocks, a turbo format's name, "" for a stretch.
+  std::string loader = "rom";
+  int number = 0;                    ///< its number in `brivane -a`'s listing; 0 when not listed
+  std::uint8_t type = 0;             ///< a ROM header's type; 0 for the rest
+  std::uint16_t start = 0, end = 0;  ///< load addresses; end is one past the last byte
+  std::uint8_t name[NAME_LENGTH] =
+      {};  ///< as on tape, padded with spaces; spaces where the format keeps none
   /// File offset of the long pulse opening its first countdown byte (of
-  /// the repeat's, where no first copy was found).
+  /// the repeat's, where no first copy was found); of a turbo file's first
+  /// byte after its sync; of a stretch's first pulse.
   std::uint64_t offset = 0;
   double seconds = 0;  ///< time from the start of the tape to that pulse
   copy_check header = copy_check::damaged;
-  std::vector<std::uint8_t> program;  ///< from a copy whose checksum holds; else empty
+  std::vector<std::uint8_t>
+      program;  ///< from a copy whose checksum holds (or that has none); else empty
   copy_check program_check = copy_check::missing;
+  /// A turbo file's blocks, lead to end, or a stretch: its pulses, and how long they last.
+  std::uint64_t length = 0;
+  double duration = 0;
+  /// A stretch's most common pulse values, the most common first.
+  std::vector<std::uint8_t> pulse_values;
 };
 
 /// The catalogue of one tape.
@@ -50,12 +66,22 @@ class tape_catalogue {
   /// Whether the file starts as a TAP file does ("C64-TAPE-RAW"), once 20
   /// bytes of it have been fed.
   bool tap_signature() const { return clock_.signature(); }
+  /// Once finished: the share of the tape's time, pauses aside, that the
+  /// blocks read explain, 0 to 1 (1 for a tape with nothing on it).
+  double coverage() const;
 
  private:
   void read_blocks(const std::uint8_t* p, std::size_t n);
   void listed(std::uint64_t offset);
   void add_block(rom_block b);
   void add_unit(rom_block* first, rom_block* repeat);
+  void add_turbo(turbo_found& found);
+  void sample(const std::uint8_t* bytes, std::size_t count);
+  void account(std::uint64_t horizon, bool all);
+  void gap(std::uint64_t from, std::uint64_t from_cycles, std::uint64_t to,
+           std::uint64_t to_cycles);
+  void stretch(std::uint64_t from, std::uint64_t from_cycles, std::uint64_t to,
+               std::uint64_t to_cycles, std::uint64_t pause_bytes);
 
   double hz_;
   // The header decoder, run alongside for the listing's numbering.
@@ -65,12 +91,27 @@ class tape_catalogue {
   piece_clock clock_;
   rom_reader rom_;
   std::vector<rom_block> ended_;  // blocks the reader has just finished
+  turbo_reader turbo_;
+  turbo_found found_;
+  std::uint64_t fed_ = 0;
+  bool finished_ = false;
 
   // A first copy waiting for its repeat; a header waiting for its program.
   rom_block pending_;
   bool has_pending_ = false;
   bool waiting_ = false;
-  std::deque<catalogue_entry> done_;
+  std::deque<catalogue_entry> done_;    // the ROM's entries, the last perhaps waiting
+  std::vector<catalogue_entry> ready_;  // settled entries of every reader, to go out in tape order
+
+  // What the blocks read explain: their stretches of tape, not yet accounted
+  // for; the pauses; everything up to covered_ accounted for.
+  std::vector<turbo_span> spans_;
+  std::vector<pause_mark> pauses_;
+  std::uint64_t covered_ = 0, covered_cycles_ = 0;
+  std::uint64_t explained_ = 0, paused_ = 0;
+  // Pulse values seen, one in 16, in chunks of 4096 bytes from covered_'s on.
+  std::deque<std::array<std::uint32_t, 256>> chunks_;
+  std::uint64_t first_chunk_ = 0;
 };
 
 #endif

@@ -116,13 +116,58 @@ std::uint64_t pulse_cycles(const std::uint8_t* p, std::size_t n) {
 
 }  // namespace
 
+std::uint64_t pulse_units(const std::uint8_t* p, std::size_t n) {
+  std::uint64_t sum = 0;
+  std::size_t i = 0;
+#if defined(__SSE2__) && !defined(BRIVANE_NO_SIMD)
+  const __m128i none = _mm_setzero_si128();
+  __m128i sums = none;
+  for (; i + 16 <= n; i += 16)
+    sums = _mm_add_epi64(
+        sums, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), none));
+  std::uint64_t halves[2];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(halves), sums);
+  sum = halves[0] + halves[1];
+#endif
+  for (; i < n; ++i) sum += p[i];
+  return sum;
+}
+
+tap_layout tap_layout_of(const std::uint8_t* first20) {
+  const bool signature = std::memcmp(first20, "C64-TAPE-RAW", 12) == 0;
+  return {signature, signature && first20[12] >= 1};
+}
+
 void tap_clock::decide() {
-  static const char signature[] = "C64-TAPE-RAW";
-  signature_ = std::memcmp(head_, signature, 12) == 0;
-  if (signature_) {
-    pauses_ = head_[12] >= 1;
-  } else {
-    cycles_ += pulse_cycles(head_, TAP_HEADER_SIZE);  // no header: these were pulses
+  const tap_layout layout = tap_layout_of(head_);
+  signature_ = layout.signature;
+  pauses_ = layout.pauses;
+  if (!signature_) {
+    const std::uint64_t taken = taken_;
+    taken_ -= TAP_HEADER_SIZE;
+    pulses(head_, TAP_HEADER_SIZE);  // no header: these were pulses
+    taken_ = taken;
+  }
+}
+
+// Pulses with no pause among them: a 0 is the longest pulse.
+void tap_clock::pulses(const std::uint8_t* p, std::size_t n) {
+  if (!marks_) {
+    cycles_ += pulse_cycles(p, n);
+    taken_ += n;
+    return;
+  }
+  while (n > 0) {
+    std::uint64_t sum = 0;
+    const std::size_t k = sum_to_zero(p, n, sum);
+    cycles_ += 8 * sum;
+    taken_ += k;
+    if (k == n) return;
+    marks_->push_back({taken_, cycles_, OVERFLOW_CYCLES, 1});
+    cycles_ += OVERFLOW_CYCLES;
+    ++taken_;
+    p += k + 1;
+    n -= k + 1;
   }
 }
 
@@ -130,27 +175,34 @@ void tap_clock::advance(const std::uint8_t* p, std::size_t n) {
   while (head_size_ < TAP_HEADER_SIZE && n > 0) {
     head_[head_size_++] = *p++;
     --n;
+    ++taken_;
     if (head_size_ == TAP_HEADER_SIZE) decide();
   }
   if (!pauses_) {
-    cycles_ += pulse_cycles(p, n);
+    pulses(p, n);
     return;
   }
   while (n > 0) {
     if (pause_left_ > 0) {
       pause_ |= std::uint32_t{*p++} << (8 * (3 - pause_left_));
       --n;
-      if (--pause_left_ == 0) cycles_ += pause_;
+      ++taken_;
+      if (--pause_left_ == 0) {
+        if (marks_) marks_->push_back({taken_ - 4, cycles_, pause_, 4});
+        cycles_ += pause_;
+      }
       continue;
     }
     std::uint64_t sum = 0;
     const std::size_t k = sum_to_zero(p, n, sum);
     cycles_ += 8 * sum;
+    taken_ += k;
     p += k;
     n -= k;
     if (n > 0) {  // a pause opens
       ++p;
       --n;
+      ++taken_;
       pause_left_ = 3;
       pause_ = 0;
     }

@@ -52,6 +52,14 @@ std::string tap_name_for(std::string_view recording);
 /// Bytes in front of a TAP file's pulses.
 constexpr std::size_t TAP_HEADER_SIZE = 20;
 
+/// What a file's first 20 bytes say of it: whether it starts with the
+/// signature "C64-TAPE-RAW", and whether, from version 1 on, a 0 and the
+/// three bytes after it are a pause.
+struct tap_layout {
+  bool signature, pauses;
+};
+tap_layout tap_layout_of(const std::uint8_t* first20);
+
 /// The header of a version 1 TAP file holding size pulse bytes, made on m:
 /// the signature "C64-TAPE-RAW", the version, the platform and video
 /// standard, and the size, low byte first.
@@ -64,6 +72,18 @@ std::vector<std::uint8_t> tap_header(std::size_t size, machine m = machine::c64_
 /// pause of that many cycles. A file without the signature is pulses from
 /// its first byte. A pulse byte v lasts 8 v cycles; a 0 that is no version 1
 /// pause stands for the longest pulse a byte cannot hold, 256 x 8 cycles.
+/// The sum of n pulse bytes, sixteen at a time.
+std::uint64_t pulse_units(const std::uint8_t* p, std::size_t n);
+
+/// A 0 in a tape's pulses: a pause, or the longest pulse; every bit stream
+/// breaks at it.
+struct pause_mark {
+  std::uint64_t offset;       ///< file offset of the 0
+  std::uint64_t cycles;       ///< time to the start of it
+  std::uint64_t length;       ///< its own length, in cycles
+  std::uint64_t pulse_bytes;  ///< bytes of the file it takes: 4 for a version 1 pause, else 1
+};
+
 class tap_clock {
  public:
   /// Takes the next n bytes of the file, p[0..n).
@@ -72,9 +92,14 @@ class tap_clock {
   std::uint64_t cycles() const { return cycles_; }
   /// Whether the file starts with the signature, once 20 bytes are taken.
   bool signature() const { return signature_; }
+  /// Whether its version 1 header makes a 0 and three bytes a pause.
+  bool pauses() const { return pauses_; }
+  /// From now on, each 0 taken is told to marks as it is taken.
+  void log_pauses(std::vector<pause_mark>* marks) { marks_ = marks; }
 
  private:
   void decide();
+  void pulses(const std::uint8_t* p, std::size_t n);
 
   std::uint8_t head_[TAP_HEADER_SIZE] = {};
   std::size_t head_size_ = 0;  // header bytes taken, until TAP_HEADER_SIZE
@@ -83,6 +108,8 @@ class tap_clock {
   int pause_left_ = 0;   // bytes of a pause still to come
   std::uint32_t pause_ = 0;
   std::uint64_t cycles_ = 0;
+  std::uint64_t taken_ = 0;  // bytes of the file taken
+  std::vector<pause_mark>* marks_ = nullptr;
 };
 
 #endif

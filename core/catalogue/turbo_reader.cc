@@ -1,0 +1,474 @@
+// The turbo reader: looking for leads a stretch at a time, and trying each
+// loader whose lead fits, pulse by pulse, until one reads a whole block.
+#include "catalogue/turbo_reader.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Two pulses of one kind on a tape differ by less than this; a short and a
+// long one of any loader by more (Turbotape's, 25 and 40, the closest).
+constexpr int LIKE = 8;
+// Pulses in a row like the one eight before that make a lead worth trying:
+// a pilot of two bytes, the shortest any loader writes.
+constexpr unsigned LEAD = 8;
+constexpr unsigned WINDOW = 16;  // the pulses a lead is tried on first
+
+// A measured pulse length is the nominal one give or take a fifth; a
+// pilot's, which a checksum will later vouch for, give or take a third.
+constexpr double NEAR = 0.2, PILOT_NEAR = 0.35;
+bool near(double measured, int nominal, double within = NEAR) {
+  return std::fabs(measured - nominal) <= within * nominal;
+}
+
+}  // namespace
+
+turbo_reader::turbo_reader() : rows_(loader_rows()) { memory_.resize(rows_.size()); }
+
+void turbo_reader::remember(std::uint8_t pulse) {
+  if (since_break_ >= 8)
+    periodic_ = std::abs(pulse - history_[(since_break_ - 8) & 63]) <= LIKE ? periodic_ + 1 : 0;
+  history_[since_break_ & 63] = pulse;
+  ++since_break_;
+}
+
+void turbo_reader::read(const std::uint8_t* bytes, std::size_t count, turbo_found& out) {
+  clock_.start_piece(bytes, count);
+  std::size_t i = 0;
+  while (head_size_ < TAP_HEADER_SIZE && i < count) {
+    head_[head_size_++] = bytes[i++];
+    if (head_size_ == TAP_HEADER_SIZE) pauses_ = tap_layout_of(head_).pauses;
+  }
+  while (i < count) {
+    if (skip_ > 0) {
+      const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(skip_), count - i);
+      i += n;
+      skip_ -= static_cast<int>(n);
+      continue;
+    }
+    if (bytes[i] == 0) {  // a pause, or the longest pulse: every bit stream breaks at it
+      break_stream(bytes + i, out);
+      if (pauses_) skip_ = 3;
+      ++i;
+      continue;
+    }
+    i = engaged_ ? step_engaged(bytes, i, count, out) : seek(bytes, i, count);
+  }
+  clock_.end_piece();
+}
+
+// Crosses pulses until a lead: returns where it stopped, after the pulse
+// that made a lead (now engaged), at a 0, or at the end.
+std::size_t turbo_reader::seek(const std::uint8_t* p, std::size_t i, std::size_t n) {
+  for (; i < n; ++i) {
+    if (p[i] == 0) return i;
+    remember(p[i]);
+    if (periodic_ >= LEAD) {
+      engage(p + i);
+      return i + 1;
+    }
+  }
+  return n;
+}
+
+// Every loader whose lead fits the last pulses is tried on them.
+void turbo_reader::engage(const std::uint8_t* at) {
+  std::uint8_t window[WINDOW];
+  for (unsigned k = 0; k < WINDOW; ++k) window[k] = history_[(since_break_ - WINDOW + k) & 63];
+  const std::uint64_t lead_offset = clock_.offset_of(at) + 1 - WINDOW;
+  std::uint64_t lead_units = 0;
+  for (const std::uint8_t v : window) lead_units += v;
+  for (std::size_t r = 0; r < rows_.size(); ++r) {
+    const loader_row& row = rows_[r];
+    if (std::strcmp(row.name, "Burner") == 0 && !burner_known_) continue;
+    int threshold = row.threshold;
+    if (threshold == 0) {  // measured: between the pilot's short and long pulses
+      std::uint8_t sorted[WINDOW];
+      std::copy(window, window + WINDOW, sorted);
+      std::sort(sorted, sorted + WINDOW);
+      double lo = 0, hi = 0;
+      for (unsigned k = 0; k < WINDOW / 2; ++k) lo += sorted[k], hi += sorted[k + WINDOW / 2];
+      if (hi < 1.3 * lo) continue;
+      threshold = static_cast<int>((lo + hi) / WINDOW + 0.5);
+    }
+    const int alignments = row.lead == lead_kind::named_byte_pilot ? 8 : 1;
+    for (int a = 0; a < alignments; ++a) {
+      lead_try t;
+      t.row = r;
+      t.threshold = threshold;
+      t.lead_offset = lead_offset;
+      t.lead_units = lead_units;
+      if (row.lead == lead_kind::named_byte_pilot) {
+        // The byte is the tape's: each of the eight ways of cutting the
+        // window into bytes proposes one, and only the right one sees its
+        // complement follow.
+        std::uint8_t b = 0;
+        for (int k = 0; k < 8; ++k)
+          b = static_cast<std::uint8_t>(b << 1 | (window[a + k] >= threshold));
+        t.pilot_byte = b;
+        t.phase = lead_try::pilot;
+        for (unsigned k = static_cast<unsigned>(a) + 8; k < WINDOW; ++k)
+          if (feed(t, window[k]) == fed::failed) t.phase = lead_try::align;
+        t.count = 1 + (WINDOW - 8 - static_cast<unsigned>(a)) / 8;
+        const bool seen = std::any_of(tries_.begin(), tries_.end(), [&](const lead_try& o) {
+          return o.row == r && o.pilot_byte == t.pilot_byte;
+        });
+        if (t.phase == lead_try::pilot && !seen) tries_.push_back(std::move(t));
+        continue;
+      }
+      bool alive = true;
+      for (const std::uint8_t v : window) alive = alive && feed(t, v) == fed::going;
+      if (alive && t.phase == lead_try::pilot) tries_.push_back(std::move(t));
+    }
+  }
+  engaged_ = !tries_.empty();
+  lead_open_ = true;
+}
+
+// Whether a pilot's pulses were of the loader's lengths: a ROM pilot, or
+// another loader's, leads into no block of this one.
+bool turbo_reader::pilot_timed(const lead_try& t, const loader_row& row) const {
+  if (row.threshold == 0) return true;  // measured from this very pilot
+  const double within = row.timed ? NEAR : PILOT_NEAR;
+  for (const int b : {0, 1})
+    if (t.n[b] > 0 &&
+        !near(static_cast<double>(t.sum[b]) / t.n[b], b ? row.bit1 : row.bit0, within))
+      return false;
+  return true;
+}
+
+// One pulse to one try.
+turbo_reader::fed turbo_reader::feed(lead_try& t, std::uint8_t pulse) {
+  const loader_row& row = rows_[t.row];
+  int bit;
+  if (row.rule == bit_rule::pavloda) {
+    // A long pulse is a 0; a 1 is two short pulses.
+    if (pulse >= t.threshold) {
+      if (t.short_pending) return fed::failed;
+      bit = 0;
+    } else if (!t.short_pending) {
+      t.short_pending = true;
+      t.sum[1] += pulse;
+      return fed::going;
+    } else {
+      t.short_pending = false;
+      bit = 1;
+    }
+  } else {
+    bit = pulse >= t.threshold ? 1 : 0;
+  }
+  t.sum[bit] += pulse;
+  ++t.n[bit];
+  if (t.phase == lead_try::body) t.body_units += pulse;
+
+  if (row.lead == lead_kind::bit_pilot &&
+      (t.phase == lead_try::align || t.phase == lead_try::pilot)) {
+    if (bit == static_cast<int>(row.pilot)) {
+      // A pilot of one bit: its pulses stay alike.
+      if (t.count > 0 && std::fabs(pulse - t.pilot_mean) > 0.25 * t.pilot_mean) return fed::failed;
+      t.pilot_mean += (pulse - t.pilot_mean) / (t.count < 64 ? t.count + 1 : 64);
+      ++t.count;
+      t.phase = lead_try::pilot;
+      return fed::going;
+    }
+    if (t.count < row.min_pilot || !pilot_timed(t, row)) return fed::failed;
+    // The bit of the other value ends the pilot; bytes begin after it.
+    t.bits = 0;
+    t.reg = 0;
+    if (row.sync.empty()) {
+      start_body(t, 0);
+      return t.phase == lead_try::tail ? fed::failed : fed::going;
+    }
+    t.phase = lead_try::sync;
+    return fed::going;
+  }
+  if (t.phase == lead_try::tail) {
+    if (t.tail_bit < 0) t.tail_bit = bit;
+    if (bit != t.tail_bit) return fed::failed;
+    return --t.tail_left == 0 ? fed::done : fed::going;
+  }
+  if (t.phase == lead_try::body && t.reader->bitwise()) {
+    const reading r = t.reader->bit(bit);
+    return r == reading::more ? fed::going : r == reading::failed ? fed::failed : fed::done;
+  }
+  t.reg = row.order == bit_order::msb_first ? static_cast<std::uint8_t>(t.reg << 1 | bit)
+                                            : static_cast<std::uint8_t>(t.reg >> 1 | bit << 7);
+  if (t.phase == lead_try::align) {
+    if (++t.bits >= 8 && t.reg == row.pilot) {
+      t.phase = lead_try::pilot;
+      t.count = 1;
+      t.bits = 0;
+    }
+    return fed::going;
+  }
+  if (++t.bits < 8) return fed::going;
+  t.bits = 0;
+  return feed_byte(t, t.reg);
+}
+
+// A whole byte to a try past its alignment.
+turbo_reader::fed turbo_reader::feed_byte(lead_try& t, std::uint8_t b) {
+  const loader_row& row = rows_[t.row];
+  const bool named = row.lead == lead_kind::named_byte_pilot;
+  const std::uint8_t pilot = named ? t.pilot_byte : row.pilot;
+  switch (t.phase) {
+    case lead_try::pilot:
+      if (b == pilot) {
+        ++t.count;
+        return fed::going;
+      }
+      if (t.count < row.min_pilot || !pilot_timed(t, row)) return fed::failed;
+      if (named) {
+        if (b != static_cast<std::uint8_t>(pilot ^ 0xFF)) return fed::failed;
+        t.phase = lead_try::sync;
+        t.sync_at = 0;
+        return fed::going;
+      }
+      if (row.sync_one_of) {
+        if (std::find(row.sync.begin(), row.sync.end(), b) == row.sync.end()) return fed::failed;
+        start_body(t, b);
+        return t.phase == lead_try::tail ? fed::failed : fed::going;
+      }
+      if (row.sync.empty() || b != row.sync[0]) return fed::failed;
+      t.sync_at = 1;
+      t.phase = lead_try::sync;
+      if (t.sync_at == row.sync.size()) start_body(t, b);
+      return t.phase == lead_try::tail ? fed::failed : fed::going;
+    case lead_try::sync:
+      if (named) {
+        if (b != pilot) return fed::failed;
+        start_body(t, b);
+        return t.phase == lead_try::tail ? fed::failed : fed::going;
+      }
+      if (b != row.sync[t.sync_at]) return fed::failed;
+      if (++t.sync_at == row.sync.size()) start_body(t, b);
+      return t.phase == lead_try::tail ? fed::failed : fed::going;
+    case lead_try::body: {
+      const reading r = t.reader->byte(b);
+      if (r == reading::more) return fed::going;
+      if (r == reading::failed) return fed::failed;
+      if (row.quiet_end) {
+        t.phase = lead_try::tail;
+        t.tail_left = 16;
+        return fed::going;
+      }
+      return fed::done;
+    }
+    default:
+      return fed::failed;
+  }
+}
+
+void turbo_reader::start_body(lead_try& t, std::uint8_t sync) {
+  const loader_row& row = rows_[t.row];
+  lead_info lead;
+  lead.pilot = t.count;
+  lead.sync = sync;
+  lead.threshold = t.threshold;
+  if (row.lead == lead_kind::named_byte_pilot) lead.sync = t.pilot_byte;
+  t.reader = reader_for(row, lead, memory_[t.row]);
+  t.phase = t.reader ? lead_try::body : lead_try::tail;
+  t.tail_left = -1;   // no reader for this lead: the try is over
+  t.body_offset = 0;  // set by the caller, which knows where it stands
+  t.body_units = 0;
+}
+
+// Whether a block a try read whole is its loader's: where the format keeps
+// no checksum, by its pulses' lengths.
+bool turbo_reader::accept(const lead_try& t) const {
+  const loader_row& row = rows_[t.row];
+  if (!row.timed) return true;
+  const auto mean = [&](int b) { return t.n[b] ? static_cast<double>(t.sum[b]) / t.n[b] : 0.0; };
+  return near(mean(0), row.bit0) && near(mean(1), row.bit1);
+}
+
+// A try has read its block: the stretch it explains, and its files, placed
+// and timed, named by its timing where two loaders read alike.
+void turbo_reader::emit(lead_try& t, const std::uint8_t* after, turbo_found& out) {
+  const loader_row& row = rows_[t.row];
+  turbo_span span;
+  span.begin = t.lead_offset;
+  span.finish = clock_.offset_of(after);
+  span.cycles_finish = clock_.cycles_at(after);
+  span.cycles_begin = span.cycles_finish - 8 * t.lead_units;
+  out.spans.push_back(span);
+  const double long_mean = t.n[1] ? static_cast<double>(t.sum[1]) / t.n[1] : 0;
+  for (turbo_file& f : t.reader->files()) {
+    if (row.long_variant && f.loader == row.name && long_mean >= row.long_split)
+      f.loader = row.long_variant;
+    f.begin = span.begin;
+    f.offset = t.body_offset;
+    f.finish = span.finish;
+    f.cycles_finish = span.cycles_finish;
+    f.cycles_begin = span.cycles_begin;
+    f.cycles_at = span.cycles_finish - 8 * t.body_units;
+    give(std::move(f), out);
+  }
+}
+
+// A file goes out, or is kept open where a later block may go on with it;
+// one that goes on from the file kept open is joined to it: a header's data
+// fills it, a chain's next piece is added to it.
+void turbo_reader::give(turbo_file f, turbo_found& out) {
+  if (f.continues && has_open_ && open_.loader == f.loader) {
+    turbo_file& o = open_;
+    if (o.program_check == copy_check::missing) {
+      o.program = std::move(f.program);
+      o.program_check = f.program_check;
+    } else {
+      const bool both = !o.program.empty() && !f.program.empty() && o.end == f.start;
+      if (both) o.program.insert(o.program.end(), f.program.begin(), f.program.end());
+      if (!both) o.program.clear();
+      if (f.program_check == copy_check::damaged || !both) o.program_check = copy_check::damaged;
+      o.end = f.end;
+    }
+    o.finish = f.finish;
+    o.cycles_finish = f.cycles_finish;
+    o.may_continue = f.may_continue;
+    if (!o.may_continue) {
+      out.files.push_back(std::move(o));
+      has_open_ = false;
+    }
+    return;
+  }
+  if (has_open_) out.files.push_back(std::move(open_));
+  has_open_ = f.may_continue;
+  if (has_open_) {
+    open_ = std::move(f);
+  } else {
+    out.files.push_back(std::move(f));
+  }
+}
+
+std::uint64_t turbo_reader::span_horizon() const {
+  std::uint64_t h = UINT64_MAX;
+  for (const lead_try& t : tries_) h = std::min(h, t.lead_offset);
+  return h;
+}
+
+std::uint64_t turbo_reader::horizon() const {
+  return std::min(span_horizon(), has_open_ ? open_.offset : UINT64_MAX);
+}
+
+// Pulses while tries read: each try takes each pulse, the first to read a
+// whole block wins, and the reader looks for leads again after it. A new
+// lead met meanwhile is tried beside them: a try may be reading what is no
+// block of its loader's.
+std::size_t turbo_reader::step_engaged(const std::uint8_t* p, std::size_t i, std::size_t n,
+                                       turbo_found& out) {
+  for (; i < n; ++i) {
+    if (p[i] == 0) return i;
+    const std::size_t skipped = skip_pilot(p, i, n);
+    if (skipped != i) {
+      i = skipped - 1;
+      continue;
+    }
+    remember(p[i]);
+    if (periodic_ == 0) lead_open_ = false;
+    const std::size_t before = tries_.size();
+    if (periodic_ >= LEAD && !lead_open_) engage(p + i);
+    for (std::size_t k = 0; k < tries_.size();) {
+      lead_try& t = tries_[k];
+      if (k >= before) {  // a try of the lead just met has had this pulse
+        ++k;
+        continue;
+      }
+      t.lead_units += p[i];
+      const bool in_body = t.phase == lead_try::body;
+      const fed f = feed(t, p[i]);
+      if (!in_body && t.phase == lead_try::body) t.body_offset = clock_.offset_of(p + i + 1);
+      if (f == fed::done && accept(t)) {
+        emit(t, p + i + 1, out);
+        tries_.clear();
+        engaged_ = false;
+        lead_open_ = false;
+        periodic_ = 0;
+        return i + 1;
+      }
+      if (f != fed::going) {
+        tries_.erase(tries_.begin() + static_cast<std::ptrdiff_t>(k));
+        continue;
+      }
+      ++k;
+    }
+    if (tries_.empty()) {
+      engaged_ = false;
+      return i + 1;
+    }
+  }
+  return n;
+}
+
+// While every try is in its pilot and the pulses go on repeating every
+// eight, they are crossed eight at a time: each such stretch leaves every
+// try's shift register as it was, and is one more pilot byte (or eight more
+// pilot bits) to it.
+std::size_t turbo_reader::skip_pilot(const std::uint8_t* p, std::size_t i, std::size_t n) {
+  for (const lead_try& t : tries_)
+    if (t.phase != lead_try::pilot || t.short_pending) return i;
+  if (since_break_ < 8) return i;
+  std::size_t j = i;
+  std::uint64_t units = 0;
+  // Each pulse against the one eight before it: from history for the first eight.
+  while (j + 8 <= n) {
+    bool alike = true;
+    for (std::size_t k = 0; k < 8 && alike; ++k) {
+      const std::uint8_t before =
+          j + k >= i + 8 ? p[j + k - 8] : history_[(since_break_ - 8 + (j + k - i)) & 63];
+      alike = p[j + k] != 0 && std::abs(p[j + k] - before) <= LIKE;
+    }
+    if (!alike) break;
+    for (std::size_t k = 0; k < 8; ++k) units += p[j + k];
+    j += 8;
+  }
+  if (j == i) return i;
+  const auto bytes = static_cast<unsigned>((j - i) / 8);
+  for (lead_try& t : tries_) {
+    t.count += rows_[t.row].lead == lead_kind::bit_pilot ? 8 * bytes : bytes;
+    t.lead_units += units;
+  }
+  for (std::size_t k = j - std::min<std::size_t>(j - i, 64); k < j; ++k)
+    history_[(since_break_ + (k - i)) & 63] = p[k];
+  since_break_ += j - i;
+  return j;
+}
+
+void turbo_reader::break_stream(const std::uint8_t* at, turbo_found& out) {
+  for (lead_try& t : tries_) {
+    if (t.phase != lead_try::body && t.phase != lead_try::tail) continue;
+    if (t.phase == lead_try::tail || t.reader->end() == reading::done) {
+      if (!accept(t)) continue;
+      emit(t, at, out);
+      break;
+    }
+  }
+  tries_.clear();
+  engaged_ = false;
+  lead_open_ = false;
+  since_break_ = 0;
+  periodic_ = 0;
+}
+
+void turbo_reader::finish(turbo_found& out) {
+  std::uint8_t none = 0;
+  clock_.start_piece(&none, 0);
+  break_stream(&none, out);
+  clock_.end_piece();
+  if (has_open_) out.files.push_back(std::move(open_));
+  has_open_ = false;
+}
+
+void turbo_reader::rom_header(const std::uint8_t* payload, std::size_t size) {
+  if (burner_known_) return;
+  for (loader_row& row : rows_) {
+    if (std::strcmp(row.name, "Burner") != 0) continue;
+    std::uint8_t pilot = 0, sync = 0;
+    if (!burner_lead(payload, size, row.order, pilot, sync)) return;
+    row.pilot = pilot;
+    row.sync = {sync};
+    burner_known_ = true;
+  }
+}

@@ -1,0 +1,113 @@
+// Turbo loaders' blocks found on a tape, fed the same pulses in the same
+// pieces as the ROM block reader. Most of a tape is crossed looking only for
+// a lead: a stretch whose pulses repeat every eight, as a pilot of one byte
+// or one bit does. There every loader whose lead fits is tried side by side,
+// each reading bits by its own threshold, until one reads a whole block.
+#ifndef BRIVANE_CATALOGUE_TURBO_READER_H
+#define BRIVANE_CATALOGUE_TURBO_READER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "catalogue/piece_clock.h"
+#include "catalogue/turbo_loaders.h"
+
+/// One loader tried on one lead: where it stands in its lead, its bytes
+/// and its reader of the block.
+struct lead_try {
+  /// What the loader waits for next.
+  enum phase_t {
+    align,  ///< the pilot byte in its shift register, to find where bytes begin
+    pilot,  ///< more of the pilot, or its end
+    sync,   ///< the sync bytes
+    body,   ///< the block itself, read by the row's reader
+    tail,   ///< a pause or a steady tone after it, where the row asks for one
+  };
+  std::size_t row = 0;
+  int threshold = 0;
+  phase_t phase = align;
+  std::uint8_t reg = 0, pilot_byte = 0;
+  int bits = 0;
+  unsigned count = 0;
+  std::size_t sync_at = 0;
+  bool short_pending = false;            // the first short pulse of a Pavloda 1
+  double pilot_mean = 0;                 // the pulses of a bit pilot, so far
+  std::uint64_t sum[2] = {}, n[2] = {};  // pulses read as 0 and as 1
+  std::unique_ptr<block_reader> reader;
+  std::uint64_t lead_offset = 0, lead_units = 0;  // where its lead began; pulse units since
+  std::uint64_t body_offset = 0, body_units = 0;  // where its block began; units since
+  int tail_left = 0, tail_bit = -1;
+};
+
+/// A stretch of the tape a loader's block explains: its lead and the block.
+struct turbo_span {
+  std::uint64_t begin = 0, finish = 0;  ///< file offsets: its lead's first pulse, one past its last
+  std::uint64_t cycles_begin = 0, cycles_finish = 0;
+};
+
+/// What the reader found in the pulses fed: files, and the stretches of
+/// tape its blocks explain.
+struct turbo_found {
+  std::vector<turbo_file> files;
+  std::vector<turbo_span> spans;
+};
+
+class turbo_reader {
+ public:
+  turbo_reader();
+
+  /// Reads the next count bytes of the file (a TAP file's header and its
+  /// pauses told apart from pulses).
+  void read(const std::uint8_t* bytes, std::size_t count, turbo_found& out);
+  /// The tape has ended.
+  void finish(turbo_found& out);
+  /// The smallest file offset a file not yet given out may have: what it
+  /// reads now, or a file it keeps open for more.
+  std::uint64_t horizon() const;
+  /// The smallest file offset a stretch its blocks explain may yet begin at.
+  std::uint64_t span_horizon() const;
+  /// A ROM header block read on the tape (its payload: type, addresses,
+  /// name and the rest): where a boot loader names its Burner blocks' lead.
+  void rom_header(const std::uint8_t* payload, std::size_t size);
+
+ private:
+  std::size_t seek(const std::uint8_t* p, std::size_t i, std::size_t n);
+  std::size_t step_engaged(const std::uint8_t* p, std::size_t i, std::size_t n, turbo_found& out);
+  std::size_t skip_pilot(const std::uint8_t* p, std::size_t i, std::size_t n);
+  void engage(const std::uint8_t* at);
+  enum class fed { going, failed, done };
+  fed feed(lead_try& t, std::uint8_t pulse);
+  fed feed_byte(lead_try& t, std::uint8_t b);
+  void start_body(lead_try& t, std::uint8_t sync);
+  bool accept(const lead_try& t) const;
+  bool pilot_timed(const lead_try& t, const loader_row& row) const;
+  void emit(lead_try& t, const std::uint8_t* after, turbo_found& out);
+  void give(turbo_file f, turbo_found& out);
+  void break_stream(const std::uint8_t* at, turbo_found& out);
+  void remember(std::uint8_t pulse);
+
+  std::vector<loader_row> rows_;
+  std::vector<std::unique_ptr<loader_memory>> memory_;  // each row's, between its blocks
+  bool burner_known_ = false;
+  piece_clock clock_;
+  std::uint8_t head_[20] = {};
+  std::size_t head_size_ = 0;
+  bool pauses_ = false;
+  int skip_ = 0;  // bytes of a pause's length still to pass over
+
+  // The pulses since the last break: the last 64, how many, and how many in
+  // a row were like the one eight before.
+  std::uint8_t history_[64] = {};
+  std::uint64_t since_break_ = 0;
+  unsigned periodic_ = 0;
+
+  bool engaged_ = false;
+  bool lead_open_ = false;  // the lead last tried goes on: it is not tried again
+  std::vector<lead_try> tries_;
+  bool has_open_ = false;  // a file that may go on in a later block
+  turbo_file open_;
+};
+
+#endif
