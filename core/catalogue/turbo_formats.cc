@@ -44,31 +44,28 @@ class turbotape : public block_reader {
     if (type > 2 || (type == 0 && !m_.header)) return reading::failed;
     if (type == 0) return got_.size() == 1 + data_size() + 1 ? reading::done : reading::more;
     if (got_.size() < 5) return reading::more;
-    const std::uint16_t start = word(got_, 1), end = word(got_, 3);
-    if (end <= start) return reading::failed;
+    if (size() == 0) return reading::failed;
     // A header is 192 bytes and perhaps their XOR; a block of type 1 that
-    // runs on past that is Anirog's.
-    if (anirog()) return got_.size() == 5u + (end - start) ? reading::done : reading::more;
-    return got_.size() == 194 ? reading::done : reading::more;
+    // runs on to the end its addresses give is Anirog's.
+    if (type == 1 && size() > 188 && got_.size() == 5 + size())
+      return anirog_ = true, reading::done;
+    if (got_.size() == 194 && (type == 2 || size() <= 188)) return reading::done;
+    return got_.size() >= MOST ? reading::failed : reading::more;
   }
   reading end() override {
     if (got_.empty()) return reading::failed;
     if (got_[0] == 0) return got_.size() > 1 ? reading::done : reading::failed;
-    return got_.size() >= 22 ? reading::done : reading::failed;
+    // A short Anirog block ends where its data does.
+    anirog_ = got_[0] == 1 && got_.size() >= 5 && got_.size() == 5 + size();
+    return got_.size() >= 22 || anirog_ ? reading::done : reading::failed;
   }
   std::vector<turbo_file> files() override {
     if (got_[0] == 0) return data_file();
     const std::uint16_t start = word(got_, 1), end = word(got_, 3);
-    const std::uint32_t size = end - start;
     m_.header = false;
-    // Anirog, or a short block that ends where the stream does: its data
-    // after the addresses, which no checksum follows.
-    if (anirog() || (got_[0] == 1 && got_.size() == 5 + size)) {
-      const std::size_t have = std::min<std::size_t>(size, got_.size() - 5);
-      turbo_file f = turbo::file(
-          "Anirog", start, bytes(got_.begin() + 5, got_.begin() + 5 + static_cast<long>(have)),
-          have == size ? copy_check::none : copy_check::damaged);
-      if (have < size) f.program.clear();
+    if (anirog_) {  // its data after the addresses, which no checksum follows
+      turbo_file f =
+          turbo::file("Anirog", start, bytes(got_.begin() + 5, got_.end()), copy_check::none);
       f.end = end;
       return {f};
     }
@@ -88,7 +85,10 @@ class turbotape : public block_reader {
   }
 
  private:
-  bool anirog() const { return got_[0] == 1 && word(got_, 3) - word(got_, 1) > 188; }
+  std::uint32_t size() const {
+    const std::uint16_t start = word(got_, 1), end = word(got_, 3);
+    return end > start ? end - start : 0;
+  }
   std::size_t data_size() const { return static_cast<std::size_t>(m_.end - m_.start); }
   std::vector<turbo_file> data_file() {
     const std::size_t size = data_size(), have = std::min(size, got_.size() - 1);
@@ -105,6 +105,7 @@ class turbotape : public block_reader {
 
   turbotape_memory& m_;
   bytes got_;
+  bool anirog_ = false;
 };
 
 // --- Novaload and Novaload Special -------------------------------------------
@@ -179,6 +180,8 @@ class novaload : public block_reader {
   // again; the tone after the chain reads as sub-blocks of zeros.
   reading special_byte(std::uint8_t b) {
     block_.push_back(b);
+    if (block_.size() == 1 && b == 0 && !pieces_.empty())
+      return reading::done;  // the tone after the chain
     if (block_.size() < 258) return reading::more;
     std::uint8_t sum = 0;
     for (std::size_t i = 0; i < 257; ++i) sum = static_cast<std::uint8_t>(sum + block_[i]);

@@ -120,6 +120,10 @@ std::vector<loader_row> make_rows() {
        false,
        {},
        ocean_imagine_reader},
+      // Accolade's blocks are Cyberload F4's, at timings of its own: it is
+      // tried first.
+      {"Accolade", 62, 0x29, 0x4A, MSB, PULSE, BYTE, 0x0F, 6, {0xAA}, false, {}, accolade_reader},
+      {"Accolade", 54, 0x24, 0x40, MSB, PULSE, BYTE, 0x0F, 6, {0xAA}, false, {}, accolade_reader},
       {"Cyberload",
        0,
        0x31,
@@ -133,8 +137,6 @@ std::vector<loader_row> make_rows() {
        true,
        {},
        cyberload_reader},
-      {"Accolade", 62, 0x29, 0x4A, MSB, PULSE, BYTE, 0x0F, 6, {0xAA}, false, {}, accolade_reader},
-      {"Accolade", 54, 0x24, 0x40, MSB, PULSE, BYTE, 0x0F, 6, {0xAA}, false, {}, accolade_reader},
       {"Bleepload",
        71,
        0x2F,

@@ -116,12 +116,14 @@ void turbo_reader::engage(const std::uint8_t* at) {
         const bool seen = std::any_of(tries_.begin(), tries_.end(), [&](const lead_try& o) {
           return o.row == r && o.pilot_byte == t.pilot_byte;
         });
-        if (t.phase == lead_try::pilot && !seen) tries_.push_back(std::move(t));
+        if (t.phase == lead_try::pilot && !seen && pilot_timed(t, row))
+          tries_.push_back(std::move(t));
         continue;
       }
       bool alive = true;
       for (const std::uint8_t v : window) alive = alive && feed(t, v) == fed::going;
-      if (alive && t.phase == lead_try::pilot) tries_.push_back(std::move(t));
+      if (alive && t.phase == lead_try::pilot && pilot_timed(t, row))
+        tries_.push_back(std::move(t));
     }
   }
   engaged_ = !tries_.empty();
@@ -143,26 +145,26 @@ bool turbo_reader::pilot_timed(const lead_try& t, const loader_row& row) const {
 // One pulse to one try.
 turbo_reader::fed turbo_reader::feed(lead_try& t, std::uint8_t pulse) {
   const loader_row& row = rows_[t.row];
-  int bit;
+  // The pulse's length goes to the sums of its kind: long or short.
+  const int kind = pulse >= t.threshold ? 1 : 0;
+  const int timed_as = row.rule == bit_rule::pavloda ? 1 - kind : kind;
+  t.sum[timed_as] += pulse;
+  ++t.n[timed_as];
+  if (t.phase == lead_try::body) t.body_units += pulse;
+  int bit = kind;
   if (row.rule == bit_rule::pavloda) {
     // A long pulse is a 0; a 1 is two short pulses.
-    if (pulse >= t.threshold) {
+    if (kind == 1) {
       if (t.short_pending) return fed::failed;
       bit = 0;
     } else if (!t.short_pending) {
       t.short_pending = true;
-      t.sum[1] += pulse;
       return fed::going;
     } else {
       t.short_pending = false;
       bit = 1;
     }
-  } else {
-    bit = pulse >= t.threshold ? 1 : 0;
   }
-  t.sum[bit] += pulse;
-  ++t.n[bit];
-  if (t.phase == lead_try::body) t.body_units += pulse;
 
   if (row.lead == lead_kind::bit_pilot &&
       (t.phase == lead_try::align || t.phase == lead_try::pilot)) {
@@ -287,7 +289,7 @@ bool turbo_reader::accept(const lead_try& t) const {
 
 // A try has read its block: the stretch it explains, and its files, placed
 // and timed, named by its timing where two loaders read alike.
-void turbo_reader::emit(lead_try& t, const std::uint8_t* after, turbo_found& out) {
+void turbo_reader::read_out(lead_try& t, const std::uint8_t* after, turbo_found& out) {
   const loader_row& row = rows_[t.row];
   turbo_span span;
   span.begin = t.lead_offset;
@@ -305,8 +307,51 @@ void turbo_reader::emit(lead_try& t, const std::uint8_t* after, turbo_found& out
     f.cycles_finish = span.cycles_finish;
     f.cycles_begin = span.cycles_begin;
     f.cycles_at = span.cycles_finish - 8 * t.body_units;
-    give(std::move(f), out);
+    out.files.push_back(std::move(f));
   }
+}
+
+namespace {
+
+// How well a block was read: every check held (2), it has none (1), or one
+// failed (0).
+int quality(const std::vector<turbo_file>& files) {
+  if (files.empty()) return 0;
+  int q = 1;
+  for (const turbo_file& f : files) {
+    if (f.program_check == copy_check::damaged || f.header == copy_check::damaged) return 0;
+    if (f.program_check == copy_check::ok) q = 2;
+  }
+  return q;
+}
+
+}  // namespace
+
+// A try has read its block. One whose checks all hold wins at once, and
+// true is returned: every other try ends. Any other is held, the best of
+// them, while the others read on.
+bool turbo_reader::settle(lead_try& t, const std::uint8_t* after, turbo_found& out) {
+  turbo_found got;
+  read_out(t, after, got);
+  const int q = quality(got.files);
+  if (q == 2) {
+    held_quality_ = -1;
+    held_ = {};
+    commit(got, out);
+    return true;
+  }
+  if (q > held_quality_) {
+    held_quality_ = q;
+    held_ = std::move(got);
+  }
+  return false;
+}
+
+// What was read goes out: the stretches it explains, and its files.
+void turbo_reader::commit(turbo_found& found, turbo_found& out) {
+  out.spans.insert(out.spans.end(), found.spans.begin(), found.spans.end());
+  for (turbo_file& f : found.files) give(std::move(f), out);
+  found = {};
 }
 
 // A file goes out, or is kept open where a later block may go on with it;
@@ -346,11 +391,14 @@ void turbo_reader::give(turbo_file f, turbo_found& out) {
 std::uint64_t turbo_reader::span_horizon() const {
   std::uint64_t h = UINT64_MAX;
   for (const lead_try& t : tries_) h = std::min(h, t.lead_offset);
+  for (const turbo_span& s : held_.spans) h = std::min(h, s.begin);
   return h;
 }
 
 std::uint64_t turbo_reader::horizon() const {
-  return std::min(span_horizon(), has_open_ ? open_.offset : UINT64_MAX);
+  std::uint64_t h = std::min(span_horizon(), has_open_ ? open_.offset : UINT64_MAX);
+  for (const turbo_file& f : held_.files) h = std::min(h, f.offset);
+  return h;
 }
 
 // Pulses while tries read: each try takes each pulse, the first to read a
@@ -380,8 +428,7 @@ std::size_t turbo_reader::step_engaged(const std::uint8_t* p, std::size_t i, std
       const bool in_body = t.phase == lead_try::body;
       const fed f = feed(t, p[i]);
       if (!in_body && t.phase == lead_try::body) t.body_offset = clock_.offset_of(p + i + 1);
-      if (f == fed::done && accept(t)) {
-        emit(t, p + i + 1, out);
+      if (f == fed::done && accept(t) && settle(t, p + i + 1, out)) {
         tries_.clear();
         engaged_ = false;
         lead_open_ = false;
@@ -396,6 +443,8 @@ std::size_t turbo_reader::step_engaged(const std::uint8_t* p, std::size_t i, std
     }
     if (tries_.empty()) {
       engaged_ = false;
+      if (held_quality_ >= 0) commit(held_, out);
+      held_quality_ = -1;
       return i + 1;
     }
   }
@@ -407,8 +456,22 @@ std::size_t turbo_reader::step_engaged(const std::uint8_t* p, std::size_t i, std
 // try's shift register as it was, and is one more pilot byte (or eight more
 // pilot bits) to it.
 std::size_t turbo_reader::skip_pilot(const std::uint8_t* p, std::size_t i, std::size_t n) {
-  for (const lead_try& t : tries_)
+  // Pulses that repeat after the lead broke off may be a new lead: those are
+  // stepped through, to be tried.
+  if (!lead_open_) return i;
+  for (const lead_try& t : tries_) {
     if (t.phase != lead_try::pilot || t.short_pending) return i;
+    // A byte pilot's try must hold the pilot's last eight bits: the pulses
+    // that go on repeating are then its pilot, not what came after it.
+    const loader_row& row = rows_[t.row];
+    if (row.lead == lead_kind::bit_pilot) continue;
+    const unsigned pilot = row.lead == lead_kind::named_byte_pilot ? t.pilot_byte : row.pilot;
+    const auto b = static_cast<unsigned>(t.bits);
+    const unsigned held = row.order == bit_order::msb_first
+                              ? (pilot << b | pilot >> (8 - b)) & 0xFF
+                              : (pilot >> b | pilot << (8 - b)) & 0xFF;
+    if (t.reg != held) return i;
+  }
   if (since_break_ < 8) return i;
   std::size_t j = i;
   std::uint64_t units = 0;
@@ -437,14 +500,18 @@ std::size_t turbo_reader::skip_pilot(const std::uint8_t* p, std::size_t i, std::
 }
 
 void turbo_reader::break_stream(const std::uint8_t* at, turbo_found& out) {
+  bool won = false;
   for (lead_try& t : tries_) {
     if (t.phase != lead_try::body && t.phase != lead_try::tail) continue;
-    if (t.phase == lead_try::tail || t.reader->end() == reading::done) {
-      if (!accept(t)) continue;
-      emit(t, at, out);
+    if ((t.phase == lead_try::tail || t.reader->end() == reading::done) && accept(t) &&
+        settle(t, at, out)) {
+      won = true;
       break;
     }
   }
+  if (!won && held_quality_ >= 0) commit(held_, out);
+  held_quality_ = -1;
+  held_ = {};
   tries_.clear();
   engaged_ = false;
   lead_open_ = false;

@@ -83,7 +83,9 @@ class turbo_reader {
   void start_body(lead_try& t, std::uint8_t sync);
   bool accept(const lead_try& t) const;
   bool pilot_timed(const lead_try& t, const loader_row& row) const;
-  void emit(lead_try& t, const std::uint8_t* after, turbo_found& out);
+  void read_out(lead_try& t, const std::uint8_t* after, turbo_found& out);
+  bool settle(lead_try& t, const std::uint8_t* after, turbo_found& out);
+  void commit(turbo_found& found, turbo_found& out);
   void give(turbo_file f, turbo_found& out);
   void break_stream(const std::uint8_t* at, turbo_found& out);
   void remember(std::uint8_t pulse);
@@ -108,6 +110,10 @@ class turbo_reader {
   std::vector<lead_try> tries_;
   bool has_open_ = false;  // a file that may go on in a later block
   turbo_file open_;
+  // A block read whole whose checks did not all hold, or which has none:
+  // kept while tries that may do better read on.
+  int held_quality_ = -1;
+  turbo_found held_;
 };
 
 #endif
