@@ -39,13 +39,13 @@ class bits {
   void all(const bytes& b) {
     for (const std::uint8_t v : b) byte(v);
   }
-  // The file's data: where it begins is noted, and a dropout made in it.
+  // The file's data, where it begins noted.
   void data(const bytes& b) {
     data_starts.push_back(out_.size());
-    const std::size_t at = out_.size();
     all(b);
-    if (k_.dropout > 0 && at + k_.dropout < out_.size()) out_[at + k_.dropout] = 2;
   }
+  // Notes that a file's data begins here.
+  void mark() { data_starts.push_back(out_.size()); }
   void pause(std::uint32_t cycles = 150000) {
     out_.insert(out_.end(),
                 {0, static_cast<std::uint8_t>(cycles), static_cast<std::uint8_t>(cycles >> 8),
@@ -117,7 +117,7 @@ void novaload(bits& w, const turbo_program& p, std::size_t i, const turbo_knobs&
   }
   w.all(head);
   std::uint8_t sum = sum_of(head);
-  data_starts.push_back(0);
+  w.mark();
   for (std::size_t at = 0; at <= p.data.size(); at += 256) {
     const std::uint8_t check = written(sum, k, i);
     w.byte(check);  // the sum of all before it, then counted in itself
@@ -156,7 +156,8 @@ void novaload_special(bits& w, const turbo_program& p, std::size_t i, const turb
   for (const bytes& page : pages(p)) {
     w.byte(page_at);
     w.data(page);
-    w.byte(written(static_cast<std::uint8_t>(page_at + sum_of(page)), k, i));
+    const bool first = page_at == static_cast<std::uint8_t>(p.start >> 8);
+    w.byte(written(static_cast<std::uint8_t>(page_at + sum_of(page)), k, first ? i : 1));
     ++page_at;
   }
   for (int n = 0; n < 2000; ++n) w.bit(0);
@@ -188,7 +189,7 @@ void accolade(bits& w, const turbo_program& p, std::size_t i, std::uint8_t sync,
   head.push_back(static_cast<std::uint8_t>(p.data.size() >> 8));
   w.all(head);
   w.byte(xor_of(head));
-  data_starts.push_back(0);
+  w.mark();
   for (std::size_t at = 0; at < p.data.size(); at += 256) {
     const bytes part(p.data.begin() + static_cast<long>(at),
                      p.data.begin() + static_cast<long>(std::min(at + 256, p.data.size())));
@@ -206,6 +207,7 @@ void cyberload_f1(bits& w, const std::vector<turbo_program>& files) {
   for (std::size_t i = 0; i < files.size(); ++i) {
     const turbo_program& p = files[i];
     w.byte(static_cast<std::uint8_t>(p.start - prev_end));  // the load offset
+    w.mark();
     for (const std::uint8_t b : p.data) {
       w.byte(b);
       w.bit(1);  // another byte follows
@@ -226,7 +228,9 @@ void cyberload_f2(bits& w, const turbo_program& p) {
   w.byte(static_cast<std::uint8_t>((p.start >> 8) ^ key));
   w.byte(static_cast<std::uint8_t>(p.data.size() ^ key));
   w.byte(static_cast<std::uint8_t>((p.data.size() >> 8) ^ key));
-  for (const std::uint8_t b : p.data) w.byte(b ^ data_key);
+  bytes hidden = p.data;
+  for (auto& b : hidden) b ^= data_key;
+  w.data(hidden);
   w.byte(0x00);
 }
 
@@ -253,7 +257,7 @@ void cyberload_f3(bits& w, const turbo_program& p, std::size_t i, const turbo_kn
   w.byte_n(0x00, 2);
 }
 
-void bleepload(bits& w, const turbo_program& p, bool special, const turbo_knobs& k) {
+void bleepload(bits& w, const turbo_program& p, std::size_t i, bool special, const turbo_knobs& k) {
   for (int n = 0; n < 2000; ++n) w.bit(1);
   std::uint8_t pb = special ? 0x50 : 0x0F;
   // Plain: block 0 holds 64 bytes, the rest 256.
@@ -284,7 +288,7 @@ void bleepload(bits& w, const turbo_program& p, bool special, const turbo_knobs&
       w.byte(last ? static_cast<std::uint8_t>((load >> 8) + 1) : 0x00);
       w.word(0x0801);
       w.data(parts[b]);
-      w.byte(written(xor_of(parts[b]), k, b));
+      w.byte(written(xor_of(parts[b]), k, b == 0 ? i : 1));
     } else {
       w.byte(next_pb);
       w.byte(static_cast<std::uint8_t>(b));
@@ -292,7 +296,7 @@ void bleepload(bits& w, const turbo_program& p, bool special, const turbo_knobs&
       w.data(parts[b]);
       w.byte(2);  // two dummies
       w.byte_n(0xEE, 2);
-      w.byte(written(xor_of(parts[b]), k, b));
+      w.byte(written(xor_of(parts[b]), k, b == 0 ? i : 1));
       w.word(0x0801);
       w.byte(0x00);
       pb = next_pb;
@@ -356,7 +360,7 @@ void wildload(bits& w, const turbo_program& p, std::size_t i, const turbo_knobs&
     w.word(static_cast<std::uint16_t>(n));
     w.byte(0x00);
     std::uint8_t x = 0;
-    data_starts.push_back(0);
+    w.mark();
     for (std::uint32_t kk = 0; kk < n; ++kk) {
       const std::uint32_t at = last - kk;
       const std::uint8_t v = p.data[at - p.start];
@@ -369,6 +373,16 @@ void wildload(bits& w, const turbo_program& p, std::size_t i, const turbo_knobs&
   w.word(0);
   w.word(0);
   w.byte(0x00);  // the stop
+}
+
+// A dropout in each file's data: a short glitch in the middle of a pulse,
+// which a loader takes for two.
+bytes dropouts(bytes out, const turbo_knobs& k) {
+  if (k.dropout == 0) return out;
+  for (auto at = data_starts.rbegin(); at != data_starts.rend(); ++at)
+    if (*at + k.dropout < out.size())
+      out.insert(out.begin() + static_cast<long>(*at + k.dropout), 2);
+  return out;
 }
 
 }  // namespace
@@ -521,7 +535,7 @@ bytes turbo_tape(turbo_format f, const std::vector<turbo_program>& files, const 
   if (f == tf::cyberload_f1) {
     cyberload_f1(w, files);
     w.pause();
-    return out;
+    return dropouts(out, k);
   }
   for (std::size_t i = 0; i < files.size(); ++i) {
     const turbo_program& p = files[i];
@@ -556,7 +570,7 @@ bytes turbo_tape(turbo_format f, const std::vector<turbo_program>& files, const 
         break;
       case tf::bleepload:
       case tf::bleepload_special:
-        bleepload(w, p, f == tf::bleepload_special, k);
+        bleepload(w, p, i, f == tf::bleepload_special, k);
         break;
       case tf::burner:
         w.byte_n(0x96, 95);
@@ -615,7 +629,7 @@ bytes turbo_tape(turbo_format f, const std::vector<turbo_program>& files, const 
         std::uint8_t check = 0;
         for (const std::uint8_t b : p.data) check = static_cast<std::uint8_t>(check + b + 1);
         all.push_back(written(check, k, i));
-        data_starts.push_back(0);
+        w.mark();
         for (const std::uint8_t b : all) {
           for (int bit = 7; bit >= 0; --bit) {
             if ((b >> bit) & 1) {
@@ -680,5 +694,5 @@ bytes turbo_tape(turbo_format f, const std::vector<turbo_program>& files, const 
     }
     w.pause();
   }
-  return out;
+  return dropouts(out, k);
 }

@@ -77,6 +77,7 @@ class turbotape : public block_reader {
     // Some headers are followed by the XOR of their 192 bytes, some not.
     h.header = got_.size() >= 194 && xor_of(got_.data(), 192) == got_[192] ? copy_check::ok
                                                                            : copy_check::none;
+    h.checks_held = h.header == copy_check::ok ? 1 : 0;
     h.may_continue = true;
     m_.header = true;
     m_.start = start;
@@ -98,6 +99,7 @@ class turbotape : public block_reader {
         holds ? bytes(got_.begin() + 1, got_.begin() + 1 + static_cast<long>(have)) : bytes{},
         holds ? copy_check::ok : copy_check::damaged);
     f.end = m_.end;
+    f.checks_held = holds ? 1 : 0;
     f.continues = true;
     m_.header = false;
     return {f};
@@ -125,16 +127,22 @@ class novaload : public block_reader {
     return special_ ? special_byte(b) : standard_byte(b);
   }
   reading end() override {
-    if (special_) return pieces_.empty() ? reading::failed : reading::done;
+    // A Special chain ends at its tone: one cut before it lacks what came after.
+    if (special_) return pieces_.empty() ? reading::failed : (damaged_ = true, reading::done);
     return header_done_ ? (cut_ = true, reading::done) : reading::failed;
   }
   std::vector<turbo_file> files() override {
-    if (special_)
-      return {pieces_.file("Novaload Special", damaged_ ? copy_check::damaged : copy_check::ok)};
+    if (special_) {
+      turbo_file f =
+          pieces_.file("Novaload Special", damaged_ ? copy_check::damaged : copy_check::ok);
+      f.checks_held = held_;
+      return {f};
+    }
     const bool whole = !cut_ && !damaged_ && data_.size() == size_;
     turbo_file f = turbo::file("Novaload", start_, whole ? data_ : bytes{},
                                whole ? copy_check::ok : copy_check::damaged);
     f.end = static_cast<std::uint16_t>(start_ + size_);
+    f.checks_held = held_;
     if (name_.size() > 0) {
       f.has_name = true;
       std::memset(f.name, ' ', 16);
@@ -166,6 +174,7 @@ class novaload : public block_reader {
         damaged_ = true;
         return reading::done;
       }
+      ++held_;
       sum_ = static_cast<std::uint8_t>(sum_ + b);
       check_next_ = false;
       return data_.size() == size_ ? reading::done : reading::more;
@@ -185,21 +194,22 @@ class novaload : public block_reader {
     if (block_.size() < 258) return reading::more;
     std::uint8_t sum = 0;
     for (std::size_t i = 0; i < 257; ++i) sum = static_cast<std::uint8_t>(sum + block_[i]);
-    const bool zeros =
-        std::all_of(block_.begin(), block_.end(), [](std::uint8_t v) { return v == 0; });
-    if (zeros && !pieces_.empty()) return reading::done;
+    // A sub-block whose sum fails is kept, and the chain read on: the sums
+    // of the others still say whose chain it is.
     if (sum != block_[257]) {
       damaged_ = true;
-      return pieces_.empty() ? reading::failed : reading::done;
+    } else {
+      ++held_;
     }
     pieces_.add(static_cast<std::uint16_t>(block_[0] << 8),
                 bytes(block_.begin() + 1, block_.begin() + 257));
     block_.clear();
-    return reading::more;
+    return pieces_.pieces() > 256 ? reading::failed : reading::more;
   }
 
   bool special_ = false, header_done_ = false, check_next_ = false, damaged_ = false, cut_ = false;
   std::size_t got_ = 0;
+  std::uint32_t held_ = 0;  // checks that held
   std::uint8_t sum_ = 0;
   bytes head_, name_, data_, block_;
   std::uint16_t start_ = 0;
@@ -260,13 +270,18 @@ class accolade : public block_reader {
       start_ = word(head_, 16);
       size_ = word(head_, 18);
       header_ok_ = xor_of(head_.data(), 20) == head_[20];
+      held_ += header_ok_ ? 1 : 0;
       if (!turbo::fits(start_, size_)) return reading::failed;
       return reading::more;
     }
     block_.push_back(b);
     const std::size_t want = std::min<std::size_t>(256, size_ - data_.size());
     if (block_.size() < want + 1) return reading::more;
-    if (xor_of(block_.data(), want) != block_[want]) damaged_ = true;
+    if (xor_of(block_.data(), want) != block_[want]) {
+      damaged_ = true;
+    } else {
+      ++held_;
+    }
     data_.insert(data_.end(), block_.begin(), block_.begin() + static_cast<long>(want));
     block_.clear();
     return data_.size() == size_ || damaged_ ? reading::done : reading::more;
@@ -281,6 +296,7 @@ class accolade : public block_reader {
                                whole ? copy_check::ok : copy_check::damaged);
     f.end = static_cast<std::uint16_t>(start_ + size_);
     f.header = header_ok_ ? copy_check::ok : copy_check::damaged;
+    f.checks_held = held_;
     f.has_name = true;
     std::memcpy(f.name, head_.data(), 16);
     return {f};
@@ -290,7 +306,7 @@ class accolade : public block_reader {
   const char* loader_;
   bytes head_, block_, data_;
   std::uint16_t start_ = 0;
-  std::uint32_t size_ = 0;
+  std::uint32_t size_ = 0, held_ = 0;
   bool header_ok_ = false, damaged_ = false;
 };
 
@@ -379,6 +395,7 @@ class cyberload : public block_reader {
     }
     // A chain whose sub-blocks go on behind another lead, after a pause.
     turbo_file f = open_.file("Cyberload F3", copy_check::ok);
+    f.checks_held = static_cast<std::uint32_t>(open_.pieces());
     f.continues = m_.last_end == first_start_;
     f.may_continue = true;
     m_.last_end = open_.last_end();
@@ -452,14 +469,21 @@ class bleepload : public block_reader {
       if (plain_holds()) return taken(false, true);
       plain_failed_ = true;
     }
-    if (plain_failed_ && got_.size() >= SPECIAL) return taken(false, false);
+    // Neither check holds: a block numbered as a Special chain's next one
+    // is taken for Special's, any other for a plain one.
+    if (plain_failed_ && got_.size() >= SPECIAL) return taken(special_numbered(), false);
     return got_.size() > 600 ? reading::failed : reading::more;
   }
-  reading end() override { return reading::failed; }
+  // A plain block read whole, whose check failed, that no pause left room
+  // to be taken for a Special one.
+  reading end() override { return plain_failed_ ? taken(false, false) : reading::failed; }
   std::vector<turbo_file> files() override { return {file_}; }
 
  private:
   static constexpr std::size_t SPECIAL = 7 + 256 + 1;
+  bool special_numbered() const {
+    return m_.next_block < 0 ? got_[0] == 0 : m_.special && got_[0] == m_.next_block;
+  }
   bool special_holds() const { return xor_of(got_.data() + 7, 256) == got_[7 + 256]; }
   std::size_t plain_size() const { return got_.size() > 1 && got_[1] == 0 ? 64 : 256; }
   bool plain_whole() const {
@@ -480,6 +504,7 @@ class bleepload : public block_reader {
                               : bytes{},
                         holds ? copy_check::ok : copy_check::damaged);
     file_.end = static_cast<std::uint16_t>(start + size);
+    file_.checks_held = holds ? 1 : 0;
     // Blocks numbered on from the chain before go on from its file; a
     // Special chain's last block says it is the last.
     file_.continues = number > 0 && number == m_.next_block && special == m_.special;
@@ -522,6 +547,7 @@ class wildload : public block_reader {
         memory[size - 1 - k] = v;
       }
       if (x == got_[5 + size]) {
+        ++held_;
         pieces_.add(static_cast<std::uint16_t>(end - below - (size - 1)), std::move(memory));
         got_.clear();
         return reading::more;
@@ -534,13 +560,16 @@ class wildload : public block_reader {
     return pieces_.empty() ? reading::failed : (damaged_ = true, reading::done);
   }
   std::vector<turbo_file> files() override {
-    return {pieces_.file("Wildload", damaged_ ? copy_check::damaged : copy_check::ok)};
+    turbo_file f = pieces_.file("Wildload", damaged_ ? copy_check::damaged : copy_check::ok);
+    f.checks_held = held_;
+    return {f};
   }
 
  private:
   bytes got_;
   turbo::chain pieces_;
   bool damaged_ = false;
+  std::uint32_t held_ = 0;
 };
 
 template <class memory_type>

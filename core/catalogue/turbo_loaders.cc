@@ -286,6 +286,7 @@ class fields_reader : public block_reader {
         : a.state == attempt::holds ? copy_check::ok
                                     : copy_check::damaged);
     f.end = static_cast<std::uint16_t>(a.start + a.size);
+    f.checks_held = a.state == attempt::holds ? 1 : 0;
     if (a.name >= 0) {
       f.has_name = true;
       std::memcpy(f.name, bytes_.data() + a.name, 16);

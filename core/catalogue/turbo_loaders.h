@@ -24,6 +24,9 @@ struct turbo_file {
   std::vector<std::uint8_t> program;     ///< what loads, where its check holds or it has none
   copy_check header = copy_check::none;  ///< the header's own check, where it has one
   copy_check program_check = copy_check::none;
+  /// How many of its checks held: where one failed, those that held say the
+  /// file is still its loader's.
+  std::uint32_t checks_held = 0;
   /// It may go on in a block behind a lead of its own: a header waiting for
   /// its data, a chain whose next piece may follow a pause.
   bool may_continue = false;

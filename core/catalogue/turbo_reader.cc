@@ -313,14 +313,17 @@ void turbo_reader::read_out(lead_try& t, const std::uint8_t* after, turbo_found&
 
 namespace {
 
-// How well a block was read: every check held (2), it has none (1), or one
-// failed (0).
+// How well a block was read: every check held (3), some held (2), it has
+// none (1), or none held (0); a block of several files, as its worst.
 int quality(const std::vector<turbo_file>& files) {
   if (files.empty()) return 0;
-  int q = 1;
+  int q = 3;
   for (const turbo_file& f : files) {
-    if (f.program_check == copy_check::damaged || f.header == copy_check::damaged) return 0;
-    if (f.program_check == copy_check::ok) q = 2;
+    const bool failed = f.program_check == copy_check::damaged || f.header == copy_check::damaged;
+    const int of_file = failed                              ? (f.checks_held > 0 ? 2 : 0)
+                        : f.program_check == copy_check::ok ? 3
+                                                            : 1;
+    q = std::min(q, of_file);
   }
   return q;
 }
@@ -334,7 +337,7 @@ bool turbo_reader::settle(lead_try& t, const std::uint8_t* after, turbo_found& o
   turbo_found got;
   read_out(t, after, got);
   const int q = quality(got.files);
-  if (q == 2) {
+  if (q == 3) {
     held_quality_ = -1;
     held_ = {};
     commit(got, out);

@@ -82,6 +82,13 @@ bool keeps_check(turbo_format f) {
       return true;
   }
 }
+// Chains of blocks that say no length: cut, they read as a shorter file
+// whose blocks all hold.
+bool chained(turbo_format f) {
+  return f == turbo_format::bleepload || f == turbo_format::bleepload_special ||
+         f == turbo_format::cyberload_f3;
+}
+
 // Whether the catalogue gives the file's bytes (F2's are enciphered by the loader's own key).
 bool gives_program(turbo_format f) { return f != turbo_format::cyberload_f2; }
 
@@ -111,6 +118,83 @@ TEST(Turbo, EveryFormatGivesItsFiles) {
           EXPECT_EQ(std::string(reinterpret_cast<const char*>(e.name), 16), padded(files[i].name));
         }
         EXPECT_EQ(e.number, 0);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A row of damage: how the tape is spoiled, and what becomes of its files.
+struct spoiling {
+  const char* what;
+  turbo_knobs knobs;
+  bool cut;            // the tape ends in the first file's data
+  bool first_damaged;  // the first file's check fails
+};
+
+// Every format off speed and wobbling gives its files whole; with a bad
+// checksum, a dropout in its data or cut in it, the first file is damaged
+// (where the format has a check to fail) and nothing is called good that
+// is not.
+TEST(Turbo, DamagedCutAndOffSpeed) {
+  const auto knobs = [](double speed, int wobble, bool bad, std::size_t dropout) {
+    turbo_knobs k;
+    k.speed = speed, k.wobble = wobble, k.bad_check = bad, k.dropout = dropout;
+    return k;
+  };
+  const spoiling rows[] = {
+      {"a deck 6% slow", knobs(1.06, 0, false, 0), false, false},
+      {"a deck 6% fast", knobs(0.94, 0, false, 0), false, false},
+      {"pulses off by up to 2", knobs(1, 2, false, 0), false, false},
+      {"a deck 4% slow, pulses off by up to 2", knobs(1.04, 2, false, 0), false, false},
+      {"a wrong checksum", knobs(1, 0, true, 0), false, true},
+      {"a dropout in the data", knobs(1, 0, false, 301), false, true},
+      {"cut in the first file's data", knobs(1, 0, false, 0), true, true},
+  };
+  for (const turbo_format f : turbo_formats()) {
+    const std::vector<turbo_program> files = two_files(f);
+    for (const spoiling& r : rows) {
+      SCOPED_TRACE(std::string(turbo_format_name(f)) + " (format " +
+                   std::to_string(static_cast<int>(f)) + "): " + r.what);
+      bytes pulses = turbo_tape(f, files, r.knobs);
+      if (r.cut) pulses.resize(turbo_data_starts().at(0) + 2000);
+      const auto got = turbo_files(catalogue_of(tap_file(pulses)));
+      const bool checked = keeps_check(f);
+      if (!r.first_damaged) {
+        ASSERT_EQ(got.size(), files.size());
+        for (std::size_t i = 0; i < files.size(); ++i) {
+          if (gives_program(f)) {
+            EXPECT_TRUE(got[i].program == files[i].data) << "file " << i;
+          }
+        }
+        continue;
+      }
+      // Nothing with a check that does not hold is called good: a file that
+      // is, is one of the tape's (or, cut, the start of one whose blocks
+      // say no length).
+      for (const catalogue_entry& e : got) {
+        if (e.program_check == copy_check::ok) {
+          const bool one_of = std::any_of(files.begin(), files.end(), [&](const turbo_program& p) {
+            const bool start = r.cut && chained(f) && e.program.size() < p.data.size() &&
+                               std::equal(e.program.begin(), e.program.end(), p.data.begin());
+            return p.start == e.start && (p.data == e.program || start);
+          });
+          EXPECT_TRUE(one_of) << "a file called good that is none of the tape's: " << e.loader;
+        }
+      }
+      if (!checked || got.empty()) continue;
+      if (r.cut && chained(f) && got[0].program_check == copy_check::ok) {
+        const bytes& whole = files[0].data;
+        EXPECT_LT(got[0].program.size(), whole.size());
+        EXPECT_TRUE(std::equal(got[0].program.begin(), got[0].program.end(), whole.begin()));
+        continue;
+      }
+      if (got[0].start == files[0].start) {
+        EXPECT_NE(got[0].program_check, copy_check::ok);
+        EXPECT_TRUE(got[0].program.empty());
       }
     }
   }
