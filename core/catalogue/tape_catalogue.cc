@@ -180,8 +180,10 @@ void tape_catalogue::add_turbo(turbo_found& found) {
     ready_.push_back(std::move(e));
   }
   spans_.insert(spans_.end(), found.spans.begin(), found.spans.end());
+  tones_.insert(tones_.end(), found.tones.begin(), found.tones.end());
   found.files.clear();
   found.spans.clear();
+  found.tones.clear();
 }
 
 // One pulse value in SAMPLE_EVERY, into the chunk of the file it lies in.
@@ -198,30 +200,70 @@ void tape_catalogue::sample(const std::uint8_t* bytes, std::size_t count) {
   }
 }
 
-// A stretch of tape between pauses that no block explains: a record of its
-// own when it is long enough to be more than stray pulses.
+// Pulses no block explains, from from to to: they join the stretch of
+// them being gathered, which pauses do not end and a block does.
 void tape_catalogue::stretch(std::uint64_t from, std::uint64_t from_cycles, std::uint64_t to,
-                             std::uint64_t to_cycles, std::uint64_t) {
-  std::array<std::uint32_t, 256> counts{};
+                             std::uint64_t to_cycles) {
+  if (to <= from) return;
+  if (!unknown_.open) {
+    unknown_ = {};
+    unknown_.open = true;
+    unknown_.from = from;
+    unknown_.from_cycles = from_cycles;
+  }
   while (!chunks_.empty() && first_chunk_ * CHUNK < to) {
     if ((first_chunk_ + 1) * CHUNK > from)
-      for (std::size_t v = 0; v < 256; ++v) counts[v] += chunks_.front()[v];
-    if ((first_chunk_ + 1) * CHUNK > to) break;  // the next stretch has some of it too
+      for (std::size_t v = 0; v < 256; ++v) unknown_.counts[v] += chunks_.front()[v];
+    if ((first_chunk_ + 1) * CHUNK > to) break;  // what follows has some of it too
     chunks_.pop_front();
     ++first_chunk_;
   }
-  if (to <= from || to - from < MIN_STRETCH) return;
+  unknown_.pulses += to - from;
+  unknown_.cycles += to_cycles - from_cycles;
+}
+
+// A block ends the stretch being gathered: a record of its own when it is
+// more than a block's trailer or stray pulses.
+void tape_catalogue::end_stretch() {
+  if (!unknown_.open) return;
+  unknown_.open = false;
+  if (unknown_.pulses < MIN_STRETCH) return;
   catalogue_entry e;
   e.kind = entry_kind::unrecognised;
   e.loader.clear();
   std::fill(e.name, e.name + NAME_LENGTH, ' ');
-  e.offset = from;
-  e.seconds = static_cast<double>(from_cycles) / hz_;
-  e.length = to - from;
-  e.duration = static_cast<double>(to_cycles - from_cycles) / hz_;
+  e.offset = unknown_.from;
+  e.seconds = static_cast<double>(unknown_.from_cycles) / hz_;
+  e.length = unknown_.pulses;
+  e.duration = static_cast<double>(unknown_.cycles) / hz_;
   e.header = e.program_check = copy_check::none;
-  e.pulse_values = common_values(counts);
+  e.pulse_values = common_values(unknown_.counts);
   ready_.push_back(std::move(e));
+}
+
+// What lies between covered_ and to that no block explains, up to a pause or
+// a block: its tones beside a block are that block's lead or trailer; the
+// rest is what no reader recognises.
+void tape_catalogue::gap(std::uint64_t to, std::uint64_t to_cycles, bool block_after) {
+  constexpr std::uint64_t BESIDE = 64;  // pulses between a block and its tone, at the most
+  std::uint64_t from = covered_, from_cycles = covered_cycles_;
+  for (const turbo_span& t : tones_) {
+    if (t.finish <= from || t.begin >= to) continue;
+    const bool after_block = block_before_ && t.begin <= covered_ + BESIDE;
+    const bool before_block = block_after && t.finish + BESIDE >= to;
+    if (!after_block && !before_block) continue;
+    // A tone found from its first repeat may reach a little into the block
+    // beside it: only its part in the gap counts.
+    const std::uint64_t begin = std::max(t.begin, from), finish = std::min(t.finish, to);
+    const std::uint64_t begin_cycles = t.begin < from ? from_cycles : t.cycles_begin;
+    const std::uint64_t finish_cycles = t.finish > to ? to_cycles : t.cycles_finish;
+    stretch(from, from_cycles, begin, begin_cycles);
+    end_stretch();
+    explained_ += finish_cycles - std::min(finish_cycles, begin_cycles);
+    from = finish;
+    from_cycles = finish_cycles;
+  }
+  stretch(from, from_cycles, to, to_cycles);
 }
 
 // Everything before limit is final: the stretches the blocks explain, and
@@ -229,8 +271,9 @@ void tape_catalogue::stretch(std::uint64_t from, std::uint64_t from_cycles, std:
 void tape_catalogue::account(std::uint64_t limit, bool all) {
   if (covered_ == 0 && (fed_ >= TAP_HEADER_SIZE || all) && clock_.signature())
     covered_ = TAP_HEADER_SIZE;  // a TAP file's header holds no pulses
-  std::sort(spans_.begin(), spans_.end(),
-            [](const turbo_span& a, const turbo_span& b) { return a.begin < b.begin; });
+  const auto by_begin = [](const turbo_span& a, const turbo_span& b) { return a.begin < b.begin; };
+  std::sort(spans_.begin(), spans_.end(), by_begin);
+  std::sort(tones_.begin(), tones_.end(), by_begin);
   std::size_t s = 0, p = 0;
   for (;;) {
     const bool span = s < spans_.size() && spans_[s].begin < limit;
@@ -240,21 +283,24 @@ void tape_catalogue::account(std::uint64_t limit, bool all) {
       const pause_mark& m = pauses_[p++];
       paused_ += m.length;
       if (m.offset < covered_) continue;  // within a block's stretch
-      stretch(covered_, covered_cycles_, m.offset, m.cycles, 0);
+      gap(m.offset, m.cycles, false);
       covered_ = m.offset + m.pulse_bytes;
       covered_cycles_ = m.cycles + m.length;
+      block_before_ = false;
       continue;
     }
     const turbo_span& t = spans_[s++];
     if (t.finish <= covered_) continue;
+    if (t.begin > covered_) gap(t.begin, t.cycles_begin, true);
+    end_stretch();
     if (t.begin > covered_) {
-      stretch(covered_, covered_cycles_, t.begin, t.cycles_begin, 0);
       explained_ += t.cycles_finish - t.cycles_begin;
     } else {
       explained_ += t.cycles_finish - std::min(t.cycles_finish, covered_cycles_);
     }
     covered_ = t.finish;
     covered_cycles_ = t.cycles_finish;
+    block_before_ = true;
     while (!chunks_.empty() && (first_chunk_ + 1) * CHUNK <= covered_) {
       chunks_.pop_front();
       ++first_chunk_;
@@ -262,8 +308,12 @@ void tape_catalogue::account(std::uint64_t limit, bool all) {
   }
   spans_.erase(spans_.begin(), spans_.begin() + static_cast<std::ptrdiff_t>(s));
   pauses_.erase(pauses_.begin(), pauses_.begin() + static_cast<std::ptrdiff_t>(p));
+  tones_.erase(std::remove_if(tones_.begin(), tones_.end(),
+                              [&](const turbo_span& t) { return t.finish <= covered_; }),
+               tones_.end());
   if (all) {
-    stretch(covered_, covered_cycles_, fed_, clock_.cycles(), 0);
+    gap(fed_, clock_.cycles(), false);
+    end_stretch();
     covered_ = fed_;
     covered_cycles_ = clock_.cycles();
   }
@@ -298,6 +348,7 @@ std::vector<catalogue_entry> tape_catalogue::take_settled() {
     if (waiting_) entries_final = std::min(entries_final, done_.back().offset);
   }
   account(spans_final, finished_);
+  if (unknown_.open) entries_final = std::min(entries_final, unknown_.from);
   std::stable_sort(
       ready_.begin(), ready_.end(),
       [](const catalogue_entry& a, const catalogue_entry& b) { return a.offset < b.offset; });

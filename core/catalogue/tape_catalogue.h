@@ -78,10 +78,10 @@ class tape_catalogue {
   void add_turbo(turbo_found& found);
   void sample(const std::uint8_t* bytes, std::size_t count);
   void account(std::uint64_t horizon, bool all);
-  void gap(std::uint64_t from, std::uint64_t from_cycles, std::uint64_t to,
-           std::uint64_t to_cycles);
+  void gap(std::uint64_t to, std::uint64_t to_cycles, bool block_after);
   void stretch(std::uint64_t from, std::uint64_t from_cycles, std::uint64_t to,
-               std::uint64_t to_cycles, std::uint64_t pause_bytes);
+               std::uint64_t to_cycles);
+  void end_stretch();
 
   double hz_;
   // The header decoder, run alongside for the listing's numbering.
@@ -105,10 +105,18 @@ class tape_catalogue {
 
   // What the blocks read explain: their stretches of tape, not yet accounted
   // for; the pauses; everything up to covered_ accounted for.
-  std::vector<turbo_span> spans_;
+  std::vector<turbo_span> spans_, tones_;
   std::vector<pause_mark> pauses_;
   std::uint64_t covered_ = 0, covered_cycles_ = 0;
+  bool block_before_ = false;  // what covered_ ends is a block, not a pause
   std::uint64_t explained_ = 0, paused_ = 0;
+  // The stretch no block explains being gathered, pauses aside: where it
+  // begins, its pulses and their time, the pulse values sampled in it.
+  struct unknown_stretch {
+    bool open = false;
+    std::uint64_t from = 0, from_cycles = 0, pulses = 0, cycles = 0;
+    std::array<std::uint32_t, 256> counts{};
+  } unknown_;
   // Pulse values seen, one in 16, in chunks of 4096 bytes from covered_'s on.
   std::deque<std::array<std::uint32_t, 256>> chunks_;
   std::uint64_t first_chunk_ = 0;

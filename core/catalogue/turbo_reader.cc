@@ -28,11 +28,33 @@ bool near(double measured, int nominal, double within = NEAR) {
 
 turbo_reader::turbo_reader() : rows_(loader_rows()) { memory_.resize(rows_.size()); }
 
-void turbo_reader::remember(std::uint8_t pulse) {
+// Tones this short are a byte's worth of repeats in any data, not a lead.
+constexpr unsigned TONE = 64;
+
+void turbo_reader::remember(const std::uint8_t* at, turbo_found& out) {
+  const std::uint8_t pulse = *at;
+  const unsigned before = periodic_;
   if (since_break_ >= 8)
     periodic_ = std::abs(pulse - history_[(since_break_ - 8) & 63]) <= LIKE ? periodic_ + 1 : 0;
+  if (periodic_ == 1) {  // a run begins with the eight pulses before this one
+    tone_begin_ = clock_.offset_of(at) - 8;
+    tone_units_ = 0;
+    for (int k = 1; k <= 8; ++k) tone_units_ += history_[(since_break_ - k) & 63];
+  }
+  if (periodic_ > 0) tone_units_ += pulse;
+  if (periodic_ == 0 && before >= TONE) end_tone(at, out);
   history_[since_break_ & 63] = pulse;
   ++since_break_;
+}
+
+// A run of pulses like the ones eight before has ended just before at: a tone.
+void turbo_reader::end_tone(const std::uint8_t* at, turbo_found& out) {
+  turbo_span tone;
+  tone.begin = tone_begin_;
+  tone.finish = clock_.offset_of(at);
+  tone.cycles_finish = clock_.cycles_at(at);
+  tone.cycles_begin = tone.cycles_finish - 8 * tone_units_;
+  out.tones.push_back(tone);
 }
 
 void turbo_reader::read(const std::uint8_t* bytes, std::size_t count, turbo_found& out) {
@@ -55,17 +77,18 @@ void turbo_reader::read(const std::uint8_t* bytes, std::size_t count, turbo_foun
       ++i;
       continue;
     }
-    i = engaged_ ? step_engaged(bytes, i, count, out) : seek(bytes, i, count);
+    i = engaged_ ? step_engaged(bytes, i, count, out) : seek(bytes, i, count, out);
   }
   clock_.end_piece();
 }
 
 // Crosses pulses until a lead: returns where it stopped, after the pulse
 // that made a lead (now engaged), at a 0, or at the end.
-std::size_t turbo_reader::seek(const std::uint8_t* p, std::size_t i, std::size_t n) {
+std::size_t turbo_reader::seek(const std::uint8_t* p, std::size_t i, std::size_t n,
+                               turbo_found& out) {
   for (; i < n; ++i) {
     if (p[i] == 0) return i;
-    remember(p[i]);
+    remember(p + i, out);
     if (periodic_ >= LEAD) {
       engage(p + i);
       return i + 1;
@@ -392,7 +415,7 @@ void turbo_reader::give(turbo_file f, turbo_found& out) {
 }
 
 std::uint64_t turbo_reader::span_horizon() const {
-  std::uint64_t h = UINT64_MAX;
+  std::uint64_t h = periodic_ > 0 ? tone_begin_ : UINT64_MAX;  // a tone still going on
   for (const lead_try& t : tries_) h = std::min(h, t.lead_offset);
   for (const turbo_span& s : held_.spans) h = std::min(h, s.begin);
   return h;
@@ -417,7 +440,7 @@ std::size_t turbo_reader::step_engaged(const std::uint8_t* p, std::size_t i, std
       i = skipped - 1;
       continue;
     }
-    remember(p[i]);
+    remember(p + i, out);
     if (periodic_ == 0) lead_open_ = false;
     const std::size_t before = tries_.size();
     if (periodic_ >= LEAD && !lead_open_) engage(p + i);
@@ -496,6 +519,8 @@ std::size_t turbo_reader::skip_pilot(const std::uint8_t* p, std::size_t i, std::
     t.count += rows_[t.row].lead == lead_kind::bit_pilot ? 8 * bytes : bytes;
     t.lead_units += units;
   }
+  periodic_ += static_cast<unsigned>(j - i);
+  tone_units_ += units;
   for (std::size_t k = j - std::min<std::size_t>(j - i, 64); k < j; ++k)
     history_[(since_break_ + (k - i)) & 63] = p[k];
   since_break_ += j - i;
@@ -503,6 +528,7 @@ std::size_t turbo_reader::skip_pilot(const std::uint8_t* p, std::size_t i, std::
 }
 
 void turbo_reader::break_stream(const std::uint8_t* at, turbo_found& out) {
+  if (periodic_ >= TONE) end_tone(at, out);
   bool won = false;
   for (lead_try& t : tries_) {
     if (t.phase != lead_try::body && t.phase != lead_try::tail) continue;

@@ -47,11 +47,13 @@ struct turbo_span {
   std::uint64_t cycles_begin = 0, cycles_finish = 0;
 };
 
-/// What the reader found in the pulses fed: files, and the stretches of
-/// tape its blocks explain.
+/// What the reader found in the pulses fed: files, the stretches of tape
+/// its blocks explain, and the tones: stretches of pulses repeating every
+/// eight (a lead, a trailer), which a block beside them explains too.
 struct turbo_found {
   std::vector<turbo_file> files;
   std::vector<turbo_span> spans;
+  std::vector<turbo_span> tones;
 };
 
 class turbo_reader {
@@ -73,7 +75,7 @@ class turbo_reader {
   void rom_header(const std::uint8_t* payload, std::size_t size);
 
  private:
-  std::size_t seek(const std::uint8_t* p, std::size_t i, std::size_t n);
+  std::size_t seek(const std::uint8_t* p, std::size_t i, std::size_t n, turbo_found& out);
   std::size_t step_engaged(const std::uint8_t* p, std::size_t i, std::size_t n, turbo_found& out);
   std::size_t skip_pilot(const std::uint8_t* p, std::size_t i, std::size_t n);
   void engage(const std::uint8_t* at);
@@ -88,7 +90,8 @@ class turbo_reader {
   void commit(turbo_found& found, turbo_found& out);
   void give(turbo_file f, turbo_found& out);
   void break_stream(const std::uint8_t* at, turbo_found& out);
-  void remember(std::uint8_t pulse);
+  void remember(const std::uint8_t* at, turbo_found& out);
+  void end_tone(const std::uint8_t* at, turbo_found& out);
 
   std::vector<loader_row> rows_;
   std::vector<std::unique_ptr<loader_memory>> memory_;  // each row's, between its blocks
@@ -104,6 +107,7 @@ class turbo_reader {
   std::uint8_t history_[64] = {};
   std::uint64_t since_break_ = 0;
   unsigned periodic_ = 0;
+  std::uint64_t tone_begin_ = 0, tone_units_ = 0;  // the run of pulses like the ones eight before
 
   bool engaged_ = false;
   bool lead_open_ = false;  // the lead last tried goes on: it is not tried again

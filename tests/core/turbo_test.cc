@@ -103,7 +103,11 @@ TEST(Turbo, EveryFormatGivesItsFiles) {
     const std::vector<turbo_program> files = two_files(f);
     const bytes tape = tap_file(turbo_tape(f, files));
     for (const std::size_t piece : {std::size_t{0}, std::size_t{4093}}) {
-      const auto got = turbo_files(catalogue_of(tape, piece));
+      const auto all = catalogue_of(tape, piece);
+      EXPECT_TRUE(std::none_of(all.begin(), all.end(), [](const catalogue_entry& e) {
+        return e.kind == entry_kind::unrecognised;
+      })) << "a lead, trailer or tone of the format taken for something unknown";
+      const auto got = turbo_files(all);
       ASSERT_EQ(got.size(), files.size()) << "pieces of " << piece;
       for (std::size_t i = 0; i < files.size(); ++i) {
         const catalogue_entry& e = got[i];
@@ -197,6 +201,104 @@ TEST(Turbo, DamagedCutAndOffSpeed) {
         EXPECT_TRUE(got[0].program.empty());
       }
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Pulses of a loader no reader knows: bits of two lengths, in no lead.
+bytes unknown_loader(std::size_t n, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  bytes b(n);
+  for (auto& v : b) v = static_cast<std::uint8_t>(rng() % 8 < 5 ? 0x28 : 0x50);
+  return b;
+}
+
+const bytes pause_bytes = {0, 0x40, 0x0D, 0x03};  // a fifth of a second
+
+// A tape of the ROM's own file, a stretch of a loader no reader knows, and
+// a Freeload file, with pauses between: the stretch is a record of its own
+// where it lies, with its pulse values, and the share of time the blocks
+// explain is what it leaves.
+TEST(Turbo, WhatNoReaderKnowsIsSaidWhereItLies) {
+  tape_writer rom;
+  rom.rom_file(1, "LOADER", bytes(200, 0x33));
+  bytes pulses = rom.pulses();
+  pulses.insert(pulses.end(), pause_bytes.begin(), pause_bytes.end());
+  const std::size_t unknown_at = pulses.size();
+  const bytes unknown = unknown_loader(30000, 4);
+  pulses.insert(pulses.end(), unknown.begin(), unknown.end());
+  const std::vector<turbo_program> game = {{0x1000, program(2000, 5), ""}};
+  const bytes freeload = turbo_tape(turbo_format::freeload, game);
+  pulses.insert(pulses.end(), freeload.begin(), freeload.end());
+  const bytes tape = tap_file(pulses);
+  for (const std::size_t piece : {std::size_t{0}, std::size_t{1000}, std::size_t{65536}}) {
+    SCOPED_TRACE(piece);
+    tape_catalogue c;
+    std::vector<catalogue_entry> all;
+    for (std::size_t at = 0; at < tape.size(); at += piece ? piece : tape.size()) {
+      c.feed(tape.data() + at, std::min(piece ? piece : tape.size(), tape.size() - at));
+      for (auto& e : c.take_settled()) all.push_back(std::move(e));
+    }
+    c.finish();
+    for (auto& e : c.take_settled()) all.push_back(std::move(e));
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[0].loader, "rom");
+    EXPECT_EQ(all[1].kind, entry_kind::unrecognised);
+    EXPECT_EQ(all[1].offset, unknown_at + TAP_HEADER_SIZE);
+    EXPECT_EQ(all[1].length, unknown.size());
+    EXPECT_EQ(all[1].pulse_values, (bytes{0x28, 0x50}));
+    double units = 0;
+    for (const std::uint8_t v : unknown) units += v;
+    EXPECT_NEAR(all[1].duration, units * 8 / PAL_CLOCK, 1e-9);
+    EXPECT_EQ(all[2].loader, "Freeload");
+    EXPECT_TRUE(all[2].program == game[0].data);
+    // Everything but the unknown loader's pulses and the pauses is explained.
+    double time = 0;
+    for (std::size_t i = 0; i < pulses.size(); ++i) {
+      if (pulses[i] == 0) {
+        i += 3;
+        continue;
+      }
+      time += pulses[i] * 8;
+    }
+    EXPECT_NEAR(c.coverage(), 1 - units * 8 / time, 0.003);
+  }
+}
+
+// Noise gives no file whose checksum holds and that is longer than a few
+// bytes, and comes out as one stretch, however the pulses are spread.
+TEST(Turbo, NoFilesFromNoise) {
+  std::mt19937 rng(11);
+  for (const int kind : {0, 1, 2}) {
+    SCOPED_TRACE(kind);
+    bytes noise(32u << 20);
+    for (auto& v : noise) {
+      const std::uint32_t r = rng();
+      // Any value; two values as turbo bits are; values of the ROM's classes.
+      v = static_cast<std::uint8_t>(kind == 0   ? r
+                                    : kind == 1 ? (r & 1 ? 0x24 : 0x42) + (r >> 8) % 5
+                                                : 40 + (r >> 4) % 56);
+    }
+    tape_catalogue c;
+    std::size_t stretches = 0;
+    const auto look = [&](const std::vector<catalogue_entry>& got) {
+      for (const catalogue_entry& e : got) {
+        stretches += e.kind == entry_kind::unrecognised;
+        EXPECT_FALSE(e.program_check == copy_check::ok && e.program.size() > 256)
+            << e.loader << " of " << e.program.size() << " bytes at " << e.offset;
+      }
+    };
+    for (std::size_t at = 0; at < noise.size(); at += 1 << 20) {
+      c.feed(noise.data() + at, 1 << 20);
+      look(c.take_settled());
+    }
+    c.finish();
+    look(c.take_settled());
+    EXPECT_EQ(stretches, 1u);
+    EXPECT_LT(c.coverage(), 0.01);
   }
 }
 
