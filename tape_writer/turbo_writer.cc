@@ -692,6 +692,9 @@ bytes turbo_tape(turbo_format f, const std::vector<turbo_program>& files, const 
       case tf::cyberload_f1:
         break;
     }
+    // A few stray pulses after the block, as mastering leaves them, then a
+    // pause; Pavloda's block ends at its last pulse.
+    if (f != tf::pavloda) w.byte_n(0x00, 1);
     w.pause();
   }
   return dropouts(out, k);

@@ -549,9 +549,9 @@ void turbo_reader::break_stream(const std::uint8_t* at, turbo_found& out) {
 }
 
 void turbo_reader::finish(turbo_found& out) {
-  std::uint8_t none = 0;
-  clock_.start_piece(&none, 0);
-  break_stream(&none, out);
+  static const std::uint8_t end_of_tape = 0;  // a place past the last byte, in a piece of none
+  clock_.start_piece(&end_of_tape, 0);
+  break_stream(&end_of_tape, out);
   clock_.end_piece();
   if (has_open_) out.files.push_back(std::move(open_));
   has_open_ = false;

@@ -29,10 +29,13 @@ constexpr double PILOT_LIKE = 0.16, PILOT_LO = 28, PILOT_HI = 75;
 // is timed as if it were only this far off.
 constexpr double TRUE_SPEED = 0.02;
 
-// The lengths a tape's pulses fall in, once timed at the tape's speed; and
-// around each pulse, this many before and after, of which nine in ten must
-// be such for it to be a tape's pulse rather than noise.
-constexpr double TAPE_LO = 30, TAPE_HI = 110;
+// The lengths a tape's pulses fall in, once timed at the tape's speed: the
+// ROM's and every turbo loader's, from about 16 units up to Firebird's long
+// pulse of 126, with room either side; though never under three samples,
+// which no recording can time. And around each pulse, this many before and
+// after, of which nine in ten must be such for it to be a tape's pulse
+// rather than noise.
+constexpr double TAPE_LO = 14, TAPE_LO_MOST = 30, TAPE_HI = 160, SAMPLES_LEAST = 3;
 constexpr std::size_t AROUND = 32, AROUND_MIN = 8;
 constexpr double AROUND_TAPE = 0.9;
 // Periods are held back this many, or this long, for the pulses after them.
@@ -42,12 +45,25 @@ constexpr double HOLD_SECONDS = 0.5;
 // How unlike the two halves of a wave are: 0 when equal.
 double unlike(double a, double b) { return std::fabs(a - b) / (a + b); }
 
-bool tape_length(double units) { return units >= TAPE_LO && units <= TAPE_HI; }
+// A run of like periods that would change the speed is the ROM's pilot only
+// if what follows it is the ROM's first byte marker: a long pulse, then a
+// medium one, these many times as long as the pilot's.
+constexpr double MARKER_LONG_LO = 1.5, MARKER_LONG_HI = 2.1, MARKER_MEDIUM_LO = 1.15,
+                 MARKER_MEDIUM_HI = 1.65;
+// A short pulse is a tape's only if at least this share of the mean of the
+// tape's pulses around it, this many each side.
+constexpr double NEIGHBOUR_SHARE = 0.45;
+constexpr std::size_t NEIGHBOURS = 8;
+// Periods held back at the most while such a run waits for what follows it:
+// a run this long is the ROM's pilot whatever follows.
+constexpr std::size_t PENDING_MOST = std::size_t{1} << 16;
 
 }  // namespace
 
 channel_track::channel_track(double rate, double clock)
-    : rate_(rate), units_per_sample_(clock / rate / 8) {
+    : rate_(rate),
+      units_per_sample_(clock / rate / 8),
+      tape_lo_(std::clamp(SAMPLES_LEAST * units_per_sample_, TAPE_LO, TAPE_LO_MOST)) {
   // First order: its answer to a step dies away without swinging back
   // across zero, which would look like an edge after a long wave.
   const double rc = 1 / (2 * PI * HIGH_PASS_HZ);
@@ -156,11 +172,17 @@ void channel_track::half_wave(double length) {
 }
 
 // A whole wave: held back with its time, and measured against the pilot
-// tone it may belong to.
+// tone it may belong to. A run of pilot tone that says the tape plays at
+// another speed than the last one set is the ROM's pilot only if the ROM's
+// first byte marker follows it; until that is known its periods are held,
+// and a turbo loader's pilot, which a ROM pilot off speed can look like,
+// leaves the speed as it was.
 void channel_track::period(double samples) {
   const double units = samples * units_per_sample_;
   time_ += samples;
-  if (run_ > 0 && std::fabs(units - run_sum_) <= PILOT_LIKE * run_sum_) {
+  const bool like = run_ > 0 && std::fabs(units - run_sum_) <= PILOT_LIKE * run_sum_;
+  if (pending_ && (after_run_ > 0 || !like)) settle(units);
+  if (like) {
     ++run_;
     run_sum_ += (units - run_sum_) / static_cast<double>(std::min(run_, PILOT_RUN));  // its mean
   } else {
@@ -169,11 +191,57 @@ void channel_track::period(double samples) {
   }
   if (run_ >= PILOT_RUN && run_sum_ >= PILOT_LO && run_sum_ <= PILOT_HI) {
     const double off = run_sum_ / PILOT_UNITS;
-    scale_ = std::clamp(off, 1 - TRUE_SPEED, 1 + TRUE_SPEED) / off;
-    if (std::fabs(scale_ - marked_at_) > 0.01 * marked_at_) mark_again();
+    const double scale = std::clamp(off, 1 - TRUE_SPEED, 1 + TRUE_SPEED) / off;
+    if (pending_ || std::fabs(scale - scale_) > 0.01 * scale_) {
+      pending_ = true;
+      pending_scale_ = scale;
+      pending_mean_ = run_sum_;
+      after_run_ = 0;
+    } else {
+      scale_ = scale;  // the same pilot's speed, followed as it drifts
+      if (std::fabs(scale_ - marked_at_) > 0.01 * marked_at_) mark_again();
+    }
   }
   hold({units, time_, tape_length(units * scale_)});
   release(false);
+}
+
+// A period after a run that waits: the first two say whether it was the
+// ROM's pilot, whose speed is then the tape's.
+void channel_track::settle(double units) {
+  const double ratio = units / pending_mean_;
+  if (after_run_ == 0) {
+    first_after_ = ratio;
+    after_run_ = 1;
+    return;
+  }
+  pending_ = false;
+  after_run_ = 0;
+  const bool marker = first_after_ >= MARKER_LONG_LO && first_after_ <= MARKER_LONG_HI &&
+                      ratio >= MARKER_MEDIUM_LO && ratio <= MARKER_MEDIUM_HI;
+  if (marker) {
+    scale_ = pending_scale_;
+    mark_again();
+  }
+}
+
+bool channel_track::tape_length(double units) const {
+  return units >= tape_lo_ && units <= TAPE_HI;
+}
+
+// A pulse shorter than any of the ROM's is a turbo loader's only among
+// pulses not much longer than it, as its loader's other pulses are; beside
+// the ROM's or in the lead-in to a tape, it is noise.
+bool channel_track::like_its_neighbours(double units) const {
+  double sum = 0;
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < held_.size() && i < NEIGHBOURS; ++i) {
+    if (!held_[i].tape_like) continue;
+    sum += held_[i].units * scale_;
+    ++n;
+  }
+  for (std::size_t i = 0; i < recent_.size(); ++i, ++n) sum += recent_[i];
+  return n > 0 && units >= NEIGHBOUR_SHARE * sum / static_cast<double>(n);
 }
 
 // The first AROUND periods held are those after the one given out next.
@@ -199,6 +267,13 @@ void channel_track::release(bool all) {
   const auto most = [](std::size_t tape, std::size_t n) {
     return n >= AROUND_MIN && static_cast<double>(tape) >= AROUND_TAPE * static_cast<double>(n);
   };
+  // While a run waits to be told the ROM's pilot or not, it stays held.
+  if (pending_ && !all && held_.size() < PENDING_MOST) return;
+  if (pending_ && !all) {  // a run this long is the ROM's pilot
+    pending_ = false;
+    scale_ = pending_scale_;
+    mark_again();
+  }
   while (!held_.empty() && (all || held_.size() > HOLD || held_.front().end < oldest)) {
     timed_pulse p = held_.front();
     held_.pop_front();
@@ -207,7 +282,12 @@ void channel_track::release(bool all) {
     const bool own = p.tape_like;
     p.units *= scale_;
     const std::size_t after = std::min(held_.size(), AROUND);
-    p.tape_like = own && (most(past_tape_, past_.size()) || most(ahead_tape_, after));
+    p.tape_like = own && (most(past_tape_, past_.size()) || most(ahead_tape_, after)) &&
+                  (p.units >= TAPE_LO_MOST || like_its_neighbours(p.units));
+    if (p.tape_like) {
+      recent_.push_back(p.units);
+      if (recent_.size() > NEIGHBOURS) recent_.pop_front();
+    }
     past_.push_back(own);
     past_tape_ += own;
     if (past_.size() > AROUND) {

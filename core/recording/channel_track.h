@@ -50,11 +50,15 @@ class channel_track {
   void follow(const float* x, std::size_t n);
   void half_wave(double length);
   void period(double samples);
+  void settle(double units);
+  bool tape_length(double units) const;
+  bool like_its_neighbours(double units) const;
   void release(bool all);
   void hold(const timed_pulse& p);
   void mark_again();
 
   double rate_, units_per_sample_;
+  double tape_lo_;  // the shortest pulse a tape's may be, at this rate
   // The high-pass, the wave's strength and the recording's.
   double pole_, x1_ = 0, y1_ = 0;
   double envelope_ = 0, peak_ = 0, env_release_, peak_release_, floor_ = FLOOR_LEVEL;
@@ -69,13 +73,19 @@ class channel_track {
   double run_sum_ = 0;
   std::size_t run_ = 0;
   double scale_ = 1;
+  // A run that would set another speed, waiting for the two periods after
+  // it to say whether it was the ROM's pilot.
+  bool pending_ = false;
+  double pending_scale_ = 1, pending_mean_ = 0, first_after_ = 0;
+  int after_run_ = 0;
   // Periods held back until the pulses around them are known, each marked
   // whether it is of a tape's length at the speed it was held at; how many
   // of the first of them are; whether the last ones given out were.
-  ring<timed_pulse, 512> held_;
+  std::deque<timed_pulse> held_;
   std::size_t ahead_tape_ = 0;
   double marked_at_ = 1;  // the speed the marks were made at
   ring<bool, 64> past_;
+  ring<double, 16> recent_;  // the last tape's pulses given out
   std::size_t past_tape_ = 0;
   std::deque<timed_pulse> made_;
 };
