@@ -98,7 +98,7 @@ class fd_input : public byte_input {
 class file_tap : public tap_output {
  public:
   explicit file_tap(std::string path) : path_(std::move(path)) {}
-  ~file_tap() override { abandon(); }
+  ~file_tap() override { drop(); }
   file_tap(const file_tap&) = delete;
   file_tap& operator=(const file_tap&) = delete;
 
@@ -131,7 +131,13 @@ class file_tap : public tap_output {
     return true;
   }
 
-  void abandon() override {
+  void abandon() override { drop(); }
+
+  std::string error() const override { return error_; }
+
+ private:
+  // Closes the file and takes away a half-written one.
+  void drop() {
     if (path_ != "-" && fd_ >= 0) sys_close(fd_);
     fd_ = -1;
     if (!temp_.empty()) {
@@ -144,9 +150,6 @@ class file_tap : public tap_output {
     temp_.clear();
   }
 
-  std::string error() const override { return error_; }
-
- private:
   bool failed() {
     if (error_.empty()) error_ = std::strerror(errno);
     return false;

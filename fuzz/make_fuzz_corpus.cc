@@ -1,10 +1,11 @@
 // Writes the seed corpus for the fuzz targets:
-//   make_fuzz_corpus DIR [RECORDINGS_DIR [DEFLATED_DIR]]
+//   make_fuzz_corpus DIR [RECORDINGS_DIR [DEFLATED_DIR [TURBO_DIR]]]
 // Each seed is four knob bytes (see fuzz_input.h) and a tape from the tape
 // writer, cut short where the tape is long, since pilots dominate. The
 // recording seeds are a byte for the size of pieces and a short recording;
 // the deflated ones a byte for the wrapping and pieces, and a tape deflated
-// or gzipped by zlib in each of its ways.
+// or gzipped by zlib in each of its ways; the turbo ones a tape of each
+// turbo format the catalogue reads, with small files.
 #include <zlib.h>
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 
 #include "recording_writer.h"
 #include "tape_writer.h"
+#include "turbo_writer.h"
 #include "zlib_deflate.h"
 
 namespace {
@@ -89,18 +91,40 @@ bool put_deflated(const std::string& dir) {
   return true;
 }
 
+// A tape of each turbo format, two small files on it, read in pieces of
+// various sizes.
+bool put_turbo(const std::string& dir) {
+  std::size_t piece = 1;
+  for (const turbo_format f : turbo_formats()) {
+    std::vector<turbo_program> files = {{0x0800, bytes(256, 0x5A), "FIRST"},
+                                        {0x1000, bytes(40, 0xA5), "TWO"}};
+    if (f == turbo_format::seuck) continue;  // its one file is 63 KiB
+    if (f == turbo_format::cyberload_f1)
+      files = {{0x0002, bytes(40, 1), ""}, {0x0040, bytes(20, 2), ""}};
+    if (f == turbo_format::bleepload) files = {{0x0800, bytes(64, 3), ""}};
+    const std::string name = "turbo-" + std::to_string(static_cast<int>(f));
+    if (!put(dir, name.c_str(), 0, piece, turbo_tape(f, files))) return false;
+    piece = piece * 7 % 4093 + 1;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 4) {
-    std::fputs("usage: make_fuzz_corpus DIR [RECORDINGS_DIR [DEFLATED_DIR]]\n", stderr);
+  if (argc < 2 || argc > 5) {
+    std::fputs("usage: make_fuzz_corpus DIR [RECORDINGS_DIR [DEFLATED_DIR [TURBO_DIR]]]\n", stderr);
     return 2;
   }
   if (argc >= 3 && !put_recordings(argv[2])) {
     std::perror(argv[2]);
     return 1;
   }
-  if (argc == 4 && !put_deflated(argv[3])) {
+  if (argc == 5 && !put_turbo(argv[4])) {
+    std::perror(argv[4]);
+    return 1;
+  }
+  if (argc >= 4 && !put_deflated(argv[3])) {
     std::perror(argv[3]);
     return 1;
   }

@@ -16,8 +16,8 @@ constexpr std::size_t HEADER_BLOCK = 193;
 // Pulses a stretch that no reader recognises needs to be a record of its
 // own: fewer are a block's trailer, or stray pulses between blocks.
 constexpr std::uint64_t MIN_STRETCH = 512;
-// Pulse values are sampled one in this many, in chunks of this many bytes.
-constexpr std::uint64_t SAMPLE_EVERY = 16, CHUNK = 4096;
+// A stretch's pulse values are sampled one in this many bytes.
+constexpr std::uint64_t SAMPLE_EVERY = 16;
 
 bool header_type(std::uint8_t t) { return t == 1 || t == 3 || t == 4 || t == 5; }
 
@@ -186,17 +186,20 @@ void tape_catalogue::add_turbo(turbo_found& found) {
   found.tones.clear();
 }
 
-// One pulse value in SAMPLE_EVERY, into the chunk of the file it lies in.
+// The pulse value at every SAMPLE_EVERY'th byte of the file, kept until a
+// stretch counts it or a block passes it: where a tape comes in pieces
+// changes nothing of what is kept.
 void tape_catalogue::sample(const std::uint8_t* bytes, std::size_t count) {
   std::uint64_t at = (fed_ + SAMPLE_EVERY - 1) / SAMPLE_EVERY * SAMPLE_EVERY;
-  for (; at < fed_ + count; at += SAMPLE_EVERY) {
-    const std::uint8_t v = bytes[at - fed_];
-    if (v == 0) continue;
-    const std::uint64_t c = at / CHUNK;
-    if (chunks_.empty()) first_chunk_ = c;
-    if (c < first_chunk_) continue;
-    while (first_chunk_ + chunks_.size() <= c) chunks_.push_back({});
-    ++chunks_[c - first_chunk_][v];
+  if (samples_.empty()) first_sample_ = at / SAMPLE_EVERY;
+  for (; at < fed_ + count; at += SAMPLE_EVERY) samples_.push_back(bytes[at - fed_]);
+}
+
+// Forgets the samples of bytes before the offset before.
+void tape_catalogue::drop_samples(std::uint64_t before) {
+  while (!samples_.empty() && first_sample_ * SAMPLE_EVERY < before) {
+    samples_.pop_front();
+    ++first_sample_;
   }
 }
 
@@ -211,12 +214,12 @@ void tape_catalogue::stretch(std::uint64_t from, std::uint64_t from_cycles, std:
     unknown_.from = from;
     unknown_.from_cycles = from_cycles;
   }
-  while (!chunks_.empty() && first_chunk_ * CHUNK < to) {
-    if ((first_chunk_ + 1) * CHUNK > from)
-      for (std::size_t v = 0; v < 256; ++v) unknown_.counts[v] += chunks_.front()[v];
-    if ((first_chunk_ + 1) * CHUNK > to) break;  // what follows has some of it too
-    chunks_.pop_front();
-    ++first_chunk_;
+  drop_samples(from);
+  while (!samples_.empty() && first_sample_ * SAMPLE_EVERY < to) {
+    if (samples_.front() != 0)
+      ++unknown_.counts[samples_.front()];  // an overflow's mark is no value
+    samples_.pop_front();
+    ++first_sample_;
   }
   unknown_.pulses += to - from;
   unknown_.cycles += to_cycles - from_cycles;
@@ -301,10 +304,7 @@ void tape_catalogue::account(std::uint64_t limit, bool all) {
     covered_ = t.finish;
     covered_cycles_ = t.cycles_finish;
     block_before_ = true;
-    while (!chunks_.empty() && (first_chunk_ + 1) * CHUNK <= covered_) {
-      chunks_.pop_front();
-      ++first_chunk_;
-    }
+    drop_samples(covered_);
   }
   spans_.erase(spans_.begin(), spans_.begin() + static_cast<std::ptrdiff_t>(s));
   pauses_.erase(pauses_.begin(), pauses_.begin() + static_cast<std::ptrdiff_t>(p));
@@ -365,4 +365,13 @@ double tape_catalogue::coverage() const {
   const double time = static_cast<double>(clock_.cycles()) - static_cast<double>(paused_);
   if (time <= 0) return 1;
   return std::clamp(static_cast<double>(explained_) / time, 0.0, 1.0);
+}
+
+std::size_t tape_catalogue::held_bytes() const {
+  std::size_t n = spans_.capacity() * sizeof(turbo_span) + tones_.capacity() * sizeof(turbo_span) +
+                  pauses_.capacity() * sizeof(pause_mark) + samples_.size() +
+                  pending_.data.capacity() + turbo_.held_bytes();
+  for (const catalogue_entry& e : ready_) n += sizeof e + e.program.capacity();
+  for (const catalogue_entry& e : done_) n += sizeof e + e.program.capacity();
+  return n;
 }

@@ -69,6 +69,10 @@ class tape_catalogue {
   /// Once finished: the share of the tape's time, pauses aside, that the
   /// blocks read explain, 0 to 1 (1 for a tape with nothing on it).
   double coverage() const;
+  /// Bytes it holds now of what could grow with a tape: blocks, files and
+  /// stretches not yet settled or taken out; it stays flat however long
+  /// the tape.
+  std::size_t held_bytes() const;
 
  private:
   void read_blocks(const std::uint8_t* p, std::size_t n);
@@ -117,9 +121,11 @@ class tape_catalogue {
     std::uint64_t from = 0, from_cycles = 0, pulses = 0, cycles = 0;
     std::array<std::uint32_t, 256> counts{};
   } unknown_;
-  // Pulse values seen, one in 16, in chunks of 4096 bytes from covered_'s on.
-  std::deque<std::array<std::uint32_t, 256>> chunks_;
-  std::uint64_t first_chunk_ = 0;
+  // Pulse values seen, the one at every 16th byte of the file, from the
+  // first_sample_'th such byte on (about covered_'s), to stretches' counts.
+  std::deque<std::uint8_t> samples_;
+  std::uint64_t first_sample_ = 0;
+  void drop_samples(std::uint64_t before);
 };
 
 #endif

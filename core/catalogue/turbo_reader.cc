@@ -28,6 +28,9 @@ bool near(double measured, int nominal, double within = NEAR) {
 
 turbo_reader::turbo_reader() : rows_(loader_rows()) { memory_.resize(rows_.size()); }
 
+// A place past the tape's last byte: the piece of none the tape ends with.
+const std::uint8_t END_OF_TAPE = 0;
+
 // Tones this short are a byte's worth of repeats in any data, not a lead.
 constexpr unsigned TONE = 64;
 
@@ -549,9 +552,8 @@ void turbo_reader::break_stream(const std::uint8_t* at, turbo_found& out) {
 }
 
 void turbo_reader::finish(turbo_found& out) {
-  static const std::uint8_t end_of_tape = 0;  // a place past the last byte, in a piece of none
-  clock_.start_piece(&end_of_tape, 0);
-  break_stream(&end_of_tape, out);
+  clock_.start_piece(&END_OF_TAPE, 0);
+  break_stream(&END_OF_TAPE, out);
   clock_.end_piece();
   if (has_open_) out.files.push_back(std::move(open_));
   has_open_ = false;
@@ -567,4 +569,10 @@ void turbo_reader::rom_header(const std::uint8_t* payload, std::size_t size) {
     row.sync = {sync};
     burner_known_ = true;
   }
+}
+
+std::size_t turbo_reader::held_bytes() const {
+  std::size_t n = tries_.capacity() * sizeof(lead_try) + open_.program.capacity();
+  for (const turbo_file& f : held_.files) n += sizeof f + f.program.capacity();
+  return n;
 }

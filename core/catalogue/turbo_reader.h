@@ -70,6 +70,8 @@ class turbo_reader {
   std::uint64_t horizon() const;
   /// The smallest file offset a stretch its blocks explain may yet begin at.
   std::uint64_t span_horizon() const;
+  /// Bytes it holds of what it reads: its tries, and files it keeps.
+  std::size_t held_bytes() const;
   /// A ROM header block read on the tape (its payload: type, addresses,
   /// name and the rest): where a boot loader names its Burner blocks' lead.
   void rom_header(const std::uint8_t* payload, std::size_t size);
