@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 
 namespace {
 
@@ -698,4 +699,28 @@ bytes turbo_tape(turbo_format f, const std::vector<turbo_program>& files, const 
     w.pause();
   }
   return dropouts(out, k);
+}
+
+bytes random_bytes(std::size_t n, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  bytes b(n);
+  for (auto& v : b) v = static_cast<std::uint8_t>(rng());
+  return b;
+}
+
+std::vector<turbo_program> turbo_sample_files(turbo_format f) {
+  if (f == turbo_format::seuck) return {{0x0900, random_bytes(63226, 1), ""}};
+  // Cyberload F1's files each start within 255 bytes of the last one's end,
+  // the first always at $0002; F2 loads at a page's start.
+  if (f == turbo_format::cyberload_f1)
+    return {{0x0002, random_bytes(300, 2), ""}, {0x014E, random_bytes(200, 3), ""}};
+  if (f == turbo_format::cyberload_f2) return {{0x0800, random_bytes(700, 2), ""}};
+  // Chains of whole pages: Bleepload's first block holds 64 bytes, the rest 256.
+  const bool pages = f == turbo_format::novaload_special || f == turbo_format::ocean_imagine ||
+                     f == turbo_format::bleepload_special;
+  const bool bleep = f == turbo_format::bleepload;
+  const std::size_t a = pages ? 768 : bleep ? 64 + 3 * 256 : 700;
+  const std::size_t b = pages ? 512 : bleep ? 64 + 256 : 333;
+  return {{pages ? std::uint16_t{0x0800} : std::uint16_t{0x0801}, random_bytes(a, 2), "FIRST FILE"},
+          {0x4000, random_bytes(b, 3), "SECOND"}};
 }

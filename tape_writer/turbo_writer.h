@@ -77,6 +77,14 @@ struct turbo_knobs {
 bytes turbo_tape(turbo_format f, const std::vector<turbo_program>& files,
                  const turbo_knobs& k = {});
 
+/// n bytes from a generator seeded with seed: a program no loader could guess.
+bytes random_bytes(std::size_t n, std::uint32_t seed);
+
+/// Files as the format would carry them: two where it can (the first named
+/// "FIRST FILE", the second "SECOND", where it keeps names), of the sizes and
+/// at the addresses its blocks allow; one for Cyberload F2 and SEUCK.
+std::vector<turbo_program> turbo_sample_files(turbo_format f);
+
 /// Where in the pulses of turbo_tape's last tape each file's first data
 /// byte begins (after its header fields), for damage at a chosen place.
 const std::vector<std::size_t>& turbo_data_starts();

@@ -10,6 +10,7 @@
 
 #include "recording_writer.h"
 #include "tape_writer.h"
+#include "turbo_writer.h"
 
 namespace {
 
@@ -26,11 +27,35 @@ constexpr const char* USAGE =
     "                                              of a machine of this clock (985248, the C64's\n"
     "                                              PAL one), on a deck this much fast (1.05)\n"
     "       write_tape samples DIR                 the command-line cases' tapes, into DIR\n"
+    "       write_tape turbo N                     a TAP of turbo format N's sample files\n"
+    "       write_tape turbo list                  each turbo format's number, name and\n"
+    "                                              its sample files' start, end and name\n"
     "The tape goes to standard output; --repeat writes it N times over.\n";
 
 int usage() {
   std::fputs(USAGE, stderr);
   return 2;
+}
+
+// write_tape turbo N|list: a turbo format's sample tape, or what each holds.
+int turbo(const std::string& which) {
+  const std::vector<turbo_format> formats = turbo_formats();
+  if (which == "list") {
+    for (std::size_t n = 0; n < formats.size(); ++n) {
+      std::printf("%zu\t%s", n, turbo_format_name(formats[n]));
+      for (const turbo_program& p : turbo_sample_files(formats[n]))
+        std::printf("\t%u-%u:%s", p.start, static_cast<unsigned>(p.start + p.data.size()) & 0xFFFF,
+                    p.name.c_str());
+      std::printf("\n");
+    }
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+  char* end = nullptr;
+  const unsigned long n = std::strtoul(which.c_str(), &end, 10);
+  if (which.empty() || *end != '\0' || n >= formats.size()) return usage();
+  const turbo_format f = formats[n];
+  return write_all(tap_file(turbo_tape(f, turbo_sample_files(f)))) && std::fflush(stdout) == 0 ? 0
+                                                                                               : 1;
 }
 
 }  // namespace
@@ -56,6 +81,7 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
+  if (argc == 3 && std::strcmp(argv[1], "turbo") == 0) return turbo(argv[2]);
   unsigned long long repeat = 1;
   recording_knobs k;
   k.noise = 0.02;

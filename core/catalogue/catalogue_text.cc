@@ -9,9 +9,11 @@
 #include "render/filename.h"
 
 const std::array<std::string_view, COLUMNS + 1> COLUMN_HEADINGS = {
-    "Tape", "No.", "Name", "Type", "Start", "End", "Size", "Position", "Header", "Program"};
+    "Tape", "No.",      "Name",   "Type",    "Start", "End",
+    "Size", "Position", "Header", "Program", "Loader"};
 const std::array<std::string_view, COLUMNS + 1> CSV_NAMES = {
-    "tape", "number", "name", "type", "start", "end", "size", "position", "header", "program"};
+    "tape", "number",   "name",   "type",    "start", "end",
+    "size", "position", "header", "program", "loader"};
 
 namespace {
 
@@ -33,6 +35,26 @@ std::string_view type_words(unsigned type) {
       return "end of tape";
   }
   return "";
+}
+
+// A time as minutes and seconds, "12:34", whole seconds.
+std::string minutes(double seconds) {
+  const auto s = static_cast<long long>(std::floor(std::isfinite(seconds) ? seconds : 0));
+  char t[32];
+  std::snprintf(t, sizeof t, "%lld:%02lld", s / 60, s % 60);
+  return t;
+}
+
+// A stretch no reader recognises, in words: "30000 pulses, 0:41, mostly $28 $50".
+std::string stretch_words(const catalogue_entry& e) {
+  std::string words =
+      std::to_string(e.length) + (e.length == 1 ? " pulse, " : " pulses, ") + minutes(e.duration);
+  for (std::size_t i = 0; i < e.pulse_values.size(); ++i) {
+    char v[8];
+    std::snprintf(v, sizeof v, "$%02X", e.pulse_values[i]);
+    words += (i ? " " : ", mostly ") + std::string(v);
+  }
+  return words;
 }
 
 // The shortest decimal that reads back as the same double.
@@ -60,6 +82,10 @@ constexpr std::string_view CHECKS[][2] = {{"ok", "ok"},
 
 }  // namespace
 
+std::string_view kind_name(entry_kind k) {
+  return k == entry_kind::unrecognised ? "unrecognised" : "file";
+}
+
 std::string_view check_words(copy_check c) { return CHECKS[static_cast<int>(c)][1]; }
 
 std::string_view check_name(copy_check c) { return CHECKS[static_cast<int>(c)][0]; }
@@ -71,6 +97,13 @@ std::string shown_name(const catalogue_entry& e, bool escape) {
 }
 
 std::string cell(const catalogue_entry& e, column c, bool escape) {
+  if (e.kind == entry_kind::unrecognised) {
+    if (c == column::loader) return "unrecognised";
+    if (c == column::type) return stretch_words(e);
+    if (c == column::position) return minutes(e.seconds);
+    return "";
+  }
+  const bool rom = e.loader == "rom";
   switch (c) {
     case column::number: {
       if (e.number == 0) return "";
@@ -81,6 +114,7 @@ std::string cell(const catalogue_entry& e, column c, bool escape) {
     case column::name:
       return shown_name(e, escape);
     case column::type: {
+      if (!rom) return "";
       const std::string_view words = type_words(e.type);
       return std::to_string(e.type) + (words.empty() ? "" : ": " + std::string(words));
     }
@@ -90,16 +124,14 @@ std::string cell(const catalogue_entry& e, column c, bool escape) {
       return hex(e.end);
     case column::size:
       return e.end >= e.start ? std::to_string(e.end - e.start) : "";
-    case column::position: {
-      const auto s = static_cast<long long>(std::floor(e.seconds));
-      char t[32];
-      std::snprintf(t, sizeof t, "%lld:%02lld", s / 60, s % 60);
-      return t;
-    }
+    case column::position:
+      return minutes(e.seconds);
     case column::header:
       return std::string(check_words(e.header));
     case column::program:
       return std::string(check_words(e.program_check));
+    case column::loader:
+      return rom ? "ROM" : e.loader;
   }
   return "";
 }
@@ -206,10 +238,17 @@ std::string record_json_fields(const catalogue_entry& e) {
   std::string name = "[";
   for (std::size_t i = 0; i < NAME_LENGTH; ++i) name += (i ? "," : "") + std::to_string(e.name[i]);
   name += "]";
-  return "\"number\":" + std::to_string(e.number) + ",\"type\":" + std::to_string(e.type) +
+  std::string values = "[";
+  for (std::size_t i = 0; i < e.pulse_values.size(); ++i)
+    values += (i ? "," : "") + std::to_string(e.pulse_values[i]);
+  values += "]";
+  return "\"kind\":" + json_string(kind_name(e.kind)) + ",\"loader\":" + json_string(e.loader) +
+         ",\"number\":" + std::to_string(e.number) + ",\"type\":" + std::to_string(e.type) +
          ",\"name\":" + name + ",\"start\":" + std::to_string(e.start) +
          ",\"end\":" + std::to_string(e.end) + ",\"offset\":" + std::to_string(e.offset) +
          ",\"seconds\":" + number(e.seconds) + ",\"header\":" + json_string(check_name(e.header)) +
          ",\"programCheck\":" + json_string(check_name(e.program_check)) +
-         ",\"programSize\":" + std::to_string(e.program.size());
+         ",\"programSize\":" + std::to_string(e.program.size()) +
+         ",\"length\":" + std::to_string(e.length) + ",\"duration\":" + number(e.duration) +
+         ",\"pulseValues\":" + values;
 }

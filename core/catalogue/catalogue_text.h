@@ -12,24 +12,30 @@
 
 #include "catalogue/tape_catalogue.h"
 
-/// The columns of a record after its tape's path, in order.
-enum class column { number, name, type, start, end, size, position, header, program };
-constexpr std::size_t COLUMNS = 9;
+/// The columns of a record after its tape's path, in order. The loader's
+/// comes last, so that a CSV read by position before it came reads the same.
+enum class column { number, name, type, start, end, size, position, header, program, loader };
+constexpr std::size_t COLUMNS = 10;
 
 /// Each column's heading in the table, and its name in the CSV: the tape's
 /// first, then the columns'.
 extern const std::array<std::string_view, COLUMNS + 1> COLUMN_HEADINGS;
 extern const std::array<std::string_view, COLUMNS + 1> CSV_NAMES;
 
-/// A check in words: "ok", "repeat only", "damaged", "missing".
+/// A record's kind as the module names it: "file" or "unrecognised".
+std::string_view kind_name(entry_kind k);
+
+/// A check in words: "ok", "repeat only", "damaged", "missing", "no checksum".
 std::string_view check_words(copy_check c);
-/// A check as the module names it: "ok", "repeat", "damaged", "missing".
+/// A check as the module names it: "ok", "repeat", "damaged", "missing", "none".
 std::string_view check_name(copy_check c);
 
 /// The name as the listing shows it, with or without -e.
 std::string shown_name(const catalogue_entry& e, bool escape);
 
-/// The text of one cell.
+/// The text of one cell. A turbo file has no ROM type; a stretch no reader
+/// recognises has its loader "unrecognised", its pulses, time and most
+/// common values in its type's place, and no name, addresses or checks.
 std::string cell(const catalogue_entry& e, column c, bool escape);
 
 /// A name made safe as a file's name on any file system: trimmed of
@@ -56,7 +62,7 @@ std::string json_string(std::string_view bytes);
 bool valid_utf8(std::string_view bytes);
 
 /// The record's own fields as a JSON object's members, without the braces:
-/// "number":1,"type":1,"name":[...],"start":2049,... as the module's record
+/// "kind":"file","loader":"rom","number":1,"type":1,... as the module's record
 /// has them (its program's bytes aside: "programSize" counts them).
 std::string record_json_fields(const catalogue_entry& e);
 

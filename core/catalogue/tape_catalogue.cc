@@ -266,6 +266,12 @@ void tape_catalogue::gap(std::uint64_t to, std::uint64_t to_cycles, bool block_a
     from = finish;
     from_cycles = finish_cycles;
   }
+  // A few pulses after a block, up to a pause or the tape's end, are its
+  // trailer, however unsteady: the ROM writes one after every block.
+  if (block_before_ && !block_after && !unknown_.open && to > from && to - from < MIN_STRETCH) {
+    explained_ += to_cycles - from_cycles;
+    return;
+  }
   stretch(from, from_cycles, to, to_cycles);
 }
 

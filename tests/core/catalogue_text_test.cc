@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -22,6 +23,26 @@ catalogue_entry entry(int number, std::uint8_t type, std::uint16_t start, std::u
   e.seconds = seconds;
   e.header = copy_check::ok;
   e.program_check = copy_check::repeat;
+  return e;
+}
+
+catalogue_entry turbo(const char* loader, const char* name, std::uint16_t start,
+                      std::uint16_t end) {
+  catalogue_entry e = entry(0, 0, start, end, name, 83.5);
+  e.loader = loader;
+  e.header = copy_check::none;
+  e.program_check = copy_check::ok;
+  return e;
+}
+
+catalogue_entry stretch(std::uint64_t pulses, double duration, std::vector<std::uint8_t> values) {
+  catalogue_entry e = entry(0, 0, 0, 0, "", 125.9);
+  e.kind = entry_kind::unrecognised;
+  e.loader.clear();
+  e.header = e.program_check = copy_check::none;
+  e.length = pulses;
+  e.duration = duration;
+  e.pulse_values = std::move(values);
   return e;
 }
 
@@ -42,6 +63,7 @@ TEST(CatalogueText, EachCellAsShown) {
       {column::position, false, "12:34"},
       {column::header, false, "ok"},
       {column::program, false, "repeat only"},
+      {column::loader, false, "ROM"},
   };
   for (const auto& r : rows) EXPECT_EQ(cell(e, r.c, r.escape), r.want) << static_cast<int>(r.c);
   const struct {
@@ -59,6 +81,25 @@ TEST(CatalogueText, EachCellAsShown) {
       {entry(1, 1, 0, 0, "", 3600), column::position, "60:00"},
       {entry(1, 1, 5, 5, "", 0), column::size, "0"},
       {entry(1, 1, 9, 8, "", 0), column::size, ""},
+      // A turbo file: its loader's name, no ROM type, no listing number.
+      {turbo("Freeload", "GAME", 0x1000, 0x9000), column::loader, "Freeload"},
+      {turbo("Freeload", "GAME", 0x1000, 0x9000), column::type, ""},
+      {turbo("Freeload", "GAME", 0x1000, 0x9000), column::number, ""},
+      {turbo("Freeload", "GAME", 0x1000, 0x9000), column::name, "GAME"},
+      {turbo("Freeload", "GAME", 0x1000, 0x9000), column::size, "32768"},
+      {turbo("Freeload", "GAME", 0x1000, 0x9000), column::header, "no checksum"},
+      {turbo("Freeload", "GAME", 0x1000, 0x9000), column::program, "ok"},
+      {turbo("Freeload", "GAME", 0x1000, 0x9000), column::position, "1:23"},
+      // A stretch: where it lies and what it is made of, nothing it lacks.
+      {stretch(30000, 41.7, {0x28, 0x50}), column::loader, "unrecognised"},
+      {stretch(30000, 41.7, {0x28, 0x50}), column::type, "30000 pulses, 0:41, mostly $28 $50"},
+      {stretch(1, 0.2, {}), column::type, "1 pulse, 0:00"},
+      {stretch(30000, 41.7, {0x28}), column::position, "2:05"},
+      {stretch(30000, 41.7, {0x28}), column::start, ""},
+      {stretch(30000, 41.7, {0x28}), column::size, ""},
+      {stretch(30000, 41.7, {0x28}), column::header, ""},
+      {stretch(30000, 41.7, {0x28}), column::program, ""},
+      {stretch(30000, 41.7, {0x28}), column::number, ""},
   };
   for (const auto& r : edges) EXPECT_EQ(cell(r.e, r.c, false), r.want);
 }
@@ -72,11 +113,12 @@ TEST(CatalogueText, CsvQuotedWhereItMustBe) {
                                     {"x,y", "\"x,y\""},
                                     {"", ""}})
     EXPECT_EQ(csv_field(field), want);
-  EXPECT_EQ(csv_heading(), "tape,number,name,type,start,end,size,position,header,program\r\n");
+  EXPECT_EQ(csv_heading(),
+            "tape,number,name,type,start,end,size,position,header,program,loader\r\n");
   const catalogue_entry e = entry(1, 3, 0x1000, 0x1010, "A,\"B\"", 61);
   EXPECT_EQ(csv_row("comma, \"quote\".tap", e, false),
             "\"comma, \"\"quote\"\".tap\",001,\"A,\"\"B\"\"\",\"3: program, fixed address\","
-            "$1000,$1010,16,1:01,ok,repeat only\r\n");
+            "$1000,$1010,16,1:01,ok,repeat only,ROM\r\n");
 }
 
 TEST(CatalogueText, FileNamesSafeAnywhere) {
@@ -130,9 +172,16 @@ TEST(CatalogueText, JsonValidWhateverTheBytes) {
   e.offset = 12345678901;
   e.program = {1, 2};
   EXPECT_EQ("{" + record_json_fields(e) + "}",
-            "{\"number\":2,\"type\":1,\"name\":[72,73,32,32,32,32,32,32,32,32,32,32,32,32,32,32],"
+            "{\"kind\":\"file\",\"loader\":\"rom\",\"number\":2,\"type\":1,"
+            "\"name\":[72,73,32,32,32,32,32,32,32,32,32,32,32,32,32,32],"
             "\"start\":2049,\"end\":2051,\"offset\":12345678901,\"seconds\":1.5,\"header\":\"ok\","
-            "\"programCheck\":\"repeat\",\"programSize\":2}");
+            "\"programCheck\":\"repeat\",\"programSize\":2,\"length\":0,\"duration\":0,"
+            "\"pulseValues\":[]}");
+  catalogue_entry gap = stretch(30000, 41.25, {0x28, 0x50});
+  EXPECT_EQ(record_json_fields(gap).substr(0, 34), "\"kind\":\"unrecognised\",\"loader\":\"\",");
+  EXPECT_NE(
+      record_json_fields(gap).find(",\"length\":30000,\"duration\":41.25,\"pulseValues\":[40,80]"),
+      std::string::npos);
   e.seconds = 0.1 + 0.2;  // the shortest text that reads back as the same number
   EXPECT_NE(record_json_fields(e).find("\"seconds\":0.30000000000000004,"), std::string::npos);
 }

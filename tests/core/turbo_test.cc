@@ -33,34 +33,9 @@ std::vector<catalogue_entry> turbo_files(const std::vector<catalogue_entry>& all
   return out;
 }
 
-bytes program(std::size_t n, std::uint32_t seed) {
-  std::mt19937 rng(seed);
-  bytes b(n);
-  for (auto& v : b) v = static_cast<std::uint8_t>(rng());
-  return b;
-}
+bytes program(std::size_t n, std::uint32_t seed) { return random_bytes(n, seed); }
 
-// Two files as the format would carry them.
-std::vector<turbo_program> two_files(turbo_format f) {
-  if (f == turbo_format::seuck) return {{0x0900, program(63226, 1), ""}};
-  // Cyberload F1's files each start within 255 bytes of the last one's end,
-  // the first always at $0002; F2 loads at a page's start.
-  if (f == turbo_format::cyberload_f1)
-    return {{0x0002, program(300, 2), ""}, {0x014E, program(200, 3), ""}};
-  if (f == turbo_format::cyberload_f2) return {{0x0800, program(700, 2), ""}};
-  // Chains of whole pages: Bleepload's first block holds 64 bytes, the rest 256.
-  const bool pages = f == turbo_format::novaload_special || f == turbo_format::ocean_imagine ||
-                     f == turbo_format::bleepload_special;
-  const bool bleep = f == turbo_format::bleepload;
-  const std::size_t a = pages   ? 768
-                        : bleep ? 64 + 3 * 256
-                                : 700,
-                    b = pages   ? 512
-                        : bleep ? 64 + 256
-                                : 333;
-  return {{pages ? std::uint16_t{0x0800} : std::uint16_t{0x0801}, program(a, 2), "FIRST FILE"},
-          {0x4000, program(b, 3), "SECOND"}};
-}
+std::vector<turbo_program> two_files(turbo_format f) { return turbo_sample_files(f); }
 
 // What the format keeps of a file: a name, a checksum.
 bool keeps_name(turbo_format f) {

@@ -273,13 +273,70 @@ test('the catalogue: every file of the example tape, its program and PRG, whole 
   const pieces = [];
   for (let at = 0; at < demo.length; at += 4099) pieces.push(...cat.feed(demo.subarray(at, at + 4099)));
   pieces.push(...cat.finish());
+  assert.equal(cat.coverage(), records.coverage);
   cat.close();
-  assert.deepEqual(pieces, records);
+  assert.deepEqual(pieces, [...records]);
+  assert.ok(records.every((r) => r.kind === 'file' && r.loader === 'rom' && r.pulseValues.length === 0));
+  // The ROM's blocks explain the whole tape, the unsteady trailer after its last block too.
+  assert.equal(records.coverage, 1);
   // The same pulses last longer at a slower clock.
   const vic = brivane.catalogue(demo, {machine: 'vic20-pal'});
   vic.forEach((r, n) => assert.ok(Math.abs(r.seconds * 1108405 - records[n].seconds * 985248) < 1e-6));
   assert.equal(brivane.prg({...records[0], program: null}), null);
   assert.throws(() => brivane.catalogue(demo, {machine: 'c128'}), /no such machine/);
+});
+
+test('turbo tapes: each format\'s files through the module, with their loader, addresses, program and PRG', () => {
+  const formats = execFileSync(writeTape, ['turbo', 'list']).toString().trim().split('\n').map((line) => {
+    const [n, loader, ...files] = line.split('\t');
+    return {n, loader, files: files.map((f) => {
+      const [, start, end, name] = /^(\d+)-(\d+):(.*)$/.exec(f);
+      return {start: Number(start), end: Number(end), name};
+    })};
+  });
+  assert.ok(formats.length >= 30);
+  for (const {n, loader, files} of formats) {
+    const what = `${loader} (format ${n})`;
+    const tape = new Uint8Array(execFileSync(writeTape, ['turbo', n], {maxBuffer: 1 << 26}));
+    const records = brivane.catalogue(tape);
+    assert.ok(records.every((r) => r.kind === 'file'), `${what}: a stretch no loader explains`);
+    assert.ok(records.coverage > 0.98, `${what}: coverage ${records.coverage}`);
+    const turbo = records.filter((r) => r.loader !== 'rom');
+    assert.equal(turbo.length, files.length, what);
+    turbo.forEach((r, i) => {
+      assert.equal(r.loader, loader, what);
+      assert.deepEqual([r.start, r.end, r.number, r.type], [files[i].start, files[i].end, 0, 0], what);
+      assert.ok(['ok', 'none'].includes(r.programCheck), `${what}: ${r.programCheck}`);
+      const name = Buffer.from(r.name).toString('latin1').trimEnd();
+      assert.ok(name === '' || name === files[i].name, `${what}: ${name}`);
+      assert.ok(r.length > 0 && r.duration > 0, what);
+      if (r.program) {
+        assert.equal(r.program.length, (files[i].end - files[i].start) & 0xFFFF, what);
+        assert.deepEqual([...brivane.prg(r).subarray(0, 2)], [files[i].start & 0xFF, files[i].start >> 8], what);
+      } else {
+        assert.equal(loader, 'Cyberload F2', `${what}: no program`);  // enciphered by the loader's own key
+      }
+    });
+    // In pieces, the same records, each whole.
+    const cat = brivane.openCatalogue();
+    const pieces = [];
+    for (let at = 0; at < tape.length; at += 1021) pieces.push(...cat.feed(tape.subarray(at, at + 1021)));
+    pieces.push(...cat.finish());
+    assert.equal(cat.coverage(), records.coverage, what);
+    cat.close();
+    assert.deepEqual(pieces, [...records], what);
+  }
+  // Pulses no loader knows between two files: a record of their own, and the coverage falls.
+  const freeload = new Uint8Array(execFileSync(writeTape, ['turbo', '0']));
+  const unknown = new Uint8Array(40000).map((_, i) => (i % 3 ? 0x28 : 0x50));
+  const mixed = new Uint8Array([...freeload, ...unknown]);
+  const records = brivane.catalogue(mixed);
+  const stretch = records.find((r) => r.kind === 'unrecognised');
+  assert.deepEqual([stretch.loader, stretch.program, stretch.pulseValues], ['', null, [0x28, 0x50]]);
+  // It may take in the few stray pulses after the last block, across the pause, no more.
+  assert.ok(stretch.offset <= freeload.length && stretch.offset >= freeload.length - 64, String(stretch.offset));
+  assert.ok(stretch.length >= unknown.length && stretch.length <= unknown.length + 64, String(stretch.length));
+  assert.ok(records.coverage < 0.9, String(records.coverage));
 });
 
 test('the page\'s worker: a reply the browser will not pass on is an error for its tape, and a batch reads on', async () => {
@@ -312,7 +369,8 @@ test('the page\'s worker: a reply the browser will not pass on is an error for i
   // Started, the worker told the page the machines to offer and the table's columns, the core's.
   assert.deepEqual(ready.machines.map((m) => m.name), ['c64-pal', 'c64-ntsc', 'vic20-pal', 'vic20-ntsc']);
   assert.equal(ready.machines[2].label, 'VIC-20, PAL');
-  assert.equal(ready.columns.csv, 'tape,number,name,type,start,end,size,position,header,program\r\n');
+  assert.equal(ready.columns.csv, 'tape,number,name,type,start,end,size,position,header,program,loader\r\n');
+  assert.deepEqual(ready.columns.names, ready.columns.csv.trim().split(','));
   // Each record's cells and CSV lines, the tape's path first, as the core words them.
   const [first] = replies[1].catalogue;
   assert.equal(first.cells[0].length, ready.columns.headings.length - 1);

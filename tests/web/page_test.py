@@ -94,6 +94,19 @@ class Files:
             self.want[n] = open(os.path.join(d, n), "rb").read()
         add('comma, "quote".tap', tape("header", 'A,"B"'))  # a name and a file name to quote
         add("notes.txt", b"not a tape\n")
+        # A tape of each turbo format, in one archive; and pulses no loader
+        # knows after a Freeload file.
+        self.turbo = {}
+        turbo = []
+        for line in tape("turbo", "list").decode().splitlines():
+            n, loader, *files = line.split("\t")
+            name = "%02d %s.tap" % (int(n), loader)
+            self.turbo["turbo.zip/" + name] = (loader, [tuple(map(int, f.split(":")[0].split("-"))) for f in files])
+            turbo.append((name, tape("turbo", n), D))
+            self.want["turbo.zip/" + name] = turbo[-1][1]
+        add("turbo.zip", build_zip(turbo), listed=False)
+        unknown = bytes(0x50 if i % 3 == 0 else 0x28 for i in range(40000))
+        add("mystery.tap", tape("turbo", "0") + unknown)
         self.large = add("large.tap", tape("--repeat", "900", "file", "LARGE"))  # about 40 MiB
         big = tape("--repeat", "400", "file", "BIG")  # about 18 MiB: a member past one batch's read
 
@@ -285,7 +298,7 @@ class Listing:
         self.assertEqual([n for n in order if n.startswith("games.zip/")],
                          [n for n in FILES.want if n.startswith("games.zip/")])
         notes = B.js("const o = {}; for (const a of document.querySelectorAll('.tape, .archive')) {"
-                     " const n = a.querySelector(':scope > p:not(.meta)');"
+                     " const n = a.querySelector(':scope > p:not(.meta):not(.coverage)');"
                      " o[a.querySelector('h3, h4').textContent] = [n.textContent, n.hidden]; } return o;")
         self.assertIn("3 other files skipped", notes["games.zip"][0])
         self.assertIn("empty", notes["empty.tap"][0])
@@ -319,7 +332,8 @@ class Listing:
             })()""")
         raw, copied, status = got
         rows = list(csv.reader(io.StringIO(raw, newline="")))
-        self.assertEqual(rows[0], ["tape", "number", "name", "type", "start", "end", "size", "position", "header", "program"])
+        self.assertEqual(rows[0], ["tape", "number", "name", "type", "start", "end", "size", "position", "header", "program",
+                                   "loader"])
         self.assertEqual(rows[1:], table_rows())
         # Every name of every listing is a row, numbered as listed.
         listed = [n for n in B.js("return [...document.querySelectorAll('pre[data-tape]')].map(p => p.dataset.tape)")]
@@ -343,8 +357,12 @@ class Listing:
             ["003", "PART 2", "1: program", "$0801", "$0841", "64", "0:47", "ok"],
             ["004", "  LEAD AND TAIL", "1: program", "$0801", "$0841", "64", "1:06", "ok"]])
         self.assertTrue(all(r[9].startswith("ok") for r in demo))
+        B.js("const f = document.getElementById('catalogue-filter'); f.value = 'demo.tap';"
+             " f.dispatchEvent(new Event('input', {bubbles: true}));")
         marks = B.js("return [...document.querySelectorAll('table[data-catalogue] tr[data-tape=\"demo.tap\"]')]"
                      ".map(r => [r.dataset.number, r.dataset.offset])")
+        B.js("const f = document.getElementById('catalogue-filter'); f.value = '';"
+             " f.dispatchEvent(new Event('input', {bubbles: true}));")
         self.assertEqual([m[0] for m in marks], ["1", "2", "3", "4"])
         # Members keep their paths in their archive; a tape's rows are its listing's names, escaped with -e.
         browser.set_options(B, True, True)
@@ -372,11 +390,12 @@ class Listing:
         self.assertEqual(len(shown), len([r for r in everything if "flight" in (r[0] + r[2]).lower()]))
         self.assertGreater(len(everything), 100, "the table has one page of rows only: paging goes untried")
         B.js("[...document.querySelectorAll('table[data-catalogue] th button')].find(b => b.textContent === 'Size').click()")
+        size = lambda r: int(r[6]) if r[6] else -1  # a stretch no loader explains has none
         by_size = table_rows()
-        self.assertEqual([int(r[6]) for r in by_size], sorted(int(r[6]) for r in everything))
+        self.assertEqual([size(r) for r in by_size], sorted(size(r) for r in everything))
         self.assertEqual(B.js("return document.querySelector('th[aria-sort]').textContent"), "Size")
         B.js("[...document.querySelectorAll('table[data-catalogue] th button')].find(b => b.textContent === 'Size').click()")
-        self.assertEqual([int(r[6]) for r in table_rows()], sorted((int(r[6]) for r in everything), reverse=True))
+        self.assertEqual([size(r) for r in table_rows()], sorted((size(r) for r in everything), reverse=True))
         self.assertEqual(sorted(map(tuple, table_rows())), sorted(map(tuple, everything)))
 
     def test_a_program_downloads_byte_for_byte(self):
@@ -398,6 +417,63 @@ class Listing:
         self.assertEqual(got, ["HI-SCORES ....prg", [0x01, 0x08] + [(0x10 + i * 7 + 1) & 0xFF for i in range(64)]])
 
 
+    def test_turbo_files_have_their_loader_and_program(self):
+        rows = table_rows()
+        for member, (loader, files) in FILES.turbo.items():
+            got = [r for r in rows if r[0] == member and r[10] != "ROM"]
+            self.assertEqual([(r[10], r[4], r[5], r[1], r[3]) for r in got],
+                             [(loader, "$%04X" % s, "$%04X" % e, "", "") for s, e in files], member)
+            self.assertTrue(all(r[9] in ("ok", "no checksum") for r in got), member)
+        coverage = B.js("const o = {}; for (const a of document.querySelectorAll('.tape')) {"
+                        " const c = a.querySelector('.coverage');"
+                        " o[a.querySelector('h3, h4').textContent] = c && [c.textContent, Number(c.dataset.coverage)]; }"
+                        " return o;")
+        for member in FILES.turbo:
+            self.assertGreater(coverage[member][1], 0.98, member)
+        self.assertIn("all of its time", coverage["demo.tap"][0])
+        self.assertIsNone(coverage["notes.txt"], "a file that is no tape has no coverage")
+        # The stretch no loader explains: a row of its own, and the tape says so.
+        mystery = [r for r in rows if r[0] == "mystery.tap"]
+        self.assertEqual([r[10] for r in mystery], ["Freeload", "Freeload", "unrecognised"])
+        self.assertRegex(mystery[2][3], r"^400\d\d pulses, 0:\d\d, mostly \$28 \$50$")
+        self.assertEqual(mystery[2][1:3] + mystery[2][4:7] + mystery[2][8:10], [""] * 7)
+        self.assertRegex(mystery[2][7], r"^0:\d\d$")
+        self.assertRegex(coverage["mystery.tap"][0], r"^Its blocks explain \d\d?% of its time; 1 stretch no loader explains is in the table\.$")
+        # Filtered and sorted by loader.
+        B.js("const f = document.getElementById('catalogue-filter'); f.value = 'novaload';"
+             " f.dispatchEvent(new Event('input', {bubbles: true}));")
+        try:
+            found = table_rows()
+        finally:
+            B.js("const f = document.getElementById('catalogue-filter'); f.value = '';"
+                 " f.dispatchEvent(new Event('input', {bubbles: true}));")
+        self.assertEqual({r[10] for r in found}, {"Novaload", "Novaload Special"})
+        B.js("[...document.querySelectorAll('table[data-catalogue] th button')].find(b => b.textContent === 'Loader').click()")
+        loaders = [r[10] for r in table_rows()]
+        self.assertTrue(B.js("const l = arguments[0]; return l.every((x, i) => i === 0 || l[i - 1].localeCompare(x) <= 0)",
+                             loaders), "sorted by loader")
+        self.assertEqual(sorted(loaders), sorted(r[10] for r in rows))
+        # A turbo file's program as a PRG: its load address, then as many bytes as its addresses say.
+        got = B.js("""
+            return (async () => {
+              let blob, name;
+              const make = URL.createObjectURL, click = HTMLAnchorElement.prototype.click;
+              URL.createObjectURL = (b) => { blob = b; return make.call(URL, b); };
+              HTMLAnchorElement.prototype.click = function () { name = this.download; };
+              try {
+                document.querySelector('tr[data-tape="turbo.zip/04 Novaload.tap"][data-loader="Novaload"] button.download-prg').click();
+              } finally {
+                URL.createObjectURL = make;
+                HTMLAnchorElement.prototype.click = click;
+              }
+              return [name, [...new Uint8Array(await blob.arrayBuffer())].slice(0, 2), blob.size];
+            })()""")
+        start, end = FILES.turbo["turbo.zip/04 Novaload.tap"][1][0]
+        self.assertEqual(got, ["FIRST FILE.prg", [start & 0xFF, start >> 8], end - start + 2])
+        f2 = B.js("return document.querySelectorAll('tr[data-loader=\"Cyberload F2\"] button.download-prg').length")
+        self.assertEqual(f2, 0, "a program enciphered by its loader's own key is not offered")
+
+
 def table_rows():
     """Every row of the catalogue table that the filter lets through, page by
     page, as its cells' text (the Program cell without its button); back
@@ -408,7 +484,7 @@ def table_rows():
         const rows = [];
         for (;;) {
           for (const r of document.querySelectorAll('table[data-catalogue] tbody tr'))
-            rows.push([...r.cells].map((c, i) => i === 9 ? c.firstChild.textContent.trim() : c.textContent));
+            rows.push([...r.cells].map((c, i) => i === 9 && c.firstChild ? c.firstChild.textContent.trim() : c.textContent));
           if (next.disabled) break;
           next.click();
         }

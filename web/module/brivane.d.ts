@@ -100,30 +100,54 @@ export interface Inflater {
   close(): void;
 }
 
-/** Which copy of a block loads: the first, only the repeat, neither, or there is none. */
-export type CopyCheck = 'ok' | 'repeat' | 'damaged' | 'missing';
+/**
+ * Which copy of a block loads: the first, only the repeat, neither, there
+ * is none; or, for a turbo loader's block, 'none' where its format keeps no
+ * checksum.
+ */
+export type CopyCheck = 'ok' | 'repeat' | 'damaged' | 'missing' | 'none';
 
-/** One header on a tape and the file it announces. */
+/**
+ * One file on a tape (a ROM header and the file it announces, or a turbo
+ * loader's file), or a stretch of the tape that no loader explains.
+ */
 export interface CatalogueRecord {
+  /** A file, or a stretch no loader explains ('unrecognised'). */
+  kind: 'file' | 'unrecognised';
+  /** 'rom' for the ROM's own blocks, a turbo format's name ('Freeload', 'Novaload', ...), '' for a stretch. */
+  loader: string;
   /** Its number in `brivane -a`'s listing; 0 for a header the listing does not name. */
   number: number;
-  /** 1 and 3 programs, 4 a data file, 5 the end of the tape. */
+  /** A ROM header's type: 1 and 3 programs, 4 a data file, 5 the end of the tape; 0 for the rest. */
   type: number;
-  /** The 16 name bytes as on tape, padded with spaces. */
+  /** The 16 name bytes as on tape, padded with spaces; spaces where the format keeps no name. */
   name: Uint8Array;
-  /** Load addresses; end is one past the last byte. */
+  /** Load addresses; end is one past the last byte. A chain of blocks scattered over memory starts at its first's. */
   start: number;
   end: number;
-  /** File offset of the long pulse that opens the header's first countdown byte (its repeat's, where no first copy was found). */
+  /**
+   * File offset of the long pulse that opens a ROM header's first countdown
+   * byte (its repeat's, where no first copy was found); of a turbo file's
+   * first byte after its sync; of a stretch's first pulse.
+   */
   offset: number;
   /** Time from the start of the tape to that pulse, at the machine's clock. */
   seconds: number;
-  /** 'missing' never: a header is only known from a copy of it. */
+  /** 'missing' never: a header is only known from a copy of it; 'none' where a turbo header has no check. */
   header: Exclude<CopyCheck, 'missing'>;
-  /** The program, from a copy whose checksum holds; null otherwise. */
+  /** The program, from a copy whose checksum holds (or that has none); null otherwise. */
   program: Uint8Array | null;
   programCheck: CopyCheck;
+  /** A turbo file's blocks, lead to end, or a stretch: how many pulses; 0 for a ROM file. */
+  length: number;
+  /** How long those pulses last, in seconds. */
+  duration: number;
+  /** A stretch's most common pulse values, the most common first. */
+  pulseValues: number[];
 }
+
+/** Every record of a tape, and the share of its time (0 to 1) that its blocks explain. */
+export type TapeCatalogue = CatalogueRecord[] & {coverage: number};
 
 /** A record as the page shows it: with {cells: true, tape} among a catalogue's options. */
 export interface CatalogueRecordWithCells extends CatalogueRecord {
@@ -151,6 +175,8 @@ export interface Catalogue {
   finish(): CatalogueRecord[];
   /** Whether the tape starts as a TAP file does ("C64-TAPE-RAW"), once 20 bytes are fed. */
   tapSignature(): boolean;
+  /** Once finished: the share of the tape's time, its pauses aside, that the blocks read explain, 0 to 1. */
+  coverage(): number;
   close(): void;
 }
 
@@ -161,12 +187,12 @@ export interface MachineChoice {
 }
 
 export interface Brivane {
-  /** Every header on a tape, in tape order, with the file each announces. */
-  catalogue(bytes: Uint8Array, options?: MachineOptions): CatalogueRecord[];
+  /** Every file on a tape and every stretch no loader explains, in tape order, with the tape's coverage. */
+  catalogue(bytes: Uint8Array, options?: MachineOptions): TapeCatalogue;
   /** A catalogue of one tape, to be fed in pieces. */
   openCatalogue(options?: CatalogueOptions): Catalogue;
-  /** The catalogue's columns as the page shows them: the tape's heading first, and the CSV's first line. */
-  columns(): {headings: string[]; csv: string};
+  /** The catalogue's columns as the page shows them: the tape's heading first; their CSV names; the CSV's first line. */
+  columns(): {headings: string[]; names: string[]; csv: string};
   /** The machines a TAP can be made for, as offered, the default first. */
   machines(): MachineChoice[];
   /** The name of the TAP file made from a recording: its extension, if any, made .tap. */

@@ -183,17 +183,26 @@ EMSCRIPTEN_KEEPALIVE const std::uint8_t* bv_catalogue_program(web_catalogue* c, 
   return c->taken[i].program.data();
 }
 
+/// Once finished: the share of the tape's time that its blocks explain.
+EMSCRIPTEN_KEEPALIVE double bv_catalogue_coverage(web_catalogue* c) {
+  return c->catalogue.coverage();
+}
+
 /// Whether the tape starts as a TAP file does, once 20 bytes have been fed.
 EMSCRIPTEN_KEEPALIVE int bv_catalogue_signature(web_catalogue* c) {
   return c->catalogue.tap_signature() ? 1 : 0;
 }
 
-/// The columns: {"headings": [...], "csv": the CSV's first line}.
+/// The columns: {"headings": [...], "names": [their CSV names], "csv": the
+/// CSV's first line}.
 EMSCRIPTEN_KEEPALIVE const char* bv_columns() {
-  std::string json = "{\"headings\":[";
-  for (std::size_t k = 0; k < COLUMN_HEADINGS.size(); ++k)
-    json += (k ? "," : "") + json_string(COLUMN_HEADINGS[k]);
-  return hand_out(json + "],\"csv\":" + json_string(csv_heading()) + "}");
+  std::string headings, names;
+  for (std::size_t k = 0; k < COLUMN_HEADINGS.size(); ++k) {
+    headings += (k ? "," : "") + json_string(COLUMN_HEADINGS[k]);
+    names += (k ? "," : "") + json_string(CSV_NAMES[k]);
+  }
+  return hand_out("{\"headings\":[" + headings + "],\"names\":[" + names +
+                  "],\"csv\":" + json_string(csv_heading()) + "}");
 }
 
 /// A tape name's 16 bytes (in the input) as the program shows them, with

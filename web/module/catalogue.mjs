@@ -19,7 +19,9 @@ class Catalogue {
     const records = JSON.parse(this.c.textOut(core._bv_catalogue_take(this.handle)));
     for (const [i, {programSize, ...record}] of records.entries()) {
       record.name = Uint8Array.from(record.name);
-      const kept = record.programCheck === 'ok' || record.programCheck === 'repeat';
+      // A file's program is kept where its check holds, or it has none.
+      const kept = record.kind === 'file' && (['ok', 'repeat'].includes(record.programCheck) ||
+        (record.programCheck === 'none' && programSize > 0));
       const at = kept ? core._bv_catalogue_program(this.handle, i) : 0;
       record.program = kept ? core.HEAPU8.slice(at, at + programSize) : null;
       this.done.push(record);
@@ -57,6 +59,15 @@ class Catalogue {
     return this.c.core._bv_catalogue_signature(this.handle) !== 0;
   }
 
+  /**
+   * Once finished: the share of the tape's time, its pauses aside, that the
+   * blocks read explain, 0 to 1.
+   */
+  coverage() {
+    this.live();
+    return this.c.core._bv_catalogue_coverage(this.handle);
+  }
+
   close() {
     if (this.handle) this.c.core._bv_catalogue_free(this.handle);
     this.handle = 0;
@@ -75,15 +86,20 @@ export function catalogueLayer(c, {machineOf}) {
   return {
     openCatalogue,
     /**
-     * Every header on a tape, in tape order, and the file each announces:
-     * {number, type, name, start, end, offset, seconds, header, program,
-     * programCheck}; number is the name's in `brivane -a`'s listing, 0 for
-     * a header it does not list. Times count at the machine's clock.
+     * Every file on a tape, in tape order, the ROM's and each turbo
+     * loader's, and every stretch that no loader explains: {kind, loader,
+     * number, type, name, start, end, offset, seconds, header, program,
+     * programCheck, length, duration, pulseValues}; number is the name's in
+     * `brivane -a`'s listing, 0 for a header it does not list. Times count
+     * at the machine's clock. The array's coverage is the share of the
+     * tape's time that its blocks explain.
      */
     catalogue(bytes, options = {}) {
       const cat = openCatalogue(options);
       try {
-        return [...cat.feed(bytes), ...cat.finish()];
+        const records = [...cat.feed(bytes), ...cat.finish()];
+        records.coverage = cat.coverage();
+        return records;
       } finally {
         cat.close();
       }
@@ -93,7 +109,7 @@ export function catalogueLayer(c, {machineOf}) {
       if (!record.program) return null;
       return concat([Uint8Array.of(record.start & 0xFF, record.start >> 8), record.program]);
     },
-    /** The catalogue's columns as the page shows them: {headings: [tape's, ...], csv: the CSV's first line}. */
+    /** The catalogue's columns as the page shows them: {headings: [tape's, ...], names: their CSV names, csv: the CSV's first line}. */
     columns: () => JSON.parse(c.textOut(c.core._bv_columns())),
   };
 }

@@ -154,15 +154,19 @@ function listed(archive, members) {
   return added;
 }
 
-function showFinished(tape, {kind, outputs, nameCount, catalogue, signature, error, cancelled, tap, tapName}) {
+function showFinished(tape, {kind, outputs, nameCount, catalogue, coverage, signature, error, cancelled, tap, tapName}) {
   document.documentElement.dataset.finishedAt = performance.now();
   if (outputs) {
     tape.outputs = outputs;
     tape.nameCount = nameCount;
-    // A file that neither starts as a TAP file nor holds a header is no tape.
-    tape.notTap = !signature && nameCount === 0 && catalogue.length === 0 && kind !== 'recording' && tape.size > 0;
-    tape.files = catalogue.length;
-    newRows.push({tape: tape.name, records: catalogue, place: tape.place});
+    tape.files = catalogue.filter((r) => r.kind === 'file').length;
+    // A file that neither starts as a TAP file nor holds a file any loader
+    // reads is no tape: what no loader explains in it is all of it.
+    tape.notTap = !signature && nameCount === 0 && tape.files === 0 && kind !== 'recording' && tape.size > 0;
+    if (!tape.notTap) {
+      newRows.push({tape: tape.name, records: catalogue, place: tape.place});
+      showCoverage(tape, coverage, catalogue.length - tape.files);
+    }
     showOutput(tape);
   }
   if (tap) offerTap(tape, tap, tapName);
@@ -179,6 +183,18 @@ function showFinished(tape, {kind, outputs, nameCount, catalogue, signature, err
       : `Could not read ${what}: ${error}.`;
     tape.note.hidden = false;
   }
+}
+
+// How much of a tape its blocks explain, under its heading: a tape read
+// whole says so; where some is not, the table has the stretches.
+function showCoverage(tape, coverage, stretches) {
+  if (tape.size === 0 || coverage === undefined) return;
+  const share = coverage >= 1 ? 'all' : coverage > 0.99 ? 'over 99%' : `${Math.floor(coverage * 100)}%`;
+  const text = `Its blocks explain ${share} of its time` +
+    (stretches ? `; ${plural(stretches, 'stretch', 'stretches')} no loader explains ${stretches === 1 ? 'is' : 'are'} in the table.` : '.');
+  const line = el('p', {className: 'coverage', textContent: text});
+  line.dataset.coverage = String(coverage);
+  tape.element.querySelector('.meta').after(line);
 }
 
 // A recording's entry offers the TAP file made from it, named after it.
@@ -208,7 +224,8 @@ function showOutput(tape) {
   if (tape.state !== 'done') return;
   tape.note.textContent = tape.size === 0 ? 'The file is empty: it holds no tape header.'
     : tape.notTap ? 'This is not a TAP file: it does not start as one, and no names were found in it.'
-      : tape.nameCount === 0 ? 'No tape header found: this file holds no names.' : '';
+      : tape.nameCount === 0 && tape.files > 0 ? 'No ROM header on this tape names a file: its files are in the table.'
+        : tape.nameCount === 0 ? 'No tape header found: this file holds no names.' : '';
   tape.note.hidden = tape.nameCount > 0;
 }
 

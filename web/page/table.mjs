@@ -1,6 +1,7 @@
-// The catalogue as one table for everything read: a row for each header on
-// each tape, found by a filter as it is typed, sorted by any column, each
-// program to be downloaded as a PRG file. Its cells, CSV lines and the PRG
+// The catalogue as one table for everything read: a row for each file on
+// each tape, the ROM's and the turbo loaders', and for each stretch no
+// loader explains, found by a filter as it is typed, sorted by any column,
+// each program to be downloaded as a PRG file. Its cells, CSV lines and the PRG
 // files' names are the core's, as the workers send them with each record;
 // this knows the table's elements, nothing of how tapes are read.
 
@@ -12,22 +13,22 @@ function before(a, b) {
   return a.length < b.length;
 }
 
-const CHECK_ORDER = {ok: 0, repeat: 1, damaged: 2, missing: 3};
+const CHECK_ORDER = {ok: 0, repeat: 1, damaged: 2, missing: 3, none: 4};
 
-// The key each column sorts by, the tape's first; its cell's text is the core's.
-const KEYS = [
-  (row) => row.tape,
-  (row) => row.record.number || Infinity,
-  (row) => row.record.cells[1][1],
-  (row) => row.record.type,
-  (row) => row.record.start,
-  (row) => row.record.end,
-  (row) => (row.record.end >= row.record.start ? row.record.end - row.record.start : -1),
-  (row) => row.record.seconds,
-  (row) => CHECK_ORDER[row.record.header],
-  (row) => CHECK_ORDER[row.record.programCheck],
-];
-const NAME = 2, PROGRAM = 9;  // the columns of the name, and of the program's check with its download
+// The key each column sorts by, by its name in the CSV; a cell's text is the core's.
+const KEYS = {
+  tape: (row) => row.tape,
+  number: (row) => row.record.number || Infinity,
+  name: (row, at) => row.record.cells[1][at.name],
+  type: (row) => row.record.type,
+  start: (row) => row.record.start,
+  end: (row) => row.record.end,
+  size: (row) => (row.record.kind === 'file' && row.record.end >= row.record.start ? row.record.end - row.record.start : -1),
+  position: (row) => row.record.seconds,
+  header: (row) => CHECK_ORDER[row.record.header],
+  program: (row) => CHECK_ORDER[row.record.programCheck],
+  loader: (row, at) => row.record.cells[0][at.loader],
+};
 
 /** Rows shown at once: the rest are a page away. */
 export const PAGE_ROWS = 50;
@@ -47,6 +48,8 @@ class CatalogueTable {
     this.query = '';
     this.page = 0;
     this.headings = [];
+    this.names = [];
+    this.at = {};  // each column's place among a record's cells, by its CSV name
     this.csvHeading = '';
     pager.previous.addEventListener('click', () => this.turn(-1));
     pager.next.addEventListener('click', () => this.turn(1));
@@ -65,14 +68,15 @@ class CatalogueTable {
   rowHtml(row) {
     const cells = this.headings.map((_, i) => {
       let inner = escapeHtml(this.cellText(row, i));
-      if (i === PROGRAM && row.record.prg) {
+      if (i === this.at.program + 1 && row.record.prg) {
         const name = escapeHtml(row.record.prgName);
         inner += ` <button type="button" class="download-prg" data-row="${row.index}" aria-label="Download ${name}">PRG</button>`;
       }
-      return i === NAME ? `<td class="name">${inner}</td>` : `<td>${inner}</td>`;
+      return i === this.at.name + 1 ? `<td class="name">${inner}</td>` : `<td>${inner}</td>`;
     });
-    const {number, offset} = row.record;
-    return `<tr data-tape="${escapeHtml(row.tape)}" data-number="${number}" data-offset="${offset}">${cells.join('')}</tr>`;
+    const {number, offset, kind, loader} = row.record;
+    return `<tr data-tape="${escapeHtml(row.tape)}" data-number="${number}" data-offset="${offset}" ` +
+      `data-kind="${kind}" data-loader="${escapeHtml(loader)}">${cells.join('')}</tr>`;
   }
 
   // The rows shown, in order: those the filter lets through, sorted by the column chosen.
@@ -80,8 +84,8 @@ class CatalogueTable {
     if (this.view) return this.view;
     this.view = this.ordered.filter((row) => this.query === '' || row.search.includes(this.query));
     if (this.sortBy >= 0) {
-      const key = KEYS[this.sortBy];
-      const keyed = this.view.map((row, i) => [key(row), i, row]);
+      const key = KEYS[this.names[this.sortBy]] || ((row) => this.cellText(row, this.sortBy));
+      const keyed = this.view.map((row, i) => [key(row, this.at), i, row]);
       keyed.sort(([a, i], [b, j]) => {
         const c = typeof a === 'string' ? a.localeCompare(b) : a - b;
         return (this.descending ? -c : c) || i - j;
@@ -99,8 +103,8 @@ class CatalogueTable {
     const first = this.page * PAGE_ROWS;
     this.body.innerHTML = all.slice(first, first + PAGE_ROWS).map((row) => this.rowHtml(row)).join('');
     const {where, previous, next} = this.pager;
-    where.textContent = all.length === 0 ? (this.rows.length ? 'No file matches.' : '')
-      : `Files ${(first + 1).toLocaleString('en')} to ${Math.min(first + PAGE_ROWS, all.length).toLocaleString('en')} ` +
+    where.textContent = all.length === 0 ? (this.rows.length ? 'No row matches.' : '')
+      : `Rows ${(first + 1).toLocaleString('en')} to ${Math.min(first + PAGE_ROWS, all.length).toLocaleString('en')} ` +
         `of ${all.length.toLocaleString('en')}`;
     previous.disabled = this.page === 0;
     next.disabled = this.page >= pages - 1;
@@ -126,10 +130,14 @@ class CatalogueTable {
     this.render();
   }
 
-  /** The columns' headings, the tape's first, and the CSV's first line, as the core gives them. */
-  setColumns({headings, csv}) {
+  /** The columns' headings, the tape's first, their CSV names and the CSV's first line, as the core gives them. */
+  setColumns({headings, names, csv}) {
     if (this.headings.length) return;
     this.headings = headings;
+    this.names = names;
+    names.slice(1).forEach((name, i) => {
+      this.at[name] = i;
+    });
     this.csvHeading = csv;
     this.table.tHead.rows[0].replaceChildren(...headings.map((title, i) => {
       const button = document.createElement('button');
@@ -155,7 +163,8 @@ class CatalogueTable {
     for (const {tape, records, place} of tapes) {
       records.forEach((record, i) => added.push({
         tape, record, place: [...place, i], index: this.rows.length + added.length,
-        search: `${tape}\n${record.cells[0][1]}\n${record.cells[1][1]}`.toLowerCase()}));
+        search: [tape, record.cells[0][this.at.name], record.cells[1][this.at.name], record.cells[0][this.at.loader]]
+          .join('\n').toLowerCase()}));
     }
     if (added.length === 0) return;
     this.rows.push(...added);
@@ -179,7 +188,7 @@ class CatalogueTable {
     this.render();
   }
 
-  /** Shows only rows whose tape or name holds text, in any case. */
+  /** Shows only rows whose tape, name or loader holds text, in any case. */
   filter(text) {
     this.query = text.toLowerCase();
     this.view = null;

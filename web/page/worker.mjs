@@ -127,6 +127,7 @@ async function readTape({id, name, machine}, read, total, check) {
     reply.nameCount = scans[1].names();
     for (const s of scans) s.close();
     reply.catalogue = catalogue.finish().map(({name: _, program, ...r}) => ({...r, prg: b.prg({...r, program})}));
+    reply.coverage = catalogue.coverage();
     reply.signature = catalogue.tapSignature();
     catalogue.close();
   }
