@@ -45,7 +45,8 @@ std::vector<std::uint8_t> common_values(const std::array<std::uint32_t, 256>& co
 
 }  // namespace
 
-tape_catalogue::tape_catalogue(machine m, class_path path) : hz_(timing_of(m).clock), rom_(path) {
+tape_catalogue::tape_catalogue(machine m, class_path path)
+    : hz_(timing_of(m).clock), rom_(path), turbo_(path) {
   clock_.log_pauses(&pauses_);
 }
 

@@ -16,6 +16,8 @@ constexpr int LIKE = 8;
 // a pilot of two bytes, the shortest any loader writes.
 constexpr unsigned LEAD = 8;
 constexpr unsigned WINDOW = 16;  // the pulses a lead is tried on first
+// A bit pilot's first pulses, whose mean sets the band the rest must lie in.
+constexpr unsigned PILOT_MEAN = 16;
 
 // A measured pulse length is the nominal one give or take a fifth; a
 // pilot's, which a checksum will later vouch for, give or take a third.
@@ -26,7 +28,17 @@ bool near(double measured, int nominal, double within = NEAR) {
 
 }  // namespace
 
-turbo_reader::turbo_reader() : rows_(loader_rows()) { memory_.resize(rows_.size()); }
+turbo_reader::turbo_reader(class_path path)
+    : bulk_(path != class_path::stepped),
+      masks_{path == class_path::fastest},
+      rows_(loader_rows()) {
+  memory_.resize(rows_.size());
+  burner_row_ = rows_.size();
+  for (std::size_t r = 0; r < rows_.size(); ++r) {
+    if (std::strcmp(rows_[r].name, "Burner") == 0) burner_row_ = r;
+    pilot_bits_.push_back(window_order(rows_[r]));
+  }
+}
 
 // A place past the tape's last byte: the piece of none the tape ends with.
 const std::uint8_t END_OF_TAPE = 0;
@@ -86,18 +98,148 @@ void turbo_reader::read(const std::uint8_t* bytes, std::size_t count, turbo_foun
 }
 
 // Crosses pulses until a lead: returns where it stopped, after the pulse
-// that made a lead (now engaged), at a 0, or at the end.
+// that made a lead some loader tries (now engaged), at a 0, or at the end.
+// A lead no loader takes is not tried again while it goes on.
 std::size_t turbo_reader::seek(const std::uint8_t* p, std::size_t i, std::size_t n,
                                turbo_found& out) {
-  for (; i < n; ++i) {
+  while (i < n) {
+    if (bulk_ && n - i >= 64 && since_break_ >= 8) {
+      const std::size_t crossed = cross(p + i);
+      i += crossed;
+      if (crossed == 64) continue;
+    }
+    // A pulse looked at on its own.
     if (p[i] == 0) return i;
     remember(p + i, out);
-    if (periodic_ >= LEAD) {
+    if (periodic_ == 0) lead_open_ = false;
+    if (periodic_ >= LEAD && !lead_open_) {
       engage(p + i);
-      return i + 1;
+      if (engaged_) return i + 1;
     }
+    ++i;
   }
   return n;
+}
+
+// Crosses the pulses at q, 64 at the most, up to the first that stepping
+// through them would have to look at on its own: a 0; one that starts a
+// lead to try, or ends a tone; one that a try would not take as one more of
+// its pilot. What stepping would do with each pulse before it is done with
+// them all at once: the run of pulses like the ones eight before, the last
+// pulses seen, and each try's pilot, shift register and sums. Returns how
+// many pulses it crossed.
+std::size_t turbo_reader::cross(const std::uint8_t* q) {
+  std::uint64_t stop = masks_.zeros(q);
+  std::uint8_t head[16];  // the eight pulses before q, then q's first eight
+  for (unsigned k = 0; k < 8; ++k) head[k] = history_[(since_break_ - 8 + k) & 63];
+  std::memcpy(head + 8, q, 8);
+  const std::uint64_t all = ~std::uint64_t{0};
+  const std::uint64_t alike = masks_.alike(q, head, LIKE);
+  const unsigned first_unlike = alike == all ? 64 : static_cast<unsigned>(__builtin_ctzll(~alike));
+  // A lead to try: the eighth pulse of a run begun after a break, or of the
+  // run going on from before q where no lead of it has been tried.
+  const std::uint64_t starts = alike & ~(alike << 1 | (periodic_ > 0 ? 1 : 0));
+  stop |= (starts & runs_of8(alike)) << 7;
+  if (!lead_open_ && periodic_ + first_unlike >= LEAD)
+    stop |= std::uint64_t{1} << (periodic_ + 1 >= LEAD ? 0 : LEAD - 1 - periodic_);
+  // A tone ends where the run from before q does, long enough.
+  if (first_unlike < 64 && periodic_ + first_unlike >= TONE)
+    stop |= std::uint64_t{1} << first_unlike;
+  // Where each try's pilot would end, or the try fail.
+  for (const lead_try& t : tries_) {
+    const loader_row& row = rows_[t.row];
+    if (t.phase != lead_try::pilot || t.short_pending) return 0;
+    if (row.lead == lead_kind::bit_pilot) {
+      // Every pulse of the pilot's kind, and in its band.
+      const bool pavloda = row.rule == bit_rule::pavloda;
+      if (t.count < PILOT_MEAN || (pavloda && row.pilot != 0)) return 0;
+      const bool longs = pavloda || row.pilot != 0;
+      const int low = longs ? std::max(t.band_lo, t.threshold) : t.band_lo;
+      const int high = longs ? t.band_hi : std::min(t.band_hi, t.threshold - 1);
+      if (low > high) return 0;
+      std::uint64_t in = masks_.at_least(q, std::max(low, 1));
+      if (high < 255) in &= ~masks_.at_least(q, high + 1);
+      stop |= ~in;
+      continue;
+    }
+    if (row.rule == bit_rule::pavloda) return 0;
+    // A byte pilot: its register holds the pilot's last eight bits, and each
+    // pulse must be of the kind of the one eight before it, so that each
+    // byte it completes is the pilot again.
+    const unsigned pilot = row.lead == lead_kind::named_byte_pilot ? t.pilot_byte : row.pilot;
+    const auto b = static_cast<unsigned>(t.bits);
+    const unsigned held = row.order == bit_order::msb_first
+                              ? (pilot << b | pilot >> (8 - b)) & 0xFF
+                              : (pilot >> b | pilot << (8 - b)) & 0xFF;
+    if (t.reg != held) return 0;
+    const std::uint64_t longs = masks_.at_least(q, t.threshold);
+    std::uint64_t before = longs << 8;
+    for (unsigned j = 0; j < 8; ++j) before |= std::uint64_t{head[j] >= t.threshold} << j;
+    stop |= longs ^ before;
+  }
+  const unsigned e = stop == 0 ? 64 : static_cast<unsigned>(__builtin_ctzll(stop));
+  if (e == 0) return 0;
+  const std::uint64_t first = e == 64 ? all : (std::uint64_t{1} << e) - 1;
+  const unsigned units = masks_.sum_first(q, e);
+  for (lead_try& t : tries_) {
+    const loader_row& row = rows_[t.row];
+    t.lead_units += units;
+    if (row.lead == lead_kind::bit_pilot) {
+      // Timed as long where they are long; Pavloda's long pulses are its 0s.
+      const int timed = row.rule == bit_rule::pavloda ? 0 : row.pilot != 0 ? 1 : 0;
+      t.count += e;
+      t.sum[timed] += units;
+      t.n[timed] += e;
+      continue;
+    }
+    const unsigned long_units = masks_.sum_at_least(q, t.threshold, e);
+    const auto longs =
+        static_cast<unsigned>(__builtin_popcountll(masks_.at_least(q, t.threshold) & first));
+    t.sum[1] += long_units;
+    t.n[1] += longs;
+    t.sum[0] += units - long_units;
+    t.n[0] += e - longs;
+    // The register turns with each bit, and is itself again after eight.
+    const unsigned turn = e % 8, reg = t.reg;
+    t.reg = static_cast<std::uint8_t>(row.order == bit_order::msb_first
+                                          ? reg << turn | reg >> (8 - turn)
+                                          : reg >> turn | reg << (8 - turn));
+    t.count += (static_cast<unsigned>(t.bits) + e) / 8;
+    t.bits = static_cast<int>((static_cast<unsigned>(t.bits) + e) % 8);
+  }
+  // The run of pulses like the ones eight before, as remember() leaves it.
+  if ((alike & first) == first) {
+    if (periodic_ == 0) {  // it begins with the eight pulses before q
+      tone_begin_ = clock_.offset_of(q) - 8;
+      tone_units_ = 0;
+      for (unsigned k = 0; k < 8; ++k) tone_units_ += head[k];
+    }
+    periodic_ += e;
+    tone_units_ += units;
+  } else {
+    lead_open_ = false;  // a pulse unlike the one eight before ended it
+    const std::uint64_t unlike = ~alike & first;
+    const unsigned run = e - 1 - (63 - static_cast<unsigned>(__builtin_clzll(unlike)));
+    periodic_ = run;
+    if (run > 0) {
+      // It begins with the eight pulses before its first, some perhaps before q.
+      tone_begin_ = clock_.offset_of(q + e - run) - 8;
+      tone_units_ = 0;
+      for (int k = static_cast<int>(e - run) - 8; k < static_cast<int>(e); ++k)
+        tone_units_ += k < 0 ? head[8 + k] : q[k];
+    }
+  }
+  remember_many(q, e);
+  return e;
+}
+
+// The count pulses at q, 64 at the most, are the last seen.
+void turbo_reader::remember_many(const std::uint8_t* q, std::size_t count) {
+  const auto at = static_cast<std::size_t>(since_break_ & 63);
+  const std::size_t first = std::min(count, 64 - at);
+  std::memcpy(history_ + at, q, first);
+  std::memcpy(history_, q + first, count - first);
+  since_break_ += count;
 }
 
 // Every loader whose lead fits the last pulses is tried on them.
@@ -107,19 +249,36 @@ void turbo_reader::engage(const std::uint8_t* at) {
   const std::uint64_t lead_offset = clock_.offset_of(at) + 1 - WINDOW;
   std::uint64_t lead_units = 0;
   for (const std::uint8_t v : window) lead_units += v;
+  bool measured = false;  // the threshold between the window's short and long pulses, once found
+  int measured_threshold = 0;
   for (std::size_t r = 0; r < rows_.size(); ++r) {
     const loader_row& row = rows_[r];
-    if (std::strcmp(row.name, "Burner") == 0 && !burner_known_) continue;
+    if (r == burner_row_ && !burner_known_) continue;
+    // A try of the row still in a lead reads this one too: a pilot whose
+    // pulses wobble breaks off and is met again and again, and a try for
+    // each would pile up.
+    const bool reading_lead = std::any_of(tries_.begin(), tries_.end(), [&](const lead_try& o) {
+      return o.row == r && (o.phase == lead_try::align || o.phase == lead_try::pilot) &&
+             row.lead != lead_kind::named_byte_pilot;
+    });
+    if (reading_lead) continue;
     int threshold = row.threshold;
     if (threshold == 0) {  // measured: between the pilot's short and long pulses
-      std::uint8_t sorted[WINDOW];
-      std::copy(window, window + WINDOW, sorted);
-      std::sort(sorted, sorted + WINDOW);
-      double lo = 0, hi = 0;
-      for (unsigned k = 0; k < WINDOW / 2; ++k) lo += sorted[k], hi += sorted[k + WINDOW / 2];
-      if (hi < 1.3 * lo) continue;
-      threshold = static_cast<int>((lo + hi) / WINDOW + 0.5);
+      if (!measured) {
+        measured = true;
+        std::uint8_t sorted[WINDOW];
+        std::copy(window, window + WINDOW, sorted);
+        std::sort(sorted, sorted + WINDOW);
+        double lo = 0, hi = 0;
+        for (unsigned k = 0; k < WINDOW / 2; ++k) lo += sorted[k], hi += sorted[k + WINDOW / 2];
+        measured_threshold = hi < 1.3 * lo ? 0 : static_cast<int>((lo + hi) / WINDOW + 0.5);
+      }
+      if (measured_threshold == 0) continue;
+      threshold = measured_threshold;
     }
+    unsigned longs = 0;
+    for (unsigned k = 0; k < WINDOW; ++k) longs |= unsigned{window[k] >= threshold} << k;
+    if (!could_lead(r, longs)) continue;
     const int alignments = row.lead == lead_kind::named_byte_pilot ? 8 : 1;
     for (int a = 0; a < alignments; ++a) {
       lead_try t;
@@ -154,6 +313,32 @@ void turbo_reader::engage(const std::uint8_t* at) {
   }
   engaged_ = !tries_.empty();
   lead_open_ = true;
+}
+
+// A row's pilot byte as pulses hold it, the first the lowest bit.
+unsigned turbo_reader::window_order(const loader_row& row) {
+  if (row.order == bit_order::lsb_first) return row.pilot;
+  unsigned reversed = 0;  // its first pulse is its highest bit
+  for (int k = 0; k < 8; ++k) reversed |= (row.pilot >> k & 1u) << (7 - k);
+  return reversed;
+}
+
+// Whether a row's lead could be the window's, whose pulses at or above the
+// row's threshold are the set bits of longs (bit k for pulse k): where it
+// could not, trying it would end in its failing. A bit pilot's every pulse
+// is of its kind; a byte pilot's byte is among the window's bits.
+bool turbo_reader::could_lead(std::size_t r, unsigned longs) const {
+  const loader_row& row = rows_[r];
+  if (row.lead == lead_kind::bit_pilot) {
+    const bool long_pilot = row.rule == bit_rule::pavloda ? row.pilot == 0 : row.pilot != 0;
+    return longs == (long_pilot ? (1u << WINDOW) - 1 : 0u);
+  }
+  if (row.lead != lead_kind::byte_pilot || row.rule == bit_rule::pavloda) return true;
+  const unsigned pilot =
+      pilot_bits_[r];  // the pilot byte as the window holds it, first pulse lowest
+  for (unsigned end = 8; end <= WINDOW; ++end)
+    if ((longs >> (end - 8) & 0xFF) == pilot) return true;
+  return false;
 }
 
 // Whether a pilot's pulses were of the loader's lengths: a ROM pilot, or
@@ -196,8 +381,17 @@ turbo_reader::fed turbo_reader::feed(lead_try& t, std::uint8_t pulse) {
       (t.phase == lead_try::align || t.phase == lead_try::pilot)) {
     if (bit == static_cast<int>(row.pilot)) {
       // A pilot of one bit: its pulses stay alike.
-      if (t.count > 0 && std::fabs(pulse - t.pilot_mean) > 0.25 * t.pilot_mean) return fed::failed;
-      t.pilot_mean += (pulse - t.pilot_mean) / (t.count < 64 ? t.count + 1 : 64);
+      if (t.count >= PILOT_MEAN) {
+        if (pulse < t.band_lo || pulse > t.band_hi) return fed::failed;
+      } else if (t.count > 0 && std::fabs(pulse - t.pilot_mean) > 0.25 * t.pilot_mean) {
+        return fed::failed;
+      } else {
+        t.pilot_mean += (pulse - t.pilot_mean) / (t.count + 1);
+        if (t.count + 1 == PILOT_MEAN) {
+          t.band_lo = static_cast<int>(std::ceil(0.75 * t.pilot_mean));
+          t.band_hi = static_cast<int>(std::floor(1.25 * t.pilot_mean));
+        }
+      }
       ++t.count;
       t.phase = lead_try::pilot;
       return fed::going;
@@ -437,12 +631,11 @@ std::uint64_t turbo_reader::horizon() const {
 std::size_t turbo_reader::step_engaged(const std::uint8_t* p, std::size_t i, std::size_t n,
                                        turbo_found& out) {
   for (; i < n; ++i) {
-    if (p[i] == 0) return i;
-    const std::size_t skipped = skip_pilot(p, i, n);
-    if (skipped != i) {
-      i = skipped - 1;
-      continue;
+    if (bulk_ && n - i >= 64 && since_break_ >= 8) {
+      i += cross(p + i);
+      if (i == n) return n;
     }
+    if (p[i] == 0) return i;
     remember(p + i, out);
     if (periodic_ == 0) lead_open_ = false;
     const std::size_t before = tries_.size();
@@ -480,56 +673,6 @@ std::size_t turbo_reader::step_engaged(const std::uint8_t* p, std::size_t i, std
   return n;
 }
 
-// While every try is in its pilot and the pulses go on repeating every
-// eight, they are crossed eight at a time: each such stretch leaves every
-// try's shift register as it was, and is one more pilot byte (or eight more
-// pilot bits) to it.
-std::size_t turbo_reader::skip_pilot(const std::uint8_t* p, std::size_t i, std::size_t n) {
-  // Pulses that repeat after the lead broke off may be a new lead: those are
-  // stepped through, to be tried.
-  if (!lead_open_) return i;
-  for (const lead_try& t : tries_) {
-    if (t.phase != lead_try::pilot || t.short_pending) return i;
-    // A byte pilot's try must hold the pilot's last eight bits: the pulses
-    // that go on repeating are then its pilot, not what came after it.
-    const loader_row& row = rows_[t.row];
-    if (row.lead == lead_kind::bit_pilot) continue;
-    const unsigned pilot = row.lead == lead_kind::named_byte_pilot ? t.pilot_byte : row.pilot;
-    const auto b = static_cast<unsigned>(t.bits);
-    const unsigned held = row.order == bit_order::msb_first
-                              ? (pilot << b | pilot >> (8 - b)) & 0xFF
-                              : (pilot >> b | pilot << (8 - b)) & 0xFF;
-    if (t.reg != held) return i;
-  }
-  if (since_break_ < 8) return i;
-  std::size_t j = i;
-  std::uint64_t units = 0;
-  // Each pulse against the one eight before it: from history for the first eight.
-  while (j + 8 <= n) {
-    bool alike = true;
-    for (std::size_t k = 0; k < 8 && alike; ++k) {
-      const std::uint8_t before =
-          j + k >= i + 8 ? p[j + k - 8] : history_[(since_break_ - 8 + (j + k - i)) & 63];
-      alike = p[j + k] != 0 && std::abs(p[j + k] - before) <= LIKE;
-    }
-    if (!alike) break;
-    for (std::size_t k = 0; k < 8; ++k) units += p[j + k];
-    j += 8;
-  }
-  if (j == i) return i;
-  const auto bytes = static_cast<unsigned>((j - i) / 8);
-  for (lead_try& t : tries_) {
-    t.count += rows_[t.row].lead == lead_kind::bit_pilot ? 8 * bytes : bytes;
-    t.lead_units += units;
-  }
-  periodic_ += static_cast<unsigned>(j - i);
-  tone_units_ += units;
-  for (std::size_t k = j - std::min<std::size_t>(j - i, 64); k < j; ++k)
-    history_[(since_break_ + (k - i)) & 63] = p[k];
-  since_break_ += j - i;
-  return j;
-}
-
 void turbo_reader::break_stream(const std::uint8_t* at, turbo_found& out) {
   if (periodic_ >= TONE) end_tone(at, out);
   bool won = false;
@@ -560,15 +703,14 @@ void turbo_reader::finish(turbo_found& out) {
 }
 
 void turbo_reader::rom_header(const std::uint8_t* payload, std::size_t size) {
-  if (burner_known_) return;
-  for (loader_row& row : rows_) {
-    if (std::strcmp(row.name, "Burner") != 0) continue;
-    std::uint8_t pilot = 0, sync = 0;
-    if (!burner_lead(payload, size, row.order, pilot, sync)) return;
-    row.pilot = pilot;
-    row.sync = {sync};
-    burner_known_ = true;
-  }
+  if (burner_known_ || burner_row_ == rows_.size()) return;
+  loader_row& row = rows_[burner_row_];
+  std::uint8_t pilot = 0, sync = 0;
+  if (!burner_lead(payload, size, row.order, pilot, sync)) return;
+  row.pilot = pilot;
+  row.sync = {sync};
+  pilot_bits_[burner_row_] = window_order(row);
+  burner_known_ = true;
 }
 
 std::size_t turbo_reader::held_bytes() const {

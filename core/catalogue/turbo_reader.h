@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "catalogue/lead_masks.h"
 #include "catalogue/piece_clock.h"
 #include "catalogue/turbo_loaders.h"
 
@@ -32,8 +33,11 @@ struct lead_try {
   int bits = 0;
   unsigned count = 0;
   std::size_t sync_at = 0;
-  bool short_pending = false;            // the first short pulse of a Pavloda 1
-  double pilot_mean = 0;                 // the pulses of a bit pilot, so far
+  bool short_pending = false;  // the first short pulse of a Pavloda 1
+  // A bit pilot's pulses: their mean over its first sixteen, and then the
+  // band every later one must lie in, a quarter either side of it.
+  double pilot_mean = 0;
+  int band_lo = 0, band_hi = 255;
   std::uint64_t sum[2] = {}, n[2] = {};  // pulses read as 0 and as 1
   std::unique_ptr<block_reader> reader;
   std::uint64_t lead_offset = 0, lead_units = 0;  // where its lead began; pulse units since
@@ -58,7 +62,7 @@ struct turbo_found {
 
 class turbo_reader {
  public:
-  turbo_reader();
+  explicit turbo_reader(class_path path = class_path::fastest);
 
   /// Reads the next count bytes of the file (a TAP file's header and its
   /// pauses told apart from pulses).
@@ -78,8 +82,9 @@ class turbo_reader {
 
  private:
   std::size_t seek(const std::uint8_t* p, std::size_t i, std::size_t n, turbo_found& out);
+  std::size_t cross(const std::uint8_t* q);
+  void remember_many(const std::uint8_t* q, std::size_t count);
   std::size_t step_engaged(const std::uint8_t* p, std::size_t i, std::size_t n, turbo_found& out);
-  std::size_t skip_pilot(const std::uint8_t* p, std::size_t i, std::size_t n);
   void engage(const std::uint8_t* at);
   enum class fed { going, failed, done };
   fed feed(lead_try& t, std::uint8_t pulse);
@@ -87,6 +92,8 @@ class turbo_reader {
   void start_body(lead_try& t, std::uint8_t sync);
   bool accept(const lead_try& t) const;
   bool pilot_timed(const lead_try& t, const loader_row& row) const;
+  bool could_lead(std::size_t r, unsigned longs) const;
+  static unsigned window_order(const loader_row& row);
   void read_out(lead_try& t, const std::uint8_t* after, turbo_found& out);
   bool settle(lead_try& t, const std::uint8_t* after, turbo_found& out);
   void commit(turbo_found& found, turbo_found& out);
@@ -95,8 +102,12 @@ class turbo_reader {
   void remember(const std::uint8_t* at, turbo_found& out);
   void end_tone(const std::uint8_t* at, turbo_found& out);
 
+  bool bulk_;         // stretches with nothing in them crossed 64 pulses at once
+  lead_masks masks_;  // how
   std::vector<loader_row> rows_;
   std::vector<std::unique_ptr<loader_memory>> memory_;  // each row's, between its blocks
+  std::vector<unsigned> pilot_bits_;  // each row's pilot byte, its first pulse the lowest bit
+  std::size_t burner_row_;            // tried only once a boot loader's header names its lead
   bool burner_known_ = false;
   piece_clock clock_;
   std::uint8_t head_[20] = {};
