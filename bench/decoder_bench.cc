@@ -1,5 +1,6 @@
 // Decoder throughput in pulses (bytes) per second on generated tapes: the
-// per-pulse step against the bulk scan, and the catalogue of whole blocks.
+// per-pulse step against the bulk scan, and the catalogue of whole blocks,
+// the ROM's and the turbo loaders'.
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -7,6 +8,7 @@
 #include "catalogue/tape_catalogue.h"
 #include "decoder/tape_decoder.h"
 #include "tape_writer.h"
+#include "turbo_writer.h"
 
 namespace {
 
@@ -29,6 +31,27 @@ const bytes& realistic_tape() {
 // Nothing but pilot: the slowest ground for the bulk scan.
 const bytes& pilot_tape() {
   static const bytes tape = tape_writer(pulse_values::spread(), 3).pilot(16u << 20).pulses();
+  return tape;
+}
+
+// About 16 MiB of turbo files, a game of each common format in turn, each
+// behind its lead, with random data: what most of a real tape holds.
+const bytes& turbo_tape_() {
+  static const bytes tape = [] {
+    const turbo_format formats[] = {turbo_format::freeload,      turbo_format::novaload,
+                                    turbo_format::ocean_imagine, turbo_format::cyberload_f3,
+                                    turbo_format::virgin,        turbo_format::turbotape,
+                                    turbo_format::bleepload};
+    bytes pulses;
+    for (std::uint32_t n = 0; pulses.size() < (16u << 20); ++n) {
+      const turbo_format f = formats[n % std::size(formats)];
+      std::vector<turbo_program> files = turbo_sample_files(f);
+      for (turbo_program& p : files) p.data = random_bytes(p.data.size() * 24, n);  // larger games
+      const bytes one = turbo_tape(f, files);
+      pulses.insert(pulses.end(), one.begin(), one.end());
+    }
+    return tap_file(pulses);
+  }();
   return tape;
 }
 
@@ -83,6 +106,7 @@ void catalogue(benchmark::State& state, const bytes& (*tape)()) {
 
 BENCHMARK_CAPTURE(catalogue, realistic, realistic_tape)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(catalogue, pilot, pilot_tape)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(catalogue, turbo, turbo_tape_)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(per_pulse, realistic, realistic_tape)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(bulk, realistic, realistic_tape)
     ->Arg(64 << 10)

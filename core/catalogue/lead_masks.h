@@ -45,6 +45,21 @@ inline unsigned sum_first_portable(const std::uint8_t* p, unsigned n, int thresh
   return s;
 }
 
+/// The least, the greatest and the sum of 64 pulses.
+struct block_stats {
+  unsigned least, most, sum;
+};
+
+inline block_stats stats_portable(const std::uint8_t* p, std::size_t n) {
+  block_stats b{255, 0, 0};
+  for (std::size_t k = 0; k < n; ++k) {
+    b.least = p[k] < b.least ? p[k] : b.least;
+    b.most = p[k] > b.most ? p[k] : b.most;
+    b.sum += p[k];
+  }
+  return b;
+}
+
 #ifdef BRIVANE_SSE2
 inline __m128i load16(const std::uint8_t* p) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -100,6 +115,35 @@ inline unsigned sum_first_sse2(const std::uint8_t* p, unsigned n, int threshold)
 }
 #endif
 
+#ifdef BRIVANE_SSE2
+/// n a multiple of 64.
+inline block_stats stats_sse2(const std::uint8_t* p, std::size_t n) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i lo = _mm_set1_epi8(-1), hi = zero, s = zero;
+  for (std::size_t at = 0; at < n; at += 64) {
+    const __m128i a = load16(p + at), b = load16(p + at + 16), c = load16(p + at + 32),
+                  d = load16(p + at + 48);
+    lo = _mm_min_epu8(lo, _mm_min_epu8(_mm_min_epu8(a, b), _mm_min_epu8(c, d)));
+    hi = _mm_max_epu8(hi, _mm_max_epu8(_mm_max_epu8(a, b), _mm_max_epu8(c, d)));
+    s = _mm_add_epi64(s,
+                      _mm_add_epi64(_mm_add_epi64(_mm_sad_epu8(a, zero), _mm_sad_epu8(b, zero)),
+                                    _mm_add_epi64(_mm_sad_epu8(c, zero), _mm_sad_epu8(d, zero))));
+  }
+  // Halves folded onto each other, down to one byte (the shifts must be constants).
+  lo = _mm_min_epu8(lo, _mm_srli_si128(lo, 8));
+  hi = _mm_max_epu8(hi, _mm_srli_si128(hi, 8));
+  lo = _mm_min_epu8(lo, _mm_srli_si128(lo, 4));
+  hi = _mm_max_epu8(hi, _mm_srli_si128(hi, 4));
+  lo = _mm_min_epu8(lo, _mm_srli_si128(lo, 2));
+  hi = _mm_max_epu8(hi, _mm_srli_si128(hi, 2));
+  lo = _mm_min_epu8(lo, _mm_srli_si128(lo, 1));
+  hi = _mm_max_epu8(hi, _mm_srli_si128(hi, 1));
+  return {static_cast<unsigned>(_mm_cvtsi128_si32(lo) & 0xFF),
+          static_cast<unsigned>(_mm_cvtsi128_si32(hi) & 0xFF),
+          static_cast<unsigned>(_mm_cvtsi128_si32(s) + _mm_cvtsi128_si32(_mm_srli_si128(s, 8)))};
+}
+#endif
+
 /// The masks and sums the turbo reader takes, the fastest way this build has
 /// or one pulse at a time.
 struct lead_masks {
@@ -121,6 +165,13 @@ struct lead_masks {
     if (fast) return at_least_mask64_sse2(p, threshold);
 #endif
     return at_least_mask64_portable(p, threshold);
+  }
+  /// Of n pulses, n a multiple of 64.
+  block_stats stats(const std::uint8_t* p, std::size_t n = 64) const {
+#ifdef BRIVANE_SSE2
+    if (fast) return stats_sse2(p, n);
+#endif
+    return stats_portable(p, n);
   }
   /// The sum of the first n of 64 pulses.
   unsigned sum_first(const std::uint8_t* p, unsigned n) const { return sum_at_least(p, 0, n); }

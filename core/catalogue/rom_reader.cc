@@ -58,16 +58,27 @@ void rom_reader::read(const std::uint8_t* p, std::size_t n, piece_clock& clock,
                                : std::min(MIN_LEAD, run_ + static_cast<std::uint32_t>(j - i));
       i = j;
       if (i == n) break;
+      // Pulses that hold no run of short ones long enough to lead into a
+      // block (a turbo loader's, noise), 64 at a time.
+      const std::size_t start = i;
+      while (path_ != class_path::stepped && n - i >= WINDOW && cross_idle(p + i, clock))
+        i += WINDOW;
+      if (i != start) continue;
     } else if (state_ == rom_state::next) {
       // Whole bytes, one after another, while every pulse fits: three to
       // each look at the pulses' classes.
       const std::size_t start = i;
-      while (state_ == rom_state::next && n - i >= WINDOW) {
+      while (path_ != class_path::stepped && state_ == rom_state::next && n - i >= WINDOW) {
         const class_masks c = classes_of64(p + i, path_);
         unsigned k = 0;
         while (k < 3 && state_ == rom_state::next &&
-               whole_byte(p + i, c.shorts, c.mediums, k * BYTE_PULSES))
+               whole_byte(p + i, c.shorts, c.mediums, k * BYTE_PULSES)) {
           ++k;
+          if (counted_down_) {
+            counted_down_ = false;
+            claims_.push_back({clock.offset_of(p + i + k * BYTE_PULSES)});
+          }
+        }
         i += k * BYTE_PULSES;
         if (k < 3) break;
       }
@@ -105,6 +116,24 @@ bool rom_reader::whole_byte(const std::uint8_t* p, std::uint64_t shorts, std::ui
   } else {
     store_byte(static_cast<std::uint8_t>(value), parity_ok);
   }
+  return true;
+}
+
+// While idle, the 64 pulses at p crossed at once where no block can start
+// among them: no long pulse follows a run of short ones long enough to lead
+// into one. The run at their end is kept, as stepping would keep it.
+bool rom_reader::cross_idle(const std::uint8_t* p, piece_clock& clock) {
+  const std::uint64_t shorts = classes_of64(p, path_).shorts;
+  const std::uint64_t all = ~std::uint64_t{0};
+  const unsigned leading = shorts == all ? 64 : static_cast<unsigned>(__builtin_ctzll(~shorts));
+  if (run_ + leading >= MIN_LEAD) return false;
+  std::uint64_t runs = shorts;  // bit k: pulses k to k + 31 all short
+  for (const unsigned shift : {1u, 2u, 4u, 8u, 16u}) runs &= runs >> shift;
+  if (runs != 0) return false;
+  const unsigned last = shorts >> 63 ? static_cast<unsigned>(__builtin_clzll(~shorts)) : 0;
+  run_ = last;
+  run_pulses_ = run_units_ = 0;
+  lead(p + WINDOW - last, last, clock);
   return true;
 }
 
@@ -161,6 +190,10 @@ void rom_reader::step(const std::uint8_t* at, piece_clock& clock, std::vector<ro
       const int bit = pair_bit(first_, pulse);
       if (state_ == rom_state::parity) {
         store_byte(shift_, bit >= 0 && (ones_ + bit) % 2 == 1);
+        if (counted_down_) {
+          counted_down_ = false;
+          claims_.push_back({clock.offset_of(at) + 1});
+        }
         return;
       }
       if (bit < 0) {  // broken off inside a byte, or what followed the end-of-data mark
@@ -206,7 +239,7 @@ void rom_reader::store_byte(std::uint8_t value, bool parity_ok) {
       run_pulses_ = run_units_ = 0;
       return;
     }
-    ++countdown_;
+    counted_down_ = ++countdown_ == 9;
     return;
   }
   if (block_.data.size() < MAX_DATA) {
@@ -227,12 +260,19 @@ void rom_reader::end_block(bool whole, std::uint64_t end, std::uint64_t end_cycl
   overlong_ = false;
   block_.end_offset = end;
   block_.end_cycles = end_cycles;
+  if (!claims_.empty() && claims_.back().end == UINT64_MAX) claims_.back().end = end;
   ended.push_back(std::move(block_));
 }
 
 void rom_reader::finish(std::uint64_t end, std::uint64_t cycles, std::vector<rom_block>& ended) {
   if (in_block_)
     end_block(state_ == rom_state::marker || state_ == rom_state::next, end, cycles, ended);
+}
+
+void rom_reader::forget_claims(std::uint64_t offset) {
+  std::size_t n = 0;
+  while (n < claims_.size() && claims_[n].end <= offset) ++n;
+  claims_.erase(claims_.begin(), claims_.begin() + static_cast<std::ptrdiff_t>(n));
 }
 
 bool rom_reader::mark_listed(int number) {

@@ -29,6 +29,13 @@ struct rom_block {
   bool loads() const;
 };
 
+/// Where a block's bytes lie, from the pulse after its countdown (where it is
+/// known for a block) to the pulse that ended it: no turbo loader's.
+struct rom_claim {
+  std::uint64_t begin = 0;
+  std::uint64_t end = UINT64_MAX;  ///< UINT64_MAX while the block goes on
+};
+
 /// What the reader waits for next.
 enum class rom_state {
   idle,    ///< a run of short pulses, then the long pulse that opens a block
@@ -59,6 +66,10 @@ class rom_reader {
   /// the block being read is that header's first copy.
   bool mark_listed(int number);
   rom_state state() const { return state_; }
+  /// The blocks' bytes read so far, in tape order, but for those forgotten.
+  const std::vector<rom_claim>& claims() const { return claims_; }
+  /// Forgets the claims that end at or before offset.
+  void forget_claims(std::uint64_t offset);
 
  private:
   bool whole_byte(const std::uint8_t* p, std::uint64_t shorts, std::uint64_t mediums, unsigned at);
@@ -67,6 +78,7 @@ class rom_reader {
   void end_block(bool whole, std::uint64_t end, std::uint64_t end_cycles,
                  std::vector<rom_block>& ended);
   void lead(const std::uint8_t* p, std::size_t n, piece_clock& clock);
+  bool cross_idle(const std::uint8_t* p, piece_clock& clock);
   void restart_run(const std::uint8_t* at, piece_clock& clock);
 
   class_path path_;
@@ -79,9 +91,11 @@ class rom_reader {
   int bits_ = 0, phase_ = 0;
   std::uint8_t ones_ = 0;
   bool in_block_ = false;
-  bool end_mark_ = false;  // the marker's second pulse was short as well as medium
-  int countdown_ = 0;      // countdown bytes read
-  bool overlong_ = false;  // more bytes than any block holds
+  bool end_mark_ = false;      // the marker's second pulse was short as well as medium
+  int countdown_ = 0;          // countdown bytes read
+  bool overlong_ = false;      // more bytes than any block holds
+  bool counted_down_ = false;  // the byte just stored ended the countdown
+  std::vector<rom_claim> claims_;
 };
 
 #endif

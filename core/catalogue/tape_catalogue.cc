@@ -48,6 +48,8 @@ std::vector<std::uint8_t> common_values(const std::array<std::uint32_t, 256>& co
 tape_catalogue::tape_catalogue(machine m, class_path path)
     : hz_(timing_of(m).clock), rom_(path), turbo_(path) {
   clock_.log_pauses(&pauses_);
+  clock_.keep_checkpoints();
+  turbo_.follow(&clock_);
 }
 
 void tape_catalogue::feed(const std::uint8_t* bytes, std::size_t count) {
@@ -61,9 +63,10 @@ void tape_catalogue::feed(const std::uint8_t* bytes, std::size_t count) {
     if (found) listed(clock_.offset_of(bytes + at - 1));
   }
   clock_.end_piece();
-  turbo_.read(bytes, count, found_);
+  turbo_.read(bytes, count, found_, rom_.claims());
   add_turbo(found_);
   sample(bytes, count);
+  rom_.forget_claims(fed_ + count);
   fed_ += count;
 }
 
@@ -192,16 +195,43 @@ void tape_catalogue::add_turbo(turbo_found& found) {
 // changes nothing of what is kept.
 void tape_catalogue::sample(const std::uint8_t* bytes, std::size_t count) {
   std::uint64_t at = (fed_ + SAMPLE_EVERY - 1) / SAMPLE_EVERY * SAMPLE_EVERY;
-  if (samples_.empty()) first_sample_ = at / SAMPLE_EVERY;
-  for (; at < fed_ + count; at += SAMPLE_EVERY) samples_.push_back(bytes[at - fed_]);
+  if (taken_ == samples_.size()) {
+    samples_.clear();
+    taken_ = 0;
+    first_sample_ = at / SAMPLE_EVERY;
+  } else if (taken_ > samples_.size() / 2) {  // the gone half makes room
+    samples_.erase(samples_.begin(), samples_.begin() + static_cast<std::ptrdiff_t>(taken_));
+    first_sample_ += taken_;
+    taken_ = 0;
+  }
+  const std::uint64_t end = fed_ + count;
+  const std::vector<rom_claim>& claims = rom_.claims();
+  std::size_t c = 0;
+  while (at < end) {
+    while (c < claims.size() && claims[c].end <= at) ++c;
+    if (c < claims.size() && claims[c].begin <= at) {  // a ROM block's bytes
+      const std::uint64_t to = std::min(end, claims[c].end);
+      const std::uint64_t n = (to - at + SAMPLE_EVERY - 1) / SAMPLE_EVERY;
+      samples_.insert(samples_.end(), n, 0);
+      at += n * SAMPLE_EVERY;
+      continue;
+    }
+    const std::uint64_t to = c < claims.size() ? std::min(end, claims[c].begin) : end;
+    const std::size_t n = static_cast<std::size_t>((to - at + SAMPLE_EVERY - 1) / SAMPLE_EVERY);
+    const std::size_t old = samples_.size();
+    samples_.resize(old + n);
+    const std::uint8_t* from = bytes + (at - fed_);
+    for (std::size_t k = 0; k < n; ++k) samples_[old + k] = from[k * SAMPLE_EVERY];
+    at += n * SAMPLE_EVERY;
+  }
 }
 
 // Forgets the samples of bytes before the offset before.
 void tape_catalogue::drop_samples(std::uint64_t before) {
-  while (!samples_.empty() && first_sample_ * SAMPLE_EVERY < before) {
-    samples_.pop_front();
-    ++first_sample_;
-  }
+  const std::uint64_t first = first_sample_ + taken_;
+  if (first * SAMPLE_EVERY >= before) return;
+  const std::uint64_t n = (before - first * SAMPLE_EVERY + SAMPLE_EVERY - 1) / SAMPLE_EVERY;
+  taken_ += static_cast<std::size_t>(std::min<std::uint64_t>(n, samples_.size() - taken_));
 }
 
 // Pulses no block explains, from from to to: they join the stretch of
@@ -216,11 +246,9 @@ void tape_catalogue::stretch(std::uint64_t from, std::uint64_t from_cycles, std:
     unknown_.from_cycles = from_cycles;
   }
   drop_samples(from);
-  while (!samples_.empty() && first_sample_ * SAMPLE_EVERY < to) {
-    if (samples_.front() != 0)
-      ++unknown_.counts[samples_.front()];  // an overflow's mark is no value
-    samples_.pop_front();
-    ++first_sample_;
+  for (; taken_ < samples_.size() && (first_sample_ + taken_) * SAMPLE_EVERY < to; ++taken_) {
+    const std::uint8_t v = samples_[taken_];
+    if (v != 0) ++unknown_.counts[v];  // an overflow's mark, or a ROM block's, is no value
   }
   unknown_.pulses += to - from;
   unknown_.cycles += to_cycles - from_cycles;
@@ -376,7 +404,7 @@ double tape_catalogue::coverage() const {
 
 std::size_t tape_catalogue::held_bytes() const {
   std::size_t n = spans_.capacity() * sizeof(turbo_span) + tones_.capacity() * sizeof(turbo_span) +
-                  pauses_.capacity() * sizeof(pause_mark) + samples_.size() +
+                  pauses_.capacity() * sizeof(pause_mark) + samples_.capacity() +
                   pending_.data.capacity() + turbo_.held_bytes();
   for (const catalogue_entry& e : ready_) n += sizeof e + e.program.capacity();
   for (const catalogue_entry& e : done_) n += sizeof e + e.program.capacity();

@@ -56,6 +56,8 @@ class tape_catalogue {
  public:
   /// Times are counted at m's clock.
   explicit tape_catalogue(machine m = machine::c64_pal, class_path path = class_path::fastest);
+  tape_catalogue(const tape_catalogue&) = delete;  // its turbo reader times by its clock
+  tape_catalogue& operator=(const tape_catalogue&) = delete;
 
   /// Feeds the next count bytes of the file.
   void feed(const std::uint8_t* bytes, std::size_t count);
@@ -123,7 +125,10 @@ class tape_catalogue {
   } unknown_;
   // Pulse values seen, the one at every 16th byte of the file, from the
   // first_sample_'th such byte on (about covered_'s), to stretches' counts.
-  std::deque<std::uint8_t> samples_;
+  // Those before samples_[taken_] are gone. A ROM block's bytes are
+  // sampled as 0s: no stretch lies in them.
+  std::vector<std::uint8_t> samples_;
+  std::size_t taken_ = 0;
   std::uint64_t first_sample_ = 0;
   void drop_samples(std::uint64_t before);
 };

@@ -59,9 +59,9 @@ class block_reader {
 
 enum class bit_order { msb_first, lsb_first };
 
-/// How pulses make bits: one pulse a bit, long for 1 (or, with long_is_0,
-/// for 0); or Pavloda's long pulse for 0 and two short ones for 1.
-enum class bit_rule { threshold, long_is_0, pavloda };
+/// How pulses make bits: one pulse a bit, long for 1; or Pavloda's long
+/// pulse for 0 and two short ones for 1.
+enum class bit_rule { threshold, pavloda };
 
 /// What leads into a block: a run of one byte, of one bit (then one bit of
 /// the other value as its end), or of a byte only the tape names (Bleepload:

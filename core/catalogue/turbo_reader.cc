@@ -16,6 +16,20 @@ constexpr int LIKE = 8;
 // a pilot of two bytes, the shortest any loader writes.
 constexpr unsigned LEAD = 8;
 constexpr unsigned WINDOW = 16;  // the pulses a lead is tried on first
+// A lead's pulses are of one kind when they lie this close together, the
+// widest the ROM's short pulses wobble on a worn tape.
+constexpr int ONE_KIND = 20;
+// Tries crossed at once, at the most: more are stepped through.
+constexpr std::size_t MAX_CROSSING = 16;
+// Pulses of a steady lead crossed at once.
+constexpr std::size_t STEADY = 256;
+
+unsigned count_bits(std::uint64_t x) {
+  x -= x >> 1 & 0x5555555555555555;
+  x = (x & 0x3333333333333333) + (x >> 2 & 0x3333333333333333);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0F;
+  return static_cast<unsigned>(x * 0x0101010101010101 >> 56);
+}
 // A bit pilot's first pulses, whose mean sets the band the rest must lie in.
 constexpr unsigned PILOT_MEAN = 16;
 
@@ -46,11 +60,20 @@ const std::uint8_t END_OF_TAPE = 0;
 // Tones this short are a byte's worth of repeats in any data, not a lead.
 constexpr unsigned TONE = 64;
 
+// The lead last tried is over: another may be tried.
+void turbo_reader::lead_over() {
+  lead_open_ = false;
+  banded_ = false;
+}
+
 void turbo_reader::remember(const std::uint8_t* at, turbo_found& out) {
   const std::uint8_t pulse = *at;
   const unsigned before = periodic_;
-  if (since_break_ >= 8)
-    periodic_ = std::abs(pulse - history_[(since_break_ - 8) & 63]) <= LIKE ? periodic_ + 1 : 0;
+  if (since_break_ >= 8) {
+    const bool alike = banded_ ? pulse >= band_lo_ && pulse <= band_hi_
+                               : std::abs(pulse - history_[(since_break_ - 8) & 63]) <= LIKE;
+    periodic_ = alike ? periodic_ + 1 : 0;
+  }
   if (periodic_ == 1) {  // a run begins with the eight pulses before this one
     tone_begin_ = clock_.offset_of(at) - 8;
     tone_units_ = 0;
@@ -72,18 +95,51 @@ void turbo_reader::end_tone(const std::uint8_t* at, turbo_found& out) {
   out.tones.push_back(tone);
 }
 
-void turbo_reader::read(const std::uint8_t* bytes, std::size_t count, turbo_found& out) {
+void turbo_reader::read(const std::uint8_t* bytes, std::size_t count, turbo_found& out,
+                        const std::vector<rom_claim>& claims) {
   clock_.start_piece(bytes, count);
+  const std::uint64_t base = clock_.offset_of(bytes);
   std::size_t i = 0;
   while (head_size_ < TAP_HEADER_SIZE && i < count) {
     head_[head_size_++] = bytes[i++];
     if (head_size_ == TAP_HEADER_SIZE) pauses_ = tap_layout_of(head_).pauses;
   }
+  std::size_t c = 0;  // the first claim not yet begun, or the one being passed over
+  while (c < claims.size() && any_claim_ && claims[c].begin < claim_begin_) ++c;
   while (i < count) {
+    if (in_claim_) {
+      // Gone from the claims, it ended before this piece.
+      const bool listed = c < claims.size() && claims[c].begin == claim_begin_;
+      const std::uint64_t end = listed ? claims[c].end : base;
+      if (end > base + i) {
+        i = end - base >= count ? count : static_cast<std::size_t>(end - base);
+        continue;
+      }
+      in_claim_ = false;
+      if (listed) ++c;
+    }
+    const std::uint64_t next = c < claims.size() ? claims[c].begin : UINT64_MAX;
+    if (next <= base + i) {
+      break_stream(bytes + i, out);
+      in_claim_ = any_claim_ = true;
+      claim_begin_ = next;
+      continue;
+    }
+    const std::size_t limit = next - base < count ? static_cast<std::size_t>(next - base) : count;
+    read_pulses(bytes, i, limit, out);
+    i = limit;
+  }
+  clock_.end_piece();
+}
+
+// Pulses p[i..n), none of them the ROM's.
+void turbo_reader::read_pulses(const std::uint8_t* bytes, std::size_t i, std::size_t n,
+                               turbo_found& out) {
+  while (i < n) {
     if (skip_ > 0) {
-      const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(skip_), count - i);
-      i += n;
-      skip_ -= static_cast<int>(n);
+      const std::size_t left = std::min<std::size_t>(static_cast<std::size_t>(skip_), n - i);
+      i += left;
+      skip_ -= static_cast<int>(left);
       continue;
     }
     if (bytes[i] == 0) {  // a pause, or the longest pulse: every bit stream breaks at it
@@ -92,9 +148,8 @@ void turbo_reader::read(const std::uint8_t* bytes, std::size_t count, turbo_foun
       ++i;
       continue;
     }
-    i = engaged_ ? step_engaged(bytes, i, count, out) : seek(bytes, i, count, out);
+    i = engaged_ ? step_engaged(bytes, i, n, out) : seek(bytes, i, n, out);
   }
-  clock_.end_piece();
 }
 
 // Crosses pulses until a lead: returns where it stopped, after the pulse
@@ -104,14 +159,14 @@ std::size_t turbo_reader::seek(const std::uint8_t* p, std::size_t i, std::size_t
                                turbo_found& out) {
   while (i < n) {
     if (bulk_ && n - i >= 64 && since_break_ >= 8) {
-      const std::size_t crossed = cross(p + i);
+      const std::size_t crossed = cross(p + i, n - i);
       i += crossed;
-      if (crossed == 64) continue;
+      if (crossed >= 64) continue;
     }
     // A pulse looked at on its own.
     if (p[i] == 0) return i;
     remember(p + i, out);
-    if (periodic_ == 0) lead_open_ = false;
+    if (periodic_ == 0) lead_over();
     if (periodic_ >= LEAD && !lead_open_) {
       engage(p + i);
       if (engaged_) return i + 1;
@@ -121,45 +176,113 @@ std::size_t turbo_reader::seek(const std::uint8_t* p, std::size_t i, std::size_t
   return n;
 }
 
-// Crosses the pulses at q, 64 at the most, up to the first that stepping
-// through them would have to look at on its own: a 0; one that starts a
-// lead to try, or ends a tone; one that a try would not take as one more of
-// its pilot. What stepping would do with each pulse before it is done with
-// them all at once: the run of pulses like the ones eight before, the last
-// pulses seen, and each try's pilot, shift register and sums. Returns how
-// many pulses it crossed.
-std::size_t turbo_reader::cross(const std::uint8_t* q) {
-  std::uint64_t stop = masks_.zeros(q);
-  std::uint8_t head[16];  // the eight pulses before q, then q's first eight
-  for (unsigned k = 0; k < 8; ++k) head[k] = history_[(since_break_ - 8 + k) & 63];
-  std::memcpy(head + 8, q, 8);
+// The 64 pulses at q as the lead detector sees them: which are like the one
+// eight before (or, in a lead of one kind, near its lengths), and where
+// stepping through them would have to look at one on its own: a 0, one
+// that starts a lead to try or ends a tone, or the first of one kind's lead
+// that is not near its lengths.
+turbo_reader::lead_view turbo_reader::look(const std::uint8_t* q) const {
+  lead_view v;
+  v.block = masks_.stats(q);
+  v.stop = v.block.least == 0 ? masks_.zeros(q) : 0;
+  for (unsigned k = 0; k < 8; ++k) {
+    v.head[k] = history_[(since_break_ - 8 + k) & 63];
+    v.head_least = std::min<unsigned>(v.head_least, v.head[k]);
+    v.head_most = std::max<unsigned>(v.head_most, v.head[k]);
+  }
+  std::memcpy(v.head + 8, q, 8);
+  if (banded_) {
+    v.alike = within(q, v.block, band_lo_, band_hi_);
+    v.stop |= ~v.alike;
+  } else {
+    v.alike = masks_.alike(q, v.head, LIKE);
+  }
   const std::uint64_t all = ~std::uint64_t{0};
-  const std::uint64_t alike = masks_.alike(q, head, LIKE);
-  const unsigned first_unlike = alike == all ? 64 : static_cast<unsigned>(__builtin_ctzll(~alike));
+  const unsigned first_unlike =
+      v.alike == all ? 64 : static_cast<unsigned>(__builtin_ctzll(~v.alike));
   // A lead to try: the eighth pulse of a run begun after a break, or of the
   // run going on from before q where no lead of it has been tried.
-  const std::uint64_t starts = alike & ~(alike << 1 | (periodic_ > 0 ? 1 : 0));
-  stop |= (starts & runs_of8(alike)) << 7;
+  const std::uint64_t starts = v.alike & ~(v.alike << 1 | (periodic_ > 0 ? 1 : 0));
+  v.stop |= (starts & runs_of8(v.alike)) << 7;
   if (!lead_open_ && periodic_ + first_unlike >= LEAD)
-    stop |= std::uint64_t{1} << (periodic_ + 1 >= LEAD ? 0 : LEAD - 1 - periodic_);
+    v.stop |= std::uint64_t{1} << (periodic_ + 1 >= LEAD ? 0 : LEAD - 1 - periodic_);
   // A tone ends where the run from before q does, long enough.
   if (first_unlike < 64 && periodic_ + first_unlike >= TONE)
-    stop |= std::uint64_t{1} << first_unlike;
-  // Where each try's pilot would end, or the try fail.
-  for (const lead_try& t : tries_) {
-    const loader_row& row = rows_[t.row];
+    v.stop |= std::uint64_t{1} << first_unlike;
+  return v;
+}
+
+// Which of the 64 pulses at q lie in [low, high].
+std::uint64_t turbo_reader::within(const std::uint8_t* q, const block_stats& block, int low,
+                                   int high) const {
+  if (static_cast<int>(block.least) >= low && static_cast<int>(block.most) <= high)
+    return ~std::uint64_t{0};
+  std::uint64_t in = masks_.at_least(q, std::max(low, 1));
+  if (high < 255) in &= ~masks_.at_least(q, high + 1);
+  return in;
+}
+
+// The first e of the 64 pulses at q, which last units, have been seen: the
+// run of pulses like the ones eight before, and the last pulses seen, as
+// remember() leaves them.
+void turbo_reader::pass(const std::uint8_t* q, unsigned e, const lead_view& v, unsigned units) {
+  const std::uint64_t first = e == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << e) - 1;
+  if ((v.alike & first) == first) {
+    if (periodic_ == 0) {  // it begins with the eight pulses before q
+      tone_begin_ = clock_.offset_of(q) - 8;
+      tone_units_ = 0;
+      for (unsigned k = 0; k < 8; ++k) tone_units_ += v.head[k];
+    }
+    periodic_ += e;
+    tone_units_ += units;
+  } else {
+    lead_over();  // a pulse unlike the one eight before ended it
+    const std::uint64_t unlike = ~v.alike & first;
+    const unsigned run = e - 1 - (63 - static_cast<unsigned>(__builtin_clzll(unlike)));
+    periodic_ = run;
+    if (run > 0) {
+      // It begins with the eight pulses before its first, some perhaps before q.
+      tone_begin_ = clock_.offset_of(q + e - run) - 8;
+      tone_units_ = 0;
+      for (int k = static_cast<int>(e - run) - 8; k < static_cast<int>(e); ++k)
+        tone_units_ += k < 0 ? v.head[8 + k] : q[k];
+    }
+  }
+  remember_many(q, e);
+}
+
+// Crosses the pulses at q, 64 at the most (more in a steady lead of one
+// kind), up to the first that stepping through them would have to look at
+// on its own, or that a try would not take as one more of its pilot. What
+// stepping would do with each pulse before it is done with them all at
+// once: each try's pilot, shift register and sums grow as stepping would
+// make them. Returns how many pulses it crossed.
+std::size_t turbo_reader::cross(const std::uint8_t* q, std::size_t available) {
+  if (tries_.size() > MAX_CROSSING) return 0;
+  for (const lead_try& t : tries_)
     if (t.phase != lead_try::pilot || t.short_pending) return 0;
+  if (banded_) {
+    for (const std::size_t stretch : {STEADY * 4, STEADY})
+      if (available >= stretch && cross_steady(q, stretch)) return stretch;
+  }
+  const lead_view v = look(q);
+  std::uint64_t stop = v.stop;
+  const std::uint64_t all = ~std::uint64_t{0};
+  // Where each try's pilot would end, or the try fail; and which pulses
+  // each byte pilot's try takes as long.
+  std::uint64_t long_masks[MAX_CROSSING];
+  for (std::size_t k = 0; k < tries_.size(); ++k) {
+    const lead_try& t = tries_[k];
+    const loader_row& row = rows_[t.row];
     if (row.lead == lead_kind::bit_pilot) {
       // Every pulse of the pilot's kind, and in its band.
       const bool pavloda = row.rule == bit_rule::pavloda;
-      if (t.count < PILOT_MEAN || (pavloda && row.pilot != 0)) return 0;
+      if (t.pilot_pulses < PILOT_MEAN || (pavloda && row.pilot != 0)) return 0;
       const bool longs = pavloda || row.pilot != 0;
       const int low = longs ? std::max(t.band_lo, t.threshold) : t.band_lo;
       const int high = longs ? t.band_hi : std::min(t.band_hi, t.threshold - 1);
       if (low > high) return 0;
-      std::uint64_t in = masks_.at_least(q, std::max(low, 1));
-      if (high < 255) in &= ~masks_.at_least(q, high + 1);
-      stop |= ~in;
+      stop |= ~within(q, v.block, low, high);
       continue;
     }
     if (row.rule == bit_rule::pavloda) return 0;
@@ -172,29 +295,46 @@ std::size_t turbo_reader::cross(const std::uint8_t* q) {
                               ? (pilot << b | pilot >> (8 - b)) & 0xFF
                               : (pilot >> b | pilot << (8 - b)) & 0xFF;
     if (t.reg != held) return 0;
-    const std::uint64_t longs = masks_.at_least(q, t.threshold);
-    std::uint64_t before = longs << 8;
-    for (unsigned j = 0; j < 8; ++j) before |= std::uint64_t{head[j] >= t.threshold} << j;
-    stop |= longs ^ before;
+    if (one_kind(t)) {
+      if (t.pilot_pulses < PILOT_MEAN) return 0;
+      stop |= ~within(q, v.block, t.band_lo, t.band_hi);
+    }
+    const auto th = static_cast<unsigned>(t.threshold);
+    if (v.block.least >= th && v.head_least >= th) {
+      long_masks[k] = all;
+    } else if (v.block.most < th && v.head_most < th) {
+      long_masks[k] = 0;
+    } else {
+      const std::uint64_t longs = masks_.at_least(q, t.threshold);
+      std::uint64_t before = longs << 8;
+      for (unsigned j = 0; j < 8; ++j) before |= std::uint64_t{v.head[j] >= t.threshold} << j;
+      stop |= longs ^ before;
+      long_masks[k] = longs;
+    }
   }
   const unsigned e = stop == 0 ? 64 : static_cast<unsigned>(__builtin_ctzll(stop));
   if (e == 0) return 0;
   const std::uint64_t first = e == 64 ? all : (std::uint64_t{1} << e) - 1;
-  const unsigned units = masks_.sum_first(q, e);
-  for (lead_try& t : tries_) {
+  const unsigned units = e == 64 ? v.block.sum : masks_.sum_first(q, e);
+  for (std::size_t k = 0; k < tries_.size(); ++k) {
+    lead_try& t = tries_[k];
     const loader_row& row = rows_[t.row];
     t.lead_units += units;
     if (row.lead == lead_kind::bit_pilot) {
       // Timed as long where they are long; Pavloda's long pulses are its 0s.
       const int timed = row.rule == bit_rule::pavloda ? 0 : row.pilot != 0 ? 1 : 0;
       t.count += e;
+      t.pilot_pulses += e;
       t.sum[timed] += units;
       t.n[timed] += e;
       continue;
     }
-    const unsigned long_units = masks_.sum_at_least(q, t.threshold, e);
-    const auto longs =
-        static_cast<unsigned>(__builtin_popcountll(masks_.at_least(q, t.threshold) & first));
+    if (one_kind(t)) t.pilot_pulses += e;
+    const std::uint64_t taken = long_masks[k] & first;
+    const unsigned longs = count_bits(taken);
+    const unsigned long_units = taken == 0       ? 0
+                                : taken == first ? units
+                                                 : masks_.sum_at_least(q, t.threshold, e);
     t.sum[1] += long_units;
     t.n[1] += longs;
     t.sum[0] += units - long_units;
@@ -207,30 +347,143 @@ std::size_t turbo_reader::cross(const std::uint8_t* q) {
     t.count += (static_cast<unsigned>(t.bits) + e) / 8;
     t.bits = static_cast<int>((static_cast<unsigned>(t.bits) + e) % 8);
   }
-  // The run of pulses like the ones eight before, as remember() leaves it.
-  if ((alike & first) == first) {
-    if (periodic_ == 0) {  // it begins with the eight pulses before q
-      tone_begin_ = clock_.offset_of(q) - 8;
-      tone_units_ = 0;
-      for (unsigned k = 0; k < 8; ++k) tone_units_ += head[k];
+  pass(q, e, v, units);
+  return e;
+}
+
+// Whether the one try reads its block's bytes by a threshold, a pulse to a
+// bit: then its pulses may be read 64 at a time.
+bool turbo_reader::reads_bytes() const {
+  if (tries_.size() != 1) return false;
+  const lead_try& t = tries_.front();
+  return t.phase == lead_try::body && t.reader && !t.reader->bitwise() &&
+         rows_[t.row].rule == bit_rule::threshold;
+}
+
+// One try reading its block a byte at a time, by a threshold: the 64
+// pulses at q read as bits by the mask of those at or above it, each byte
+// they complete handed to its reader, up to the first pulse stepping would
+// have to look at on its own, or the last of a byte that ends the block or
+// the try. Returns how many pulses it read, and in *outcome what the try's
+// last one came to.
+std::size_t turbo_reader::read_body(const std::uint8_t* q, fed* outcome) {
+  lead_try& t = tries_.front();
+  const loader_row& row = rows_[t.row];
+  const lead_view v = look(q);
+  const unsigned events = v.stop == 0 ? 64 : static_cast<unsigned>(__builtin_ctzll(v.stop));
+  if (events == 0) return 0;
+  const std::uint64_t longs = masks_.at_least(q, t.threshold);
+  const bool msb = row.order == bit_order::msb_first;
+  *outcome = fed::going;
+  unsigned e = 0;
+  unsigned reg = t.reg;
+  auto bits = static_cast<unsigned>(t.bits);
+  while (e < events) {
+    const unsigned bit = longs >> e & 1;
+    reg = (msb ? reg << 1 | bit : reg >> 1 | bit << 7) & 0xFF;
+    ++e;
+    if (++bits < 8) continue;
+    bits = 0;
+    const reading r = t.reader->byte(static_cast<std::uint8_t>(reg));
+    if (r == reading::more) continue;
+    if (r == reading::failed) {
+      *outcome = fed::failed;
+    } else if (row.quiet_end) {  // the block must end at a pause or a steady tone
+      t.phase = lead_try::tail;
+      t.tail_left = 16;
+    } else {
+      *outcome = fed::done;
     }
-    periodic_ += e;
-    tone_units_ += units;
-  } else {
-    lead_open_ = false;  // a pulse unlike the one eight before ended it
-    const std::uint64_t unlike = ~alike & first;
-    const unsigned run = e - 1 - (63 - static_cast<unsigned>(__builtin_clzll(unlike)));
-    periodic_ = run;
-    if (run > 0) {
-      // It begins with the eight pulses before its first, some perhaps before q.
-      tone_begin_ = clock_.offset_of(q + e - run) - 8;
-      tone_units_ = 0;
-      for (int k = static_cast<int>(e - run) - 8; k < static_cast<int>(e); ++k)
-        tone_units_ += k < 0 ? head[8 + k] : q[k];
+    break;
+  }
+  const std::uint64_t first = e == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << e) - 1;
+  const unsigned units = e == 64 ? v.block.sum : masks_.sum_first(q, e);
+  const std::uint64_t taken = longs & first;
+  const unsigned long_units = taken == 0       ? 0
+                              : taken == first ? units
+                                               : masks_.sum_at_least(q, t.threshold, e);
+  const unsigned long_count = count_bits(taken);
+  t.sum[1] += long_units;
+  t.n[1] += long_count;
+  t.sum[0] += units - long_units;
+  t.n[0] += e - long_count;
+  t.body_units += units;
+  t.lead_units += units;
+  t.reg = static_cast<std::uint8_t>(reg);
+  t.bits = static_cast<int>(bits);
+  pass(q, e, v, units);
+  return e;
+}
+
+// In a lead of one kind of pulse, count pulses at q (a multiple of 64)
+// crossed at once where
+// the least and the greatest of them show that each is near the lead's
+// lengths and that each try takes every one as one kind of pulse, more of
+// its pilot. Returns false, having done nothing, where that is not so.
+bool turbo_reader::cross_steady(const std::uint8_t* q, std::size_t count) {
+  const block_stats block = masks_.stats(q, count);
+  if (block.least == 0 || static_cast<int>(block.least) < band_lo_ ||
+      static_cast<int>(block.most) > band_hi_ || tries_.size() > MAX_CROSSING)
+    return false;
+  unsigned head_least = 255, head_most = 0;
+  for (unsigned k = 0; k < 8; ++k) {
+    const unsigned v = history_[(since_break_ - 8 + k) & 63];
+    head_least = std::min(head_least, v);
+    head_most = std::max(head_most, v);
+  }
+  bool taken_long[MAX_CROSSING];
+  for (std::size_t k = 0; k < tries_.size(); ++k) {
+    const lead_try& t = tries_[k];
+    const loader_row& row = rows_[t.row];
+    if (t.phase != lead_try::pilot || t.short_pending) return false;
+    const auto least = static_cast<int>(block.least), most = static_cast<int>(block.most);
+    if (row.lead == lead_kind::bit_pilot) {
+      const bool pavloda = row.rule == bit_rule::pavloda;
+      if (t.pilot_pulses < PILOT_MEAN || (pavloda && row.pilot != 0)) return false;
+      const bool longs = pavloda || row.pilot != 0;
+      if (longs ? least < std::max(t.band_lo, t.threshold) || most > t.band_hi
+                : least < t.band_lo || most > std::min(t.band_hi, t.threshold - 1))
+        return false;
+      taken_long[k] = pavloda ? false : longs;  // Pavloda's long pulses are its 0s, timed as such
+      continue;
+    }
+    if (row.rule == bit_rule::pavloda) return false;
+    const unsigned pilot = row.lead == lead_kind::named_byte_pilot ? t.pilot_byte : row.pilot;
+    const auto b = static_cast<unsigned>(t.bits);
+    const unsigned held = row.order == bit_order::msb_first
+                              ? (pilot << b | pilot >> (8 - b)) & 0xFF
+                              : (pilot >> b | pilot << (8 - b)) & 0xFF;
+    if (t.reg != held) return false;
+    if (one_kind(t) && (t.pilot_pulses < PILOT_MEAN || least < t.band_lo || most > t.band_hi))
+      return false;
+    const auto th = static_cast<unsigned>(t.threshold);
+    if (block.least >= th && head_least >= th) {
+      taken_long[k] = true;
+    } else if (block.most < th && head_most < th) {
+      taken_long[k] = false;
+    } else {
+      return false;
     }
   }
-  remember_many(q, e);
-  return e;
+  for (std::size_t k = 0; k < tries_.size(); ++k) {
+    lead_try& t = tries_[k];
+    t.lead_units += block.sum;
+    const bool bit_pilot = rows_[t.row].lead == lead_kind::bit_pilot;
+    t.count += static_cast<unsigned>(bit_pilot ? count : count / 8);
+    if (bit_pilot || one_kind(t)) t.pilot_pulses += static_cast<unsigned>(count);
+    t.sum[taken_long[k] ? 1 : 0] += block.sum;
+    t.n[taken_long[k] ? 1 : 0] += count;
+  }
+  if (periodic_ == 0) {  // the run begins with the eight pulses before q
+    tone_begin_ = clock_.offset_of(q) - 8;
+    tone_units_ = 0;
+    for (unsigned k = 0; k < 8; ++k) tone_units_ += history_[(since_break_ - 8 + k) & 63];
+  }
+  periodic_ += static_cast<unsigned>(count);
+  tone_units_ += block.sum;
+  since_break_ += count - 64;  // the last 64 are remembered, each in its place
+  remember_many(q + count - 64, 64);
+  return true;
 }
 
 // The count pulses at q, 64 at the most, are the last seen.
@@ -313,6 +566,17 @@ void turbo_reader::engage(const std::uint8_t* at) {
   }
   engaged_ = !tries_.empty();
   lead_open_ = true;
+  // A lead of one kind of pulse goes on while its pulses stay near the
+  // lengths it began with, however they wobble about them; a lead of two
+  // kinds, while each pulse is like the one eight before.
+  std::uint8_t sorted[WINDOW];
+  std::copy(window, window + WINDOW, sorted);
+  std::sort(sorted, sorted + WINDOW);
+  int widest = 0;
+  for (unsigned k = 1; k < WINDOW; ++k) widest = std::max(widest, sorted[k] - sorted[k - 1]);
+  banded_ = sorted[WINDOW - 1] - sorted[0] <= ONE_KIND && widest <= LIKE;
+  band_lo_ = sorted[0] - LIKE / 2;
+  band_hi_ = sorted[WINDOW - 1] + LIKE / 2;
 }
 
 // A row's pilot byte as pulses hold it, the first the lowest bit.
@@ -339,6 +603,26 @@ bool turbo_reader::could_lead(std::size_t r, unsigned longs) const {
   for (unsigned end = 8; end <= WINDOW; ++end)
     if ((longs >> (end - 8) & 0xFF) == pilot) return true;
   return false;
+}
+
+// Whether a try's byte pilot is of one kind of pulse: the byte 0 or 255.
+bool turbo_reader::one_kind(const lead_try& t) const {
+  const loader_row& row = rows_[t.row];
+  if (row.lead == lead_kind::bit_pilot) return false;
+  const unsigned pilot = row.lead == lead_kind::named_byte_pilot ? t.pilot_byte : row.pilot;
+  return pilot == 0 || pilot == 0xFF;
+}
+
+// One more pulse of a pilot of one kind: whether it is near the others.
+bool turbo_reader::steady(lead_try& t, std::uint8_t pulse) {
+  if (t.pilot_pulses >= PILOT_MEAN) return pulse >= t.band_lo && pulse <= t.band_hi;
+  if (t.pilot_pulses > 0 && std::fabs(pulse - t.pilot_mean) > 0.25 * t.pilot_mean) return false;
+  t.pilot_mean += (pulse - t.pilot_mean) / (t.pilot_pulses + 1);
+  if (++t.pilot_pulses == PILOT_MEAN) {
+    t.band_lo = static_cast<int>(std::ceil(0.75 * t.pilot_mean));
+    t.band_hi = static_cast<int>(std::floor(1.25 * t.pilot_mean));
+  }
+  return true;
 }
 
 // Whether a pilot's pulses were of the loader's lengths: a ROM pilot, or
@@ -381,17 +665,7 @@ turbo_reader::fed turbo_reader::feed(lead_try& t, std::uint8_t pulse) {
       (t.phase == lead_try::align || t.phase == lead_try::pilot)) {
     if (bit == static_cast<int>(row.pilot)) {
       // A pilot of one bit: its pulses stay alike.
-      if (t.count >= PILOT_MEAN) {
-        if (pulse < t.band_lo || pulse > t.band_hi) return fed::failed;
-      } else if (t.count > 0 && std::fabs(pulse - t.pilot_mean) > 0.25 * t.pilot_mean) {
-        return fed::failed;
-      } else {
-        t.pilot_mean += (pulse - t.pilot_mean) / (t.count + 1);
-        if (t.count + 1 == PILOT_MEAN) {
-          t.band_lo = static_cast<int>(std::ceil(0.75 * t.pilot_mean));
-          t.band_hi = static_cast<int>(std::floor(1.25 * t.pilot_mean));
-        }
-      }
+      if (!steady(t, pulse)) return fed::failed;
       ++t.count;
       t.phase = lead_try::pilot;
       return fed::going;
@@ -416,6 +690,9 @@ turbo_reader::fed turbo_reader::feed(lead_try& t, std::uint8_t pulse) {
     const reading r = t.reader->bit(bit);
     return r == reading::more ? fed::going : r == reading::failed ? fed::failed : fed::done;
   }
+  // A pilot of the byte 0 or 255 is of one kind of pulse, as a bit pilot is.
+  if (t.phase == lead_try::pilot && one_kind(t) && bit == (t.reg & 1) && !steady(t, pulse))
+    return fed::failed;
   t.reg = row.order == bit_order::msb_first ? static_cast<std::uint8_t>(t.reg << 1 | bit)
                                             : static_cast<std::uint8_t>(t.reg >> 1 | bit << 7);
   if (t.phase == lead_try::align) {
@@ -632,12 +909,37 @@ std::size_t turbo_reader::step_engaged(const std::uint8_t* p, std::size_t i, std
                                        turbo_found& out) {
   for (; i < n; ++i) {
     if (bulk_ && n - i >= 64 && since_break_ >= 8) {
-      i += cross(p + i);
-      if (i == n) return n;
+      const std::size_t crossed = cross(p + i, n - i);
+      if (crossed >= 64) {
+        i += crossed - 1;  // and one more, as the loop goes on
+        continue;
+      }
+      i += crossed;  // to the pulse looked at on its own
+      if (crossed == 0 && n - i >= 64 && reads_bytes()) {
+        fed f = fed::going;
+        const std::size_t read = read_body(p + i, &f);
+        if (read > 0) {
+          i += read - 1;  // the last pulse read
+          if (f == fed::going) continue;
+          lead_try& t = tries_.front();
+          if (f == fed::done && accept(t) && settle(t, p + i + 1, out)) {
+            tries_.clear();
+            engaged_ = false;
+            lead_over();
+            periodic_ = 0;
+            return i + 1;
+          }
+          tries_.clear();  // the one try has failed, or read a block it does not keep
+          engaged_ = false;
+          if (held_quality_ >= 0) commit(held_, out);
+          held_quality_ = -1;
+          return i + 1;
+        }
+      }
     }
     if (p[i] == 0) return i;
     remember(p + i, out);
-    if (periodic_ == 0) lead_open_ = false;
+    if (periodic_ == 0) lead_over();
     const std::size_t before = tries_.size();
     if (periodic_ >= LEAD && !lead_open_) engage(p + i);
     for (std::size_t k = 0; k < tries_.size();) {
@@ -653,7 +955,7 @@ std::size_t turbo_reader::step_engaged(const std::uint8_t* p, std::size_t i, std
       if (f == fed::done && accept(t) && settle(t, p + i + 1, out)) {
         tries_.clear();
         engaged_ = false;
-        lead_open_ = false;
+        lead_over();
         periodic_ = 0;
         return i + 1;
       }
@@ -689,7 +991,7 @@ void turbo_reader::break_stream(const std::uint8_t* at, turbo_found& out) {
   held_ = {};
   tries_.clear();
   engaged_ = false;
-  lead_open_ = false;
+  lead_over();
   since_break_ = 0;
   periodic_ = 0;
 }

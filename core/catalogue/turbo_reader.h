@@ -13,6 +13,7 @@
 
 #include "catalogue/lead_masks.h"
 #include "catalogue/piece_clock.h"
+#include "catalogue/rom_reader.h"
 #include "catalogue/turbo_loaders.h"
 
 /// One loader tried on one lead: where it stands in its lead, its bytes
@@ -34,8 +35,10 @@ struct lead_try {
   unsigned count = 0;
   std::size_t sync_at = 0;
   bool short_pending = false;  // the first short pulse of a Pavloda 1
-  // A bit pilot's pulses: their mean over its first sixteen, and then the
-  // band every later one must lie in, a quarter either side of it.
+  // A pilot of one kind of pulse (of one bit, or of the byte 0 or 255): its
+  // pulses so far, their mean over the first sixteen, and then the band
+  // every later one must lie in, a quarter either side of it.
+  unsigned pilot_pulses = 0;
   double pilot_mean = 0;
   int band_lo = 0, band_hi = 255;
   std::uint64_t sum[2] = {}, n[2] = {};  // pulses read as 0 and as 1
@@ -65,8 +68,11 @@ class turbo_reader {
   explicit turbo_reader(class_path path = class_path::fastest);
 
   /// Reads the next count bytes of the file (a TAP file's header and its
-  /// pauses told apart from pulses).
-  void read(const std::uint8_t* bytes, std::size_t count, turbo_found& out);
+  /// pauses told apart from pulses). The ROM's blocks read in them, or going
+  /// on into them, are claims: their bytes are passed over, as no turbo
+  /// loader's, each breaking the stream as a pause does.
+  void read(const std::uint8_t* bytes, std::size_t count, turbo_found& out,
+            const std::vector<rom_claim>& claims = {});
   /// The tape has ended.
   void finish(turbo_found& out);
   /// The smallest file offset a file not yet given out may have: what it
@@ -76,18 +82,36 @@ class turbo_reader {
   std::uint64_t span_horizon() const;
   /// Bytes it holds of what it reads: its tries, and files it keeps.
   std::size_t held_bytes() const;
+  /// Times the tape by leader's checkpoints: a clock that has taken each
+  /// piece whole just before this reads it.
+  void follow(const piece_clock* leader) { clock_.follow(leader); }
   /// A ROM header block read on the tape (its payload: type, addresses,
   /// name and the rest): where a boot loader names its Burner blocks' lead.
   void rom_header(const std::uint8_t* payload, std::size_t size);
 
  private:
   std::size_t seek(const std::uint8_t* p, std::size_t i, std::size_t n, turbo_found& out);
-  std::size_t cross(const std::uint8_t* q);
+  // The 64 pulses at q as the lead detector sees them.
+  struct lead_view {
+    block_stats block{};
+    std::uint64_t alike = 0, stop = 0;
+    std::uint8_t head[16] = {};  // the eight pulses before q, then q's first eight
+    unsigned head_least = 255, head_most = 0;
+  };
+  lead_view look(const std::uint8_t* q) const;
+  std::uint64_t within(const std::uint8_t* q, const block_stats& block, int low, int high) const;
+  void pass(const std::uint8_t* q, unsigned e, const lead_view& v, unsigned units);
+  std::size_t cross(const std::uint8_t* q, std::size_t available);
+  bool cross_steady(const std::uint8_t* q, std::size_t count);
   void remember_many(const std::uint8_t* q, std::size_t count);
   std::size_t step_engaged(const std::uint8_t* p, std::size_t i, std::size_t n, turbo_found& out);
   void engage(const std::uint8_t* at);
   enum class fed { going, failed, done };
+  std::size_t read_body(const std::uint8_t* q, fed* outcome);
+  bool reads_bytes() const;
   fed feed(lead_try& t, std::uint8_t pulse);
+  bool one_kind(const lead_try& t) const;
+  static bool steady(lead_try& t, std::uint8_t pulse);
   fed feed_byte(lead_try& t, std::uint8_t b);
   void start_body(lead_try& t, std::uint8_t sync);
   bool accept(const lead_try& t) const;
@@ -122,8 +146,18 @@ class turbo_reader {
   unsigned periodic_ = 0;
   std::uint64_t tone_begin_ = 0, tone_units_ = 0;  // the run of pulses like the ones eight before
 
+  // The ROM's block whose bytes are being passed over, by where they begin;
+  // and where the last one passed over began.
+  bool in_claim_ = false;
+  std::uint64_t claim_begin_ = 0;
+  bool any_claim_ = false;
+  void read_pulses(const std::uint8_t* bytes, std::size_t i, std::size_t n, turbo_found& out);
+
   bool engaged_ = false;
   bool lead_open_ = false;  // the lead last tried goes on: it is not tried again
+  bool banded_ = false;     // it is of one kind of pulse, these long at the most and least:
+  int band_lo_ = 0, band_hi_ = 0;
+  void lead_over();
   std::vector<lead_try> tries_;
   bool has_open_ = false;  // a file that may go on in a later block
   turbo_file open_;

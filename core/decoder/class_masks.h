@@ -54,9 +54,9 @@ inline class_masks classes_of64_sse2(const std::uint8_t* p) {
 #endif
 
 /// How a reader finds the classes of many pulses: the fastest way this
-/// build has, or one at a time, as a build without SSE2 does; or, for the
-/// turbo reader, with no stretch crossed at once but every pulse stepped
-/// through (for tests that hold each way to the others).
+/// build has, or one at a time, as a build without SSE2 does; or with no
+/// stretch crossed at once but every pulse stepped through (for tests that
+/// hold each way to the others).
 enum class class_path { fastest, portable, stepped };
 
 #endif

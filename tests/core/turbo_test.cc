@@ -323,7 +323,19 @@ TEST(Turbo, CrossingAtOnceIsSteppingThrough) {
   tape_writer rom(pulse_values::spread(), 9);
   rom.rom_file(1, "WOBBLY", program(3000, 7)).rom_file(1, "AGAIN", program(500, 8));
   tapes.emplace_back("a ROM tape whose pulses wobble all they may", tap_file(rom.pulses()));
+  // ROM files straight after pulses of no loader, with no pause: their
+  // leads begin at every place among 64 pulses.
+  bytes joined;
   std::mt19937 rng(5);
+  for (int k = 0; k < 64; ++k) {
+    for (int n = 0; n < 100 + k; ++n)
+      joined.push_back(static_cast<std::uint8_t>(0x60 + rng() % 64));
+    tape_writer w(pulse_values::spread(), static_cast<std::uint32_t>(k));
+    w.rom_file(1, "JOINED", program(100, static_cast<std::uint32_t>(k)));
+    const bytes file = w.pulses();
+    joined.insert(joined.end(), file.begin(), file.end());
+  }
+  tapes.emplace_back("ROM files straight after pulses of no loader", tap_file(joined));
   bytes noise(1 << 18);
   for (auto& v : noise) v = static_cast<std::uint8_t>(rng() % 3 ? 40 + rng() % 56 : rng());
   tapes.emplace_back("noise", noise);
