@@ -724,3 +724,24 @@ std::vector<turbo_program> turbo_sample_files(turbo_format f) {
   return {{pages ? std::uint16_t{0x0800} : std::uint16_t{0x0801}, random_bytes(a, 2), "FIRST FILE"},
           {0x4000, random_bytes(b, 3), "SECOND"}};
 }
+
+bytes example_turbo_tape() {
+  tape_writer rom(pulse_values::spread(), 1984);
+  rom.rom_file(1, "STARFALL", random_bytes(600, 1));
+  bytes pulses = rom.pulses();
+  const auto add = [&](const bytes& more) { pulses.insert(pulses.end(), more.begin(), more.end()); };
+  add(turbo_tape(turbo_format::freeload, {{0x0801, random_bytes(3000, 2), ""}}));
+  add(turbo_tape(turbo_format::novaload, {{0x2000, random_bytes(1800, 3), "LEVEL 2"}}));
+  // A loader of its own: a byte pilot, then bytes of three lengths of pulse.
+  bytes own;
+  for (int k = 0; k < 800; ++k) own.push_back(k % 8 == 7 ? 0x50 : 0x28);
+  std::uint32_t x = 77;
+  for (int k = 0; k < 6000; ++k) {
+    x = x * 1103515245 + 12345;
+    own.push_back(static_cast<std::uint8_t>(0x20 + 0x18 * (x >> 16 & 3 ? (x >> 18 & 1) : 2)));
+  }
+  add(own);
+  add({0, 0x40, 0x0D, 0x03});  // a pause of a fifth of a second
+  add(turbo_tape(turbo_format::us_gold, {{0xC000, random_bytes(400, 4), "HIGH SCORES"}}));
+  return tap_file(pulses);
+}

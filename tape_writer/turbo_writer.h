@@ -85,6 +85,12 @@ bytes random_bytes(std::size_t n, std::uint32_t seed);
 /// at the addresses its blocks allow; one for Cyberload F2 and SEUCK.
 std::vector<turbo_program> turbo_sample_files(turbo_format f);
 
+/// The README's turbo example: a boot loader saved by the ROM, then a game
+/// as its loaders save one: a Freeload file, a Novaload file named for its
+/// level, a U.S. Gold file of high scores, and between them a stretch of a
+/// loader no reader knows.
+bytes example_turbo_tape();
+
 /// Where in the pulses of turbo_tape's last tape each file's first data
 /// byte begins (after its header fields), for damage at a chosen place.
 const std::vector<std::size_t>& turbo_data_starts();

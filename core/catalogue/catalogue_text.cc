@@ -15,6 +15,8 @@ const std::array<std::string_view, COLUMNS + 1> CSV_NAMES = {
     "tape", "number",   "name",   "type",    "start", "end",
     "size", "position", "header", "program", "loader"};
 
+const std::array<std::size_t, COLUMNS + 1> TABLE_ORDER = {0, 1, 2, 10, 3, 4, 5, 6, 7, 8, 9};
+
 namespace {
 
 std::string hex(unsigned address) {

@@ -21,6 +21,9 @@ constexpr std::size_t COLUMNS = 10;
 /// first, then the columns'.
 extern const std::array<std::string_view, COLUMNS + 1> COLUMN_HEADINGS;
 extern const std::array<std::string_view, COLUMNS + 1> CSV_NAMES;
+/// The order a table shows them in, as places in those two: the loader
+/// beside the name.
+extern const std::array<std::size_t, COLUMNS + 1> TABLE_ORDER;
 
 /// A record's kind as the module names it: "file" or "unrecognised".
 std::string_view kind_name(entry_kind k);

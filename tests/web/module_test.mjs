@@ -371,6 +371,7 @@ test('the page\'s worker: a reply the browser will not pass on is an error for i
   assert.equal(ready.machines[2].label, 'VIC-20, PAL');
   assert.equal(ready.columns.csv, 'tape,number,name,type,start,end,size,position,header,program,loader\r\n');
   assert.deepEqual(ready.columns.names, ready.columns.csv.trim().split(','));
+  assert.deepEqual(ready.columns.shown.map((i) => ready.columns.names[i]).slice(0, 5), ['tape', 'number', 'name', 'loader', 'type']);
   // Each record's cells and CSV lines, the tape's path first, as the core words them.
   const [first] = replies[1].catalogue;
   assert.equal(first.cells[0].length, ready.columns.headings.length - 1);

@@ -474,22 +474,33 @@ class Listing:
         self.assertEqual(f2, 0, "a program enciphered by its loader's own key is not offered")
 
 
+# Where the table shows each column of the CSV: the loader beside the name.
+SHOWN = [0, 1, 2, 10, 3, 4, 5, 6, 7, 8, 9]
+
+
 def table_rows():
     """Every row of the catalogue table that the filter lets through, page by
-    page, as its cells' text (the Program cell without its button); back
-    on the first page after."""
-    return B.js("""
+    page, as its cells' text (the Program cell without its button) in the
+    CSV's order of columns; back on the first page after."""
+    shown = B.js("""
         const [previous, next] = ['page-previous', 'page-next'].map((id) => document.getElementById(id));
         while (!previous.disabled) previous.click();
         const rows = [];
         for (;;) {
           for (const r of document.querySelectorAll('table[data-catalogue] tbody tr'))
-            rows.push([...r.cells].map((c, i) => i === 9 && c.firstChild ? c.firstChild.textContent.trim() : c.textContent));
+            rows.push([...r.cells].map((c, i) => i === 10 && c.firstChild ? c.firstChild.textContent.trim() : c.textContent));
           if (next.disabled) break;
           next.click();
         }
         while (!previous.disabled) previous.click();
         return rows;""")
+    rows = []
+    for r in shown:
+        row = [None] * len(r)
+        for place, column in enumerate(SHOWN):
+            row[column] = r[place]
+        rows.append(row)
+    return rows
 
 
 class Reading:

@@ -191,8 +191,12 @@ export interface Brivane {
   catalogue(bytes: Uint8Array, options?: MachineOptions): TapeCatalogue;
   /** A catalogue of one tape, to be fed in pieces. */
   openCatalogue(options?: CatalogueOptions): Catalogue;
-  /** The catalogue's columns as the page shows them: the tape's heading first; their CSV names; the CSV's first line. */
-  columns(): {headings: string[]; names: string[]; csv: string};
+  /**
+   * The catalogue's columns, as the CSV has them: their headings (the tape's
+   * first), their CSV names, their places in the order the page's table
+   * shows them (the loader beside the name), and the CSV's first line.
+   */
+  columns(): {headings: string[]; names: string[]; shown: number[]; csv: string};
   /** The machines a TAP can be made for, as offered, the default first. */
   machines(): MachineChoice[];
   /** The name of the TAP file made from a recording: its extension, if any, made .tap. */

@@ -193,15 +193,16 @@ EMSCRIPTEN_KEEPALIVE int bv_catalogue_signature(web_catalogue* c) {
   return c->catalogue.tap_signature() ? 1 : 0;
 }
 
-/// The columns: {"headings": [...], "names": [their CSV names], "csv": the
-/// CSV's first line}.
+/// The columns: {"headings": [...], "names": [their CSV names], "shown":
+/// [their places in the order a table shows them], "csv": the CSV's first line}.
 EMSCRIPTEN_KEEPALIVE const char* bv_columns() {
-  std::string headings, names;
+  std::string headings, names, shown;
   for (std::size_t k = 0; k < COLUMN_HEADINGS.size(); ++k) {
     headings += (k ? "," : "") + json_string(COLUMN_HEADINGS[k]);
     names += (k ? "," : "") + json_string(CSV_NAMES[k]);
+    shown += (k ? "," : "") + std::to_string(TABLE_ORDER[k]);
   }
-  return hand_out("{\"headings\":[" + headings + "],\"names\":[" + names +
+  return hand_out("{\"headings\":[" + headings + "],\"names\":[" + names + "],\"shown\":[" + shown +
                   "],\"csv\":" + json_string(csv_heading()) + "}");
 }
 

@@ -109,7 +109,11 @@ export function catalogueLayer(c, {machineOf}) {
       if (!record.program) return null;
       return concat([Uint8Array.of(record.start & 0xFF, record.start >> 8), record.program]);
     },
-    /** The catalogue's columns as the page shows them: {headings: [tape's, ...], names: their CSV names, csv: the CSV's first line}. */
+    /**
+     * The catalogue's columns: {headings: [tape's, ...], names: their CSV
+     * names, shown: their places in the order the page's table shows them,
+     * csv: the CSV's first line}.
+     */
     columns: () => JSON.parse(c.textOut(c.core._bv_columns())),
   };
 }

@@ -49,6 +49,7 @@ class CatalogueTable {
     this.page = 0;
     this.headings = [];
     this.names = [];
+    this.shownColumns = [];
     this.at = {};  // each column's place among a record's cells, by its CSV name
     this.csvHeading = '';
     pager.previous.addEventListener('click', () => this.turn(-1));
@@ -66,7 +67,7 @@ class CatalogueTable {
   }
 
   rowHtml(row) {
-    const cells = this.headings.map((_, i) => {
+    const cells = this.shownColumns.map((i) => {
       let inner = escapeHtml(this.cellText(row, i));
       if (i === this.at.program + 1 && row.record.prg) {
         const name = escapeHtml(row.record.prgName);
@@ -84,7 +85,7 @@ class CatalogueTable {
     if (this.view) return this.view;
     this.view = this.ordered.filter((row) => this.query === '' || row.search.includes(this.query));
     if (this.sortBy >= 0) {
-      const key = KEYS[this.names[this.sortBy]] || ((row) => this.cellText(row, this.sortBy));
+      const key = KEYS[this.names[this.sortBy]] || ((row) => this.cellText(row, this.sortBy));  // sortBy: a place in headings
       const keyed = this.view.map((row, i) => [key(row, this.at), i, row]);
       keyed.sort(([a, i], [b, j]) => {
         const c = typeof a === 'string' ? a.localeCompare(b) : a - b;
@@ -118,11 +119,12 @@ class CatalogueTable {
     this.table.parentElement.scrollIntoView({block: 'nearest'});
   }
 
+  // Sorts by the column at place column in headings.
   sort(column) {
     this.descending = this.sortBy === column ? !this.descending : false;
     this.sortBy = column;
     [...this.table.tHead.rows[0].cells].forEach((th, i) => {
-      if (i === column) th.setAttribute('aria-sort', this.descending ? 'descending' : 'ascending');
+      if (this.shownColumns[i] === column) th.setAttribute('aria-sort', this.descending ? 'descending' : 'ascending');
       else th.removeAttribute('aria-sort');
     });
     this.view = null;
@@ -130,19 +132,23 @@ class CatalogueTable {
     this.render();
   }
 
-  /** The columns' headings, the tape's first, their CSV names and the CSV's first line, as the core gives them. */
-  setColumns({headings, names, csv}) {
+  /**
+   * The columns' headings, the tape's first, their CSV names, the order the
+   * table shows them in and the CSV's first line, as the core gives them.
+   */
+  setColumns({headings, names, shown, csv}) {
     if (this.headings.length) return;
     this.headings = headings;
     this.names = names;
+    this.shownColumns = shown;
     names.slice(1).forEach((name, i) => {
       this.at[name] = i;
     });
     this.csvHeading = csv;
-    this.table.tHead.rows[0].replaceChildren(...headings.map((title, i) => {
+    this.table.tHead.rows[0].replaceChildren(...shown.map((i) => {
       const button = document.createElement('button');
       button.type = 'button';
-      button.textContent = title;
+      button.textContent = headings[i];
       button.addEventListener('click', () => this.sort(i));
       const th = document.createElement('th');
       th.scope = 'col';
