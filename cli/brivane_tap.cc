@@ -19,79 +19,11 @@
 #include <unistd.h>
 #endif
 
+#include "sys_files.h"
 #include "tap_command.h"
 #include "utf16.h"
 
 namespace {
-
-#ifdef _WIN32
-using ssize_type = int;
-int sys_read(int fd, void* buf, std::size_t n) { return _read(fd, buf, static_cast<unsigned>(n)); }
-int sys_write(int fd, const void* buf, std::size_t n) {
-  return _write(fd, buf, static_cast<unsigned>(n));
-}
-long long sys_seek(int fd, long long at) { return _lseeki64(fd, at, SEEK_SET); }
-int sys_close(int fd) { return _close(fd); }
-#else
-using ssize_type = ssize_t;
-ssize_type sys_read(int fd, void* buf, std::size_t n) { return ::read(fd, buf, n); }
-ssize_type sys_write(int fd, const void* buf, std::size_t n) { return ::write(fd, buf, n); }
-long long sys_seek(int fd, long long at) { return ::lseek(fd, at, SEEK_SET); }
-int sys_close(int fd) { return ::close(fd); }
-#endif
-
-bool write_all(int fd, const std::uint8_t* p, std::size_t n) {
-  while (n > 0) {
-    const ssize_type w = sys_write(fd, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    p += w;
-    n -= static_cast<std::size_t>(w);
-  }
-  return true;
-}
-
-// A recording from an open file or standard input.
-class fd_input : public byte_input {
- public:
-  fd_input(int fd, bool own) : fd_(fd), own_(own) {
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && (st.st_mode & S_IFMT) == S_IFREG) {
-      regular_ = true;
-      size_ = static_cast<std::uint64_t>(st.st_size);
-    }
-  }
-  fd_input(const fd_input&) = delete;
-  fd_input& operator=(const fd_input&) = delete;
-  ~fd_input() override {
-    if (own_) sys_close(fd_);
-  }
-  std::ptrdiff_t read(std::uint8_t* buf, std::size_t size) override {
-    for (;;) {
-      const ssize_type n = sys_read(fd_, buf, size);
-      if (n >= 0) return n;
-      if (errno != EINTR) {
-        error_ = std::strerror(errno);
-        return -1;
-      }
-    }
-  }
-  bool seekable() const override { return regular_; }
-  bool seek(std::uint64_t at) override {
-    if (regular_ && sys_seek(fd_, static_cast<long long>(at)) == static_cast<long long>(at))
-      return true;
-    error_ = std::strerror(errno);
-    return false;
-  }
-  std::uint64_t size() const override { return size_; }
-  std::string error() const override { return error_; }
-
- private:
-  int fd_;
-  bool own_, regular_ = false;
-  std::uint64_t size_ = 0;
-  std::string error_;
-};
 
 // The TAP file: to standard output, to a device or pipe given by name as it
 // comes, or to a file of its own beside the final one.
@@ -111,13 +43,13 @@ class file_tap : public tap_output {
     if (fd_ < 0 && !open()) return failed();
     // Its size where the TAP can be gone back to: a file, not a pipe; and
     // not a file opened to be added to, where the header would go at its end.
-    if (start_ >= 0 && sys_seek(fd_, start_) == start_ &&
+    if (start_ >= 0 && seek_fd(fd_, start_) == start_ &&
         !write_all(fd_, header.data(), header.size()))
       return failed();
     if (path_ == "-") return true;
     const int fd = fd_;
     fd_ = -1;
-    if (sys_close(fd) != 0) return failed();
+    if (close_fd(fd) != 0) return failed();
     if (direct_) return true;
 #ifdef _WIN32
     if (!MoveFileExW(widen(temp_).c_str(), widen(path_).c_str(), MOVEFILE_REPLACE_EXISTING)) {
@@ -138,7 +70,7 @@ class file_tap : public tap_output {
  private:
   // Closes the file and takes away a half-written one.
   void drop() {
-    if (path_ != "-" && fd_ >= 0) sys_close(fd_);
+    if (path_ != "-" && fd_ >= 0) close_fd(fd_);
     fd_ = -1;
     if (!temp_.empty()) {
 #ifdef _WIN32
@@ -216,47 +148,12 @@ class file_tap : public tap_output {
   long long start_ = -1;  // where its header is, where it can be gone back to
 };
 
-class fd_sink : public text_sink {
- public:
-  explicit fd_sink(int fd) : fd_(fd) {}
-  void write(std::string_view bytes) override {
-    if (!write_all(fd_, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()))
-      failed_ = true;
-  }
-  bool failed() const { return failed_; }
-
- private:
-  int fd_;
-  bool failed_ = false;
-};
-
 class system_host : public tap_host {
  public:
   explicit system_host(int err_fd) : err_(err_fd) {}
 
   std::unique_ptr<byte_input> open_recording(const std::string& path, std::string& why) override {
-    if (path == "-") {
-#ifdef _WIN32
-      _setmode(0, _O_BINARY);
-#endif
-      return std::make_unique<fd_input>(0, false);
-    }
-#ifdef _WIN32
-    const int fd = _wopen(widen(path).c_str(), _O_RDONLY | _O_BINARY);
-#else
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-#endif
-    if (fd < 0) {
-      why = std::strerror(errno);
-      return nullptr;
-    }
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && (st.st_mode & S_IFMT) == S_IFDIR) {
-      sys_close(fd);
-      why = "it is a folder";
-      return nullptr;
-    }
-    return std::make_unique<fd_input>(fd, true);
+    return open_input(path, why);
   }
   std::unique_ptr<tap_output> tap_file(const std::string& path) override {
     return std::make_unique<file_tap>(path);
@@ -269,21 +166,6 @@ class system_host : public tap_host {
   fd_sink out_{1};
   fd_sink err_;
 };
-
-// Standard error for brivane-tap's own messages: a descriptor of its own,
-// while descriptor 2, where libraries print their warnings, leads nowhere.
-int own_stderr() {
-#ifdef _WIN32
-  return 2;  // this build decodes WAV alone, with nothing to keep quiet
-#else
-  const int own = fcntl(2, F_DUPFD_CLOEXEC, 3);
-  const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (own < 0 || nowhere < 0) return 2;
-  dup2(nowhere, 2);
-  close(nowhere);
-  return own;
-#endif
-}
 
 }  // namespace
 

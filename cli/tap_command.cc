@@ -17,24 +17,25 @@ constexpr std::uint64_t OGG_TAIL = std::uint64_t{1} << 16;
 
 class run {
  public:
-  run(tap_host& sys, const tap_options& o) : sys_(sys), o_(o) {}
-  int make_tap();
+  run(byte_input& input, const std::string& name, machine m, tap_output& tap,
+      const std::string& tape_name)
+      : input_(input), name_(name), machine_(m), tap_(&tap), tape_name_(tape_name) {}
+  tap_outcome make_tap();
 
  private:
-  int say(const std::string& message, int status) {
-    sys_.err().write("brivane-tap: " + message + "\n");
-    return status;
-  }
-  std::string name() const { return o_.recording == "-" ? "standard input" : o_.recording; }
-  std::string tape_name() const { return o_.tape == "-" ? "standard output" : o_.tape; }
+  tap_outcome say(const std::string& message, int status) { return {status, message}; }
+  const std::string& name() const { return name_; }
+  const std::string& tape_name() const { return tape_name_; }
   bool read_head(byte_input& in, std::vector<std::uint8_t>& head, bool& whole);
   source_end convert(std::unique_ptr<sound_source> source, recording_bytes& in);
   bool ogg_tail_unmarked(recording_bytes& in, sound_length_check& length);
 
-  tap_host& sys_;
-  const tap_options& o_;
-  std::unique_ptr<tap_output> tap_;
-  recording_converter c_{timing_of(o_.for_machine).clock};
+  byte_input& input_;
+  const std::string& name_;
+  machine machine_;
+  tap_output* tap_;
+  const std::string& tape_name_;
+  recording_converter c_{timing_of(machine_).clock};
   bool put(std::vector<std::uint8_t>& pulses);
 
   std::uint64_t written_ = 0;  // pulse bytes in the TAP
@@ -64,8 +65,7 @@ bool run::read_head(byte_input& in, std::vector<std::uint8_t>& head, bool& whole
 bool run::put(std::vector<std::uint8_t>& pulses) {
   if (!header_written_) {
     header_written_ = true;
-    const std::vector<std::uint8_t> header =
-        tap_header(0, o_.for_machine);  // its size comes at the end
+    const std::vector<std::uint8_t> header = tap_header(0, machine_);  // its size comes at the end
     if (!tap_->write(header.data(), header.size())) return false;
   }
   written_ += pulses.size();
@@ -90,19 +90,15 @@ bool run::ogg_tail_unmarked(recording_bytes& in, sound_length_check& length) {
   return length.cut_short(frames_);
 }
 
-int run::make_tap() {
-  std::string why;
-  std::unique_ptr<byte_input> input = sys_.open_recording(o_.recording, why);
-  if (!input) return say("cannot open " + name() + ": " + why, TAP_CANNOT_OPEN);
+tap_outcome run::make_tap() {
   std::vector<std::uint8_t> head;
   bool whole = false;
-  if (!read_head(*input, head, whole))
-    return say("cannot read " + name() + ": " + input->error(), TAP_CANNOT_OPEN);
+  if (!read_head(input_, head, whole))
+    return say("cannot read " + name() + ": " + input_.error(), TAP_CANNOT_OPEN);
   const sniffed kind = sniff_sound(head.data(), head.size(), whole);
   sound_length_check length;
   length.head(kind.format, head.data(), head.size());
-  recording_bytes in(*input, std::move(head));
-  tap_ = sys_.tap_file(o_.tape);
+  recording_bytes in(input_, std::move(head));
 
   std::unique_ptr<sound_source> source;
   if (kind.format == sound_format::wav) {
@@ -127,7 +123,7 @@ int run::make_tap() {
   if (kind.format == sound_format::wav && c_.fault() == recording_fault::unsupported &&
       !header_written_) {
     if (auto other = decoder_for(sound_format::wav, in.seekable()); other && in.seek(0)) {
-      c_ = recording_converter(timing_of(o_.for_machine).clock);
+      c_ = recording_converter(timing_of(machine_).clock);
       end = convert(std::move(other), in);
     }
   }
@@ -152,8 +148,7 @@ int run::make_tap() {
                c_.fault() == recording_fault::no_tape_signal ? TAP_NO_SIGNAL : TAP_NOT_READ);
   }
   // A size past what the header's 32 bits hold is left 0, as on a pipe.
-  if (!put(last) ||
-      !tap_->finish(tap_header(written_ <= 0xFFFFFFFFu ? written_ : 0, o_.for_machine))) {
+  if (!put(last) || !tap_->finish(tap_header(written_ <= 0xFFFFFFFFu ? written_ : 0, machine_))) {
     tap_->abandon();
     return say("cannot write " + tape_name() + ": " + tap_->error(), TAP_CANNOT_WRITE);
   }
@@ -162,10 +157,15 @@ int run::make_tap() {
                    "); the TAP file holds what came before",
                TAP_CUT_SHORT);
   if (cut) return say(name() + ": " + CUT_SHORT_WORDS, TAP_CUT_SHORT);
-  return TAP_OK;
+  return {TAP_OK, ""};
 }
 
 }  // namespace
+
+tap_outcome make_tap(byte_input& in, const std::string& name, machine m, tap_output& tap,
+                     const std::string& tape_name) {
+  return run(in, name, m, tap, tape_name).make_tap();
+}
 
 int run_brivane_tap(int argc, const char* const* argv, tap_host& sys) {
   const tap_options o = parse_tap_options(argc, argv);
@@ -182,5 +182,14 @@ int run_brivane_tap(int argc, const char* const* argv, tap_host& sys) {
     sys.err().write(tap_usage());
     return TAP_USAGE;
   }
-  return run(sys, o).make_tap();
+  const std::string name = o.recording == "-" ? "standard input" : o.recording;
+  std::string why;
+  std::unique_ptr<byte_input> input = sys.open_recording(o.recording, why);
+  tap_outcome made{TAP_CANNOT_OPEN, "cannot open " + name + ": " + why};
+  if (input) {
+    std::unique_ptr<tap_output> tap = sys.tap_file(o.tape);
+    made = make_tap(*input, name, o.for_machine, *tap, o.tape == "-" ? "standard output" : o.tape);
+  }
+  if (made.status != TAP_OK) sys.err().write("brivane-tap: " + made.message + "\n");
+  return made.status;
 }

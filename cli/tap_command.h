@@ -64,6 +64,19 @@ class tap_host {
   virtual bool flush_out() = 0;
 };
 
+/// What became of a recording made a TAP: an exit status (tap_options.h)
+/// and, where it is not 0, the words that say why, naming the recording
+/// and the TAP ("NAME: it holds no tape signal", "cannot write TAPE: ...").
+struct tap_outcome {
+  int status = 0;
+  std::string message;
+};
+
+/// Reads the recording in (name: what messages call it) from its start and
+/// writes the TAP made from it, timed for machine m, to tap (tape_name).
+tap_outcome make_tap(byte_input& in, const std::string& name, machine m, tap_output& tap,
+                     const std::string& tape_name);
+
 /// One whole run: arguments (without the program name), conversion,
 /// messages. Returns the exit status (tap_options.h).
 int run_brivane_tap(int argc, const char* const* argv, tap_host& sys);

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "option_values.h"
 #include "sound_sources.h"
 
 std::string tap_usage() {
@@ -40,21 +41,10 @@ tap_options parse_tap_options(int argc, const char* const* argv) {
       o.help = true;
     } else if (!options_end && a == "--version") {
       o.version = true;
-    } else if (!options_end && (a == "--machine" || a.rfind("--machine=", 0) == 0)) {
-      std::string name;
-      if (a == "--machine") {
-        if (i + 1 >= argc) {
-          o.error = "--machine needs a machine: " + machine_names();
-          return o;
-        }
-        name = argv[++i];
-      } else {
-        name = a.substr(std::strlen("--machine="));
-      }
-      if (!machine_named(name, o.for_machine)) {
-        o.error = "no such machine: " + name + " (" + machine_names() + ")";
-        return o;
-      }
+    } else if (std::string name;
+               !options_end && option_value(argc, argv, i, "--machine",
+                                            "a machine: " + machine_names(), name, o.error)) {
+      if (!o.error.empty() || !machine_value(name, o.for_machine, o.error)) return o;
     } else if (!options_end && a.size() > 1 && a[0] == '-') {
       o.error = "no such option: " + a;
       return o;

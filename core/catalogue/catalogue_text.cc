@@ -1,6 +1,7 @@
 // Cells, CSV and JSON of the catalogue's records.
 #include "catalogue/catalogue_text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -59,6 +60,10 @@ std::string stretch_words(const catalogue_entry& e) {
   return words;
 }
 
+// A block's cells: its name and addresses where it is a ROM header, which
+// copy and how many bytes, its place, its own check, its loader.
+std::string block_cell(const catalogue_entry& e, column c, bool escape);
+
 // The shortest decimal that reads back as the same double.
 std::string number(double v) {
   if (!std::isfinite(v)) return "0";
@@ -85,7 +90,7 @@ constexpr std::string_view CHECKS[][2] = {{"ok", "ok"},
 }  // namespace
 
 std::string_view kind_name(entry_kind k) {
-  return k == entry_kind::unrecognised ? "unrecognised" : "file";
+  return k == entry_kind::unrecognised ? "unrecognised" : k == entry_kind::block ? "block" : "file";
 }
 
 std::string_view check_words(copy_check c) { return CHECKS[static_cast<int>(c)][1]; }
@@ -106,6 +111,7 @@ std::string cell(const catalogue_entry& e, column c, bool escape) {
     return "";
   }
   const bool rom = e.loader == "rom";
+  if (e.kind == entry_kind::block) return block_cell(e, c, escape);
   switch (c) {
     case column::number: {
       if (e.number == 0) return "";
@@ -138,6 +144,40 @@ std::string cell(const catalogue_entry& e, column c, bool escape) {
   return "";
 }
 
+namespace {
+
+std::string block_cell(const catalogue_entry& e, column c, bool escape) {
+  const bool rom = e.loader == "rom";
+  switch (c) {
+    case column::name:
+      return e.type != 0 ? shown_name(e, escape) : "";
+    case column::type: {
+      std::string words = rom ? std::string(e.type != 0 ? "header block" : "data block") : "block";
+      if (rom) words += e.header == copy_check::repeat ? ", repeat" : ", first copy";
+      return words + ", " + std::to_string(e.block_bytes) +
+             (e.block_bytes == 1 ? " byte" : " bytes");
+    }
+    case column::start:
+      return e.type != 0 ? hex(e.start) : "";
+    case column::end:
+      return e.type != 0 ? hex(e.end) : "";
+    case column::size:
+      return std::to_string(e.block_bytes);
+    case column::position:
+      return minutes(e.seconds);
+    case column::program:
+      return std::string(check_words(e.program_check));
+    case column::loader:
+      return rom ? "ROM" : e.loader;
+    case column::number:
+    case column::header:
+      break;
+  }
+  return "";
+}
+
+}  // namespace
+
 std::string safe_file_name(std::string_view name) {
   const std::size_t first = name.find_first_not_of(' ');
   if (first == std::string_view::npos) return "program";
@@ -163,6 +203,21 @@ std::string safe_file_name(std::string_view name) {
 
 std::string prg_file_name(const catalogue_entry& e) {
   return safe_file_name(shown_name(e, false)) + ".prg";
+}
+
+std::string coverage_words(double coverage) {
+  if (!(coverage < 1)) return "all";
+  if (coverage > 0.99) return "over 99%";
+  return std::to_string(static_cast<int>(std::floor(std::max(coverage, 0.0) * 100))) + "%";
+}
+
+bool is_file(const catalogue_entry& e) {
+  return e.kind == entry_kind::file && !(e.loader == "rom" && e.type == 5);
+}
+
+bool loads(const catalogue_entry& e) {
+  return e.program_check == copy_check::ok || e.program_check == copy_check::repeat ||
+         e.program_check == copy_check::none;
 }
 
 std::string csv_field(std::string_view value) {
@@ -250,7 +305,8 @@ std::string record_json_fields(const catalogue_entry& e) {
          ",\"end\":" + std::to_string(e.end) + ",\"offset\":" + std::to_string(e.offset) +
          ",\"seconds\":" + number(e.seconds) + ",\"header\":" + json_string(check_name(e.header)) +
          ",\"programCheck\":" + json_string(check_name(e.program_check)) +
-         ",\"programSize\":" + std::to_string(e.program.size()) +
+         ",\"programSize\":" + std::to_string(std::max(e.program.size(), e.program_size)) +
          ",\"length\":" + std::to_string(e.length) + ",\"duration\":" + number(e.duration) +
-         ",\"pulseValues\":" + values;
+         ",\"pulseValues\":" + values +
+         (e.kind == entry_kind::block ? ",\"blockBytes\":" + std::to_string(e.block_bytes) : "");
 }

@@ -51,6 +51,16 @@ std::string safe_file_name(std::string_view name);
 /// safe, with .prg ("GAME.prg").
 std::string prg_file_name(const catalogue_entry& e);
 
+/// The share of a tape's time its blocks explain, in words: "all", "over
+/// 99%" (short of all, never rounded up to it), or "94%" (rounded down).
+std::string coverage_words(double coverage);
+
+/// Whether a record is a file a machine would load: not a stretch no
+/// loader explains, nor the ROM's end-of-tape marker.
+bool is_file(const catalogue_entry& e);
+/// Whether a file's program would load: its check holds, or it has none.
+bool loads(const catalogue_entry& e);
+
 /// One CSV field, quoted where it holds a comma, a quote or a line break.
 std::string csv_field(std::string_view value);
 /// The CSV's first line: the columns' names, CR LF.

@@ -92,6 +92,26 @@ void tape_catalogue::listed(std::uint64_t offset) {
 
 void tape_catalogue::add_block(rom_block b) {
   spans_.push_back({b.lead_offset, b.end_offset, b.lead_cycles, b.end_cycles});
+  if (blocks_) {
+    catalogue_entry e;
+    e.kind = entry_kind::block;
+    std::fill(e.name, e.name + NAME_LENGTH, ' ');
+    const std::vector<std::uint8_t>& d = b.data;
+    if (d.size() == HEADER_BLOCK && header_type(d[0])) {
+      e.type = d[0];
+      e.start = word_at(d, 1);
+      e.end = word_at(d, 3);
+      std::copy(d.begin() + 5, d.begin() + 5 + NAME_LENGTH, e.name);
+    }
+    e.offset = b.offset;
+    e.seconds = static_cast<double>(b.cycles) / hz_;
+    e.length = b.end_offset - b.offset;
+    e.duration = static_cast<double>(b.end_cycles - b.cycles) / hz_;
+    e.header = b.repeat ? copy_check::repeat : copy_check::ok;
+    e.program_check = b.loads() ? copy_check::ok : copy_check::damaged;
+    e.block_bytes = static_cast<std::uint32_t>(d.empty() ? 0 : d.size() - 1);
+    ready_.push_back(std::move(e));
+  }
   // A boot loader's header may say where its turbo blocks' lead is.
   if (!b.repeat && b.loads() && b.data.size() == HEADER_BLOCK)
     turbo_.rom_header(b.data.data(), 192);
@@ -185,6 +205,23 @@ void tape_catalogue::add_turbo(turbo_found& found) {
   }
   spans_.insert(spans_.end(), found.spans.begin(), found.spans.end());
   tones_.insert(tones_.end(), found.tones.begin(), found.tones.end());
+  if (blocks_) {
+    for (const turbo_block& b : found.blocks) {
+      catalogue_entry e;
+      e.kind = entry_kind::block;
+      e.loader = b.loader;
+      std::fill(e.name, e.name + NAME_LENGTH, ' ');
+      e.offset = b.offset;
+      e.seconds = static_cast<double>(b.cycles_at) / hz_;
+      e.length = b.finish - b.offset;
+      e.duration = static_cast<double>(b.cycles_finish - b.cycles_at) / hz_;
+      e.header = copy_check::none;
+      e.program_check = b.check;
+      e.block_bytes = b.bytes;
+      ready_.push_back(std::move(e));
+    }
+  }
+  found.blocks.clear();
   found.files.clear();
   found.spans.clear();
   found.tones.clear();
@@ -384,14 +421,18 @@ std::vector<catalogue_entry> tape_catalogue::take_settled() {
   }
   account(spans_final, finished_);
   if (unknown_.open) entries_final = std::min(entries_final, unknown_.from);
-  std::stable_sort(
-      ready_.begin(), ready_.end(),
-      [](const catalogue_entry& a, const catalogue_entry& b) { return a.offset < b.offset; });
+  // In tape order; a file before its first block, which starts where it does.
+  std::stable_sort(ready_.begin(), ready_.end(),
+                   [](const catalogue_entry& a, const catalogue_entry& b) {
+                     if (a.offset != b.offset) return a.offset < b.offset;
+                     return a.kind != entry_kind::block && b.kind == entry_kind::block;
+                   });
   const auto split = std::find_if(ready_.begin(), ready_.end(), [&](const catalogue_entry& e) {
     return e.offset >= entries_final;
   });
   std::vector<catalogue_entry> out(std::make_move_iterator(ready_.begin()),
                                    std::make_move_iterator(split));
+  for (catalogue_entry& e : out) e.program_size = e.program.size();
   ready_.erase(ready_.begin(), split);
   return out;
 }

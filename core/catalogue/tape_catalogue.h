@@ -23,9 +23,10 @@
 
 /// What a record is: a file a loader reads, or a stretch of the tape no
 /// reader recognises.
-enum class entry_kind { file, unrecognised };
+enum class entry_kind { file, unrecognised, block };
 
-/// One file on the tape, or one stretch of it that no reader recognises.
+/// One file on the tape, or one stretch of it that no reader recognises;
+/// or, where they are asked for, one block read, under its file.
 struct catalogue_entry {
   entry_kind kind = entry_kind::file;
   /// "rom" for the ROM's own blocks, a turbo format's name, "" for a stretch.
@@ -49,6 +50,11 @@ struct catalogue_entry {
   double duration = 0;
   /// A stretch's most common pulse values, the most common first.
   std::vector<std::uint8_t> pulse_values;
+  /// A block's bytes: a ROM block's payload, a turbo block's files'.
+  std::uint32_t block_bytes = 0;
+  /// How many bytes program holds as taken out; kept where a caller lets
+  /// the bytes themselves go.
+  std::size_t program_size = 0;
 };
 
 /// The catalogue of one tape.
@@ -63,6 +69,11 @@ class tape_catalogue {
   void feed(const std::uint8_t* bytes, std::size_t count);
   /// The file has ended: what was still being read is settled.
   void finish();
+  /// Whether each block read is an entry of its own too (kind block, after
+  /// its file's): a ROM block's copy (header: ok for the first, repeat for
+  /// the repeat) with its own check as program_check, a turbo loader's block
+  /// with its checks. Off unless asked for.
+  void list_blocks(bool on) { blocks_ = on; }
   /// Takes out the entries settled since the last call, in tape order.
   std::vector<catalogue_entry> take_settled();
   /// Whether the file starts as a TAP file does ("C64-TAPE-RAW"), once 20
@@ -114,6 +125,7 @@ class tape_catalogue {
   std::vector<turbo_span> spans_, tones_;
   std::vector<pause_mark> pauses_;
   std::uint64_t covered_ = 0, covered_cycles_ = 0;
+  bool blocks_ = false;
   bool block_before_ = false;  // what covered_ ends is a block, not a pause
   std::uint64_t explained_ = 0, paused_ = 0;
   // The stretch no block explains being gathered, pauses aside: where it

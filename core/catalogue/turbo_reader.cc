@@ -794,7 +794,20 @@ void turbo_reader::read_out(lead_try& t, const std::uint8_t* after, turbo_found&
   span.cycles_finish = clock_.cycles_at(after);
   span.cycles_begin = span.cycles_finish - 8 * t.lead_units;
   out.spans.push_back(span);
+  turbo_block block;
+  block.loader = row.name;
+  block.offset = t.body_offset;
+  block.finish = span.finish;
+  block.cycles_finish = span.cycles_finish;
+  block.cycles_at = span.cycles_finish - 8 * t.body_units;
   const double long_mean = t.n[1] ? static_cast<double>(t.sum[1]) / t.n[1] : 0;
+  bool held = true, any = false;
+  for (const turbo_file& f : t.reader->files()) {
+    block.bytes += static_cast<std::uint32_t>(f.program.size());
+    held = held && f.program_check != copy_check::damaged && f.header != copy_check::damaged;
+    any = any || f.program_check == copy_check::ok || f.header == copy_check::ok;
+  }
+  block.check = !held ? copy_check::damaged : any ? copy_check::ok : copy_check::none;
   for (turbo_file& f : t.reader->files()) {
     if (row.long_variant && f.loader == row.name && long_mean >= row.long_split)
       f.loader = row.long_variant;
@@ -804,8 +817,10 @@ void turbo_reader::read_out(lead_try& t, const std::uint8_t* after, turbo_found&
     f.cycles_finish = span.cycles_finish;
     f.cycles_begin = span.cycles_begin;
     f.cycles_at = span.cycles_finish - 8 * t.body_units;
+    block.loader = f.loader;
     out.files.push_back(std::move(f));
   }
+  out.blocks.push_back(std::move(block));
 }
 
 namespace {
@@ -850,6 +865,7 @@ bool turbo_reader::settle(lead_try& t, const std::uint8_t* after, turbo_found& o
 // What was read goes out: the stretches it explains, and its files.
 void turbo_reader::commit(turbo_found& found, turbo_found& out) {
   out.spans.insert(out.spans.end(), found.spans.begin(), found.spans.end());
+  out.blocks.insert(out.blocks.end(), found.blocks.begin(), found.blocks.end());
   for (turbo_file& f : found.files) give(std::move(f), out);
   found = {};
 }

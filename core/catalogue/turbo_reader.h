@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "catalogue/lead_masks.h"
@@ -57,10 +58,20 @@ struct turbo_span {
 /// What the reader found in the pulses fed: files, the stretches of tape
 /// its blocks explain, and the tones: stretches of pulses repeating every
 /// eight (a lead, a trailer), which a block beside them explains too.
+/// A block a loader read: where its bytes begin (after its sync) and end,
+/// their time, its files' bytes and whether its checks hold.
+struct turbo_block {
+  std::string loader;
+  std::uint64_t offset = 0, finish = 0, cycles_at = 0, cycles_finish = 0;
+  std::uint32_t bytes = 0;
+  copy_check check = copy_check::none;
+};
+
 struct turbo_found {
   std::vector<turbo_file> files;
   std::vector<turbo_span> spans;
   std::vector<turbo_span> tones;
+  std::vector<turbo_block> blocks;
 };
 
 class turbo_reader {

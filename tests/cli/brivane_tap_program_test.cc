@@ -20,15 +20,11 @@
 
 #include "recording/recording.h"
 #include "recording_writer.h"
+#include "run_program.h"
 #include "tap_options.h"
 #include "terminal.h"
 
 namespace {
-
-std::string slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
 
 void spill(const std::string& path, const std::vector<std::uint8_t>& data) {
   std::ofstream(path, std::ios::binary)
@@ -53,11 +49,6 @@ std::string tap_of(const std::vector<std::uint8_t>& wav, machine m = machine::c6
   tap.insert(tap.end(), pulses.begin(), pulses.end());
   return {tap.begin(), tap.end()};
 }
-
-struct outcome {
-  std::string out, err;
-  int status;
-};
 
 class TapCli : public testing::Test {
  protected:
@@ -92,35 +83,7 @@ class TapCli : public testing::Test {
   // past that many bytes.
   static outcome run(const std::vector<std::string>& args, const std::string& in_path = "",
                      rlim_t file_limit = RLIM_INFINITY) {
-    const std::string bin = tap_bin();
-    std::vector<std::string> argv = {"brivane-tap"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargv;
-    cargv.reserve(argv.size() + 1);
-    for (auto& a : argv) cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    const std::string out = dir_ + "/stdout", err = dir_ + "/stderr";
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const int in = open(in_path.empty() ? "/dev/null" : in_path.c_str(), O_RDONLY);
-      const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (in < 0 || o < 0 || e < 0 || chdir(dir_.c_str()) != 0) _exit(127);
-      dup2(in, 0);
-      dup2(o, 1);
-      dup2(e, 2);
-      signal(SIGXFSZ, SIG_IGN);  // a file past its limit: the write fails instead
-      const rlimit limit{file_limit, file_limit};
-      setrlimit(RLIMIT_FSIZE, &limit);
-      execv(bin.c_str(), cargv.data());
-      _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    outcome r{slurp(out), slurp(err), WIFEXITED(status) ? WEXITSTATUS(status) : 128};
-    unlink(out.c_str());
-    unlink(err.c_str());
-    return r;
+    return run_program(tap_bin(), "brivane-tap", args, dir_, in_path, file_limit);
   }
 
   static std::string dir_;

@@ -1,0 +1,688 @@
+// brivane-ls's run. The paths given are walked, in order, into sources: a
+// tape (a TAP file, a gzipped one, a recording), an archive, or a message
+// for a path that cannot be read. Workers read the sources side by side,
+// several of them sharing out the members of a zip file on disk; each tape
+// read becomes its lines, its PRG files and its messages, kept until every
+// tape before it has gone out, so that the output is in the order given
+// however the reading went.
+#include "ls_command.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+#ifndef _WIN32
+#define BRIVANE_THREADS 1
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#endif
+
+#include "archive/gzip.h"
+#include "catalogue/tape_catalogue.h"
+#include "ls_options.h"
+#include "ls_report.h"
+#include "ls_sources.h"
+#include "recording/sound_format.h"
+#include "sys_files.h"
+#include "tap_options.h"
+#include "words/fault_words.h"
+
+namespace {
+
+constexpr std::size_t PIECE = 1 << 20;  // bytes read at a time
+// Tapes read but not yet written out, at the most: a worker waits for the
+// output to catch up, so that memory stays flat however many tapes follow
+// a slow one.
+constexpr std::size_t WAITING_LIMIT = 256;
+
+// One tape as read: its lines, its programs as PRG files, its messages.
+struct unit_result {
+  std::string text;
+  std::vector<std::pair<std::string, std::vector<std::uint8_t>>> prgs;
+  std::vector<std::string> messages;
+  bool failed = false;
+};
+
+// What a path given, or found in a folder, is to be read as.
+struct source {
+  enum class kind { tape, archive, message };
+  kind what = kind::tape;
+  std::string path;   // where it is: a file's path, or "-"
+  std::string shown;  // how the output names it
+  name_kind hint = name_kind::other;
+  std::string message;  // for a message: the line to say
+  bool failed = false;
+
+  // As it is read (under the lock where workers share it).
+  std::map<std::size_t, unit_result> ready;  // tapes read, by their place in it
+  std::size_t total = SIZE_MAX;              // how many places it has, once known
+  std::vector<std::string> closing;          // said after its last tape
+  unsigned readers = 0, finished = 0;        // workers that began it, and that are done with it
+  bool decided = false;                      // whether it is shared is known
+  bool shared = false;                       // more workers may join in
+  std::size_t claimed = 0;                   // places taken by a worker so far
+};
+
+// A byte_input that gives the bytes already read from another first, then
+// the rest of it; and counts what it hands over.
+class replay_input : public byte_input {
+ public:
+  replay_input(byte_input& in, const std::vector<std::uint8_t>& head,
+               std::atomic<std::uint64_t>& count)
+      : in_(in), head_(head), count_(count) {}
+  std::ptrdiff_t read(std::uint8_t* buf, std::size_t size) override {
+    if (at_ < head_.size()) {
+      const std::size_t n = std::min(size, head_.size() - at_);
+      std::copy(head_.begin() + static_cast<std::ptrdiff_t>(at_),
+                head_.begin() + static_cast<std::ptrdiff_t>(at_ + n), buf);
+      at_ += n;
+      return static_cast<std::ptrdiff_t>(n);
+    }
+    const std::ptrdiff_t n = in_.read(buf, size);
+    if (n > 0) count_ += static_cast<std::uint64_t>(n);
+    return n;
+  }
+  bool seekable() const override { return in_.seekable(); }
+  bool seek(std::uint64_t to) override {
+    if (!in_.seek(to)) return false;
+    at_ = head_.size();  // what follows comes from the input itself
+    return true;
+  }
+  std::uint64_t size() const override { return in_.size(); }
+  std::string error() const override { return in_.error(); }
+
+ private:
+  byte_input& in_;
+  const std::vector<std::uint8_t>& head_;
+  std::atomic<std::uint64_t>& count_;
+  std::size_t at_ = 0;
+};
+
+// The TAP made from a recording, fed to a catalogue as it is written.
+class catalogue_tap : public tap_output {
+ public:
+  explicit catalogue_tap(std::function<void(const std::uint8_t*, std::size_t)> feed)
+      : feed_(std::move(feed)) {}
+  bool write(const std::uint8_t* bytes, std::size_t size) override {
+    feed_(bytes, size);
+    return true;
+  }
+  bool finish(const std::vector<std::uint8_t>&) override { return true; }
+  void abandon() override {}
+  std::string error() const override { return ""; }
+
+ private:
+  std::function<void(const std::uint8_t*, std::size_t)> feed_;
+};
+
+class lister {
+ public:
+  lister(ls_host& sys, const ls_options& o) : sys_(sys), o_(o) {}
+  int run();
+
+ private:
+  void expand(const std::string& path);
+  void walk(const std::string& path, const std::string& shown,
+            std::vector<std::pair<std::uint64_t, std::uint64_t>>& within, const std::string& above);
+  void add_message(const std::string& line) {
+    auto s = std::make_unique<source>();
+    s->what = source::kind::message;
+    s->message = line;
+    s->failed = true;
+    sources_.push_back(std::move(s));
+  }
+  void add(source::kind what, const std::string& path, const std::string& shown, name_kind hint) {
+    auto s = std::make_unique<source>();
+    s->what = what;
+    s->path = path;
+    s->shown = shown;
+    s->hint = hint;
+    sources_.push_back(std::move(s));
+  }
+
+  void read_source(source& s, bool first);
+  void read_archive(source& s, bool first);
+  void read_members(source& s, archive_input& a, bool first);
+  unit_result read_tape(byte_input& in, const std::string& shown, name_kind hint);
+  bool claim(source& s, std::size_t place);
+  void publish(source& s, std::size_t place, unit_result r);
+  void close(source& s, std::size_t total, const std::string& closing);
+  void write_out(const unit_result& r);
+  void say(const std::string& line) {
+    clear_progress();
+    sys_.err().write("brivane-ls: " + line + "\n");
+  }
+  void show_progress(bool now);
+  void clear_progress();
+
+#ifdef BRIVANE_THREADS
+  void work();
+  source* take(bool& first);
+  void print_in_order();
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::size_t next_job_ = 0;
+  std::size_t waiting_ = 0;  // tapes read and not yet written out
+#endif
+
+  ls_host& sys_;
+  const ls_options& o_;
+  std::vector<std::unique_ptr<source>> sources_;
+  unsigned jobs_ = 1;
+  bool failed_ = false;
+  std::atomic<std::uint64_t> bytes_{0}, tapes_{0};
+  bool progress_shown_ = false;
+  std::chrono::steady_clock::time_point last_progress_{};
+};
+
+// The paths given, in order: each walked into sources.
+void lister::expand(const std::string& path) {
+  if (path == "-") {
+    add(source::kind::tape, "-", "-", name_kind::other);
+    return;
+  }
+  const path_facts f = look_at(path);
+  if (f.kind == path_kind::missing) {
+    add_message("cannot open " + path + ": " + f.why);
+    return;
+  }
+  if (f.kind == path_kind::folder) {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> within;
+    walk(path, path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path,
+         within, "");
+    return;
+  }
+  const name_kind k = kind_of_name(path);
+  add(k == name_kind::archive ? source::kind::archive : source::kind::tape, path, path, k);
+}
+
+// A folder's tapes, recordings and archives, in name order, and its
+// folders', depth first. A folder met again below itself (through a link)
+// is a loop: said, and not read again.
+void lister::walk(const std::string& path, const std::string& shown,
+                  std::vector<std::pair<std::uint64_t, std::uint64_t>>& within,
+                  const std::string& above) {
+  const path_facts f = look_at(path);
+  const std::pair<std::uint64_t, std::uint64_t> id{f.device, f.inode};
+  if (f.inode != 0 && std::find(within.begin(), within.end(), id) != within.end()) {
+    add_message(shown + ": a folder loop: it leads back to " + above + ", which is not read again");
+    return;
+  }
+  std::vector<std::string> names;
+  std::string why;
+  if (!list_folder(path, names, why)) {
+    add_message("cannot read " + shown + ": " + why);
+    return;
+  }
+  within.push_back(id);
+  for (const std::string& name : names) {
+    const std::string child = path + (path.back() == '/' ? "" : "/") + name;
+    const std::string child_shown = shown + "/" + name;
+    const name_kind k = kind_of_name(name);
+    const path_facts c = look_at(child);
+    if (c.kind == path_kind::folder) {
+      // The folder a loop leads back to, as the output names it.
+      std::string back = shown;
+      for (std::size_t i = within.size(); i-- > 0;) {
+        if (within[i] == std::pair<std::uint64_t, std::uint64_t>{c.device, c.inode}) break;
+        back = back.substr(0, back.find_last_of('/'));
+      }
+      walk(child, child_shown, within, back);
+    } else if (k == name_kind::other) {
+      continue;  // not a tape, a recording nor an archive
+    } else if (c.kind == path_kind::missing) {
+      add_message("cannot open " + child_shown + ": " + c.why);
+    } else {
+      add(k == name_kind::archive ? source::kind::archive : source::kind::tape, child, child_shown,
+          k);
+    }
+  }
+  within.pop_back();
+}
+
+// One tape from its bytes: catalogued, as a gzipped tape, a recording or
+// TAP pulses, by its name or else by what its start says.
+unit_result lister::read_tape(byte_input& in, const std::string& shown, name_kind hint) {
+  unit_result r;
+  tape_catalogue cat(o_.for_machine);
+  cat.list_blocks(o_.all_blocks);
+  std::vector<catalogue_entry> records;
+  const auto take = [&] {
+    for (catalogue_entry& e : cat.take_settled()) {
+      if (o_.prg_dir.empty()) e.program = {};
+      records.push_back(std::move(e));
+    }
+  };
+  const auto feed = [&](const std::uint8_t* b, std::size_t n) {
+    cat.feed(b, n);
+    take();
+  };
+  // The start, to tell what it is.
+  std::vector<std::uint8_t> head(SNIFF_BYTES);
+  std::size_t got = 0;
+  bool whole = false, unread = false;
+  while (got < head.size()) {
+    const std::ptrdiff_t n = in.read(head.data() + got, head.size() - got);
+    if (n < 0) {
+      unread = true;
+      break;
+    }
+    if (n == 0) {
+      whole = true;
+      break;
+    }
+    got += static_cast<std::size_t>(n);
+  }
+  head.resize(got);
+  bytes_ += got;
+  if (unread) {
+    r.messages.push_back("cannot read " + shown + ": " + in.error());
+    r.failed = true;
+    return r;
+  }
+  const sniffed sound = sniff_sound(head.data(), head.size(), whole);
+  const bool is_sound =
+      sound.format != sound_format::other && sound.format != sound_format::unknown;
+  const bool gzipped = head.size() >= 2 && head[0] == 0x1F && head[1] == 0x8B;
+  std::string fault;
+  bool cut = false;
+  if (hint == name_kind::recording ||
+      (hint != name_kind::tape && hint != name_kind::gzip_tape && is_sound)) {
+    replay_input replay(in, head, bytes_);
+    catalogue_tap tap(feed);
+    const tap_outcome made = make_tap(replay, shown, o_.for_machine, tap, "its TAP");
+    if (made.status != TAP_OK) {
+      fault = made.message;
+      cut = made.status == TAP_CUT_SHORT;
+      if (!cut) records.clear();
+    }
+  } else if (hint == name_kind::gzip_tape || (hint != name_kind::tape && gzipped)) {
+    gzip_reader gz;
+    std::vector<std::uint8_t> buf(PIECE);
+    const auto inflate = [&](const std::uint8_t* b, std::size_t n) {
+      gz.feed(b, n);
+      for (std::size_t made; (made = gz.step()) > 0;) feed(gz.output(), made);
+    };
+    inflate(head.data(), head.size());
+    for (std::ptrdiff_t n; !whole && gz.fault() == inflate_fault::none &&
+                           (n = in.read(buf.data(), buf.size())) != 0;) {
+      if (n < 0) {
+        fault = "cannot read " + shown + ": " + in.error();
+        break;
+      }
+      bytes_ += static_cast<std::uint64_t>(n);
+      inflate(buf.data(), static_cast<std::size_t>(n));
+      if (jobs_ == 1) show_progress(false);
+    }
+    if (fault.empty() && gz.fault() == inflate_fault::none) {
+      gz.end();
+      for (std::size_t made; (made = gz.step()) > 0;) feed(gz.output(), made);
+    }
+    if (gz.fault() != inflate_fault::none && fault.empty())
+      fault = shown + ": " + inflate_fault_words(gz.fault());
+    cut = true;  // what was inflated before the fault stays
+  } else {
+    feed(head.data(), head.size());
+    std::vector<std::uint8_t> buf(PIECE);
+    for (std::ptrdiff_t n; !whole && (n = in.read(buf.data(), buf.size())) != 0;) {
+      if (n < 0) {
+        fault = "cannot read " + shown + ": " + in.error();
+        break;
+      }
+      bytes_ += static_cast<std::uint64_t>(n);
+      feed(buf.data(), static_cast<std::size_t>(n));
+      if (jobs_ == 1) show_progress(false);
+    }
+    cut = true;
+  }
+  cat.finish();
+  take();
+  const bool files = std::any_of(records.begin(), records.end(), [](const catalogue_entry& e) {
+    return e.kind == entry_kind::file;
+  });
+  if (fault.empty() && hint == name_kind::other && !is_sound && !gzipped && !cat.tap_signature() &&
+      !files && !head.empty()) {
+    r.messages.push_back(shown +
+                         ": not a TAP file: it does not start as one, and no file was found in it");
+    r.failed = true;
+    return r;
+  }
+  if (!fault.empty()) {
+    r.messages.push_back(fault);
+    r.failed = true;
+    if (!cut || records.empty()) return r;  // the records found before the fault stay
+  }
+  const tape_report t{shown, std::move(records), cat.coverage()};
+  r.text = report_tape(o_.format, t);
+  if (!o_.prg_dir.empty())
+    for (const catalogue_entry& e : t.records)
+      if (std::vector<std::uint8_t> b = prg_bytes(e); !b.empty())
+        r.prgs.emplace_back(prg_name(t, e), std::move(b));
+  return r;
+}
+
+// Whether the member at place is this worker's to read: the first to ask
+// for each place gets it. Every worker meets the places in the same order.
+bool lister::claim(source& s, std::size_t place) {
+#ifdef BRIVANE_THREADS
+  std::lock_guard<std::mutex> hold(lock_);
+#endif
+  if (place < s.claimed) return false;
+  s.claimed = place + 1;
+  return true;
+}
+
+void lister::read_archive(source& s, bool first) {
+  std::string why;
+  std::unique_ptr<archive_input> a = open_archive(s.path, why);
+  if (!a) {
+    close(s, 0, first ? "cannot read " + s.shown + ": " + why : "");
+    return;
+  }
+  read_members(s, *a, first);
+}
+
+// An archive's members, each a tape where its name says it is one; where
+// several workers share it, each reads the members it is first to claim.
+void lister::read_members(source& s, archive_input& archive, bool first) {
+  archive_input* a = &archive;
+  std::size_t place = 0;
+  std::string member;
+  bool file = false;
+  std::uint64_t size = 0;
+  while (a->next(member, file, size)) {
+    if (first && place == 0) {
+#ifdef BRIVANE_THREADS
+      std::lock_guard<std::mutex> hold(lock_);
+      s.shared = a->passes_over() && jobs_ > 1;  // a zip file on disk: others may join in
+      s.decided = true;
+      changed_.notify_all();
+#endif
+    }
+    if (claim(s, place)) {
+      const name_kind k = kind_of_name(member);
+      unit_result r;
+      if (file && k != name_kind::other && k != name_kind::archive) {
+        r = read_tape(a->member(), s.shown + "/" + member, k);
+        ++tapes_;
+      }
+      publish(s, place, std::move(r));
+    }
+    ++place;
+  }
+  const std::string fault = a->error();
+  close(s, place,
+        fault.empty()
+            ? ""
+            : s.shown + ": the archive is damaged, and what follows could not be read: " + fault);
+}
+
+// Whether a stream's first bytes are an archive's: a zip, 7z, tar, xz or
+// bzip2 file's, or a gzip file's whose first bytes inflate to a tar file's.
+bool archive_stream(const std::vector<std::uint8_t>& head) {
+  if (archive_start(head)) return true;
+  if (head.size() < 2 || head[0] != 0x1F || head[1] != 0x8B) return false;
+  gzip_reader gz;
+  gz.feed(head.data(), head.size());
+  std::vector<std::uint8_t> start;
+  for (std::size_t n; start.size() < 512 && (n = gz.step()) > 0;)
+    start.insert(start.end(), gz.output(), gz.output() + n);
+  return archive_start(start);
+}
+
+void lister::read_source(source& s, bool first) {
+  if (s.what == source::kind::archive) {
+    read_archive(s, first);
+    return;
+  }
+  std::string why;
+  unit_result r;
+  std::unique_ptr<byte_input> in = open_input(s.path, why);
+  if (!in) {
+    r.messages.push_back("cannot open " + s.shown + ": " + why);
+    r.failed = true;
+  } else if (s.path == "-") {
+    // Standard input: a tape, or an archive, as its first bytes say (enough
+    // of them for a gzip file's to inflate to a tar file's start).
+    std::vector<std::uint8_t> head(1 << 16);
+    std::size_t got = 0;
+    for (std::ptrdiff_t n;
+         got < head.size() && (n = in->read(head.data() + got, head.size() - got)) > 0;)
+      got += static_cast<std::size_t>(n);
+    head.resize(got);
+    if (archive_stream(head)) {
+      std::unique_ptr<archive_input> a = open_archive(*in, head, why);
+      if (a) {
+        read_members(s, *a, first);
+      } else {
+        close(s, 0, "cannot read standard input: " + why);
+      }
+      return;
+    }
+    std::atomic<std::uint64_t> unused{0};  // the tape's reading counts what it reads
+    replay_input again(*in, head, unused);
+    r = read_tape(again, s.shown, s.hint);
+    ++tapes_;
+  } else {
+    r = read_tape(*in, s.shown, s.hint);
+    ++tapes_;
+  }
+  publish(s, 0, std::move(r));
+  close(s, 1, "");
+}
+
+// A tape read: out at once where one worker reads in order, else kept for
+// the printer.
+void lister::publish(source& s, std::size_t place, unit_result r) {
+#ifdef BRIVANE_THREADS
+  if (jobs_ > 1) {
+    std::unique_lock<std::mutex> hold(lock_);
+    s.ready.emplace(place, std::move(r));
+    ++waiting_;
+    changed_.notify_all();
+    changed_.wait(hold, [&] { return waiting_ < WAITING_LIMIT; });
+    return;
+  }
+#endif
+  (void)s;
+  (void)place;
+  write_out(r);
+}
+
+// A worker is done with a source, which has total places.
+void lister::close(source& s, std::size_t total, const std::string& closing) {
+#ifdef BRIVANE_THREADS
+  std::lock_guard<std::mutex> hold(lock_);
+#endif
+  s.total = std::min(s.total, total);
+  if (!closing.empty() && s.closing.empty()) s.closing.push_back(closing);
+  ++s.finished;
+  s.decided = true;
+  if (jobs_ == 1) {
+    for (const std::string& line : s.closing) say(line);
+    failed_ = failed_ || !s.closing.empty();
+  }
+#ifdef BRIVANE_THREADS
+  changed_.notify_all();
+#endif
+}
+
+// A tape's lines, PRG files and messages, in that order.
+void lister::write_out(const unit_result& r) {
+  if (!r.text.empty()) {
+    clear_progress();
+    sys_.out().write(r.text);
+  }
+  for (const auto& [name, bytes] : r.prgs) {
+    std::string why;
+    if (write_new_file(o_.prg_dir, name, bytes, why).empty()) {
+      say("cannot write " + o_.prg_dir + "/" + name + ": " + why);
+      failed_ = true;
+    }
+  }
+  for (const std::string& line : r.messages) say(line);
+  failed_ = failed_ || r.failed;
+  show_progress(false);
+}
+
+// How far reading has come, on standard error where it is a terminal: from
+// the one thread that writes, at most ten times a second.
+void lister::show_progress(bool now) {
+  if (!sys_.terminal()) return;
+  const auto t = std::chrono::steady_clock::now();
+  if (!now && t - last_progress_ < std::chrono::milliseconds(100)) return;
+  last_progress_ = t;
+  const std::uint64_t tapes = tapes_, mib = bytes_ >> 20;
+  sys_.err().write("\rbrivane-ls: " + std::to_string(tapes) +
+                   (tapes == 1 ? " tape, " : " tapes, ") + std::to_string(mib) + " MiB read\x1b[K");
+  progress_shown_ = true;
+}
+
+void lister::clear_progress() {
+  if (!progress_shown_) return;
+  sys_.err().write("\r\x1b[K");
+  progress_shown_ = false;
+}
+
+#ifdef BRIVANE_THREADS
+// The next source a worker may read, or join in reading, and whether it is
+// the first to; null when none is left.
+source* lister::take(bool& first) {
+  std::unique_lock<std::mutex> hold(lock_);
+  for (;;) {
+    changed_.wait(hold, [&] { return waiting_ < WAITING_LIMIT; });
+    bool undecided = false;  // an archive not yet known to be shared or not
+    for (std::size_t i = next_job_; i < sources_.size(); ++i) {
+      source& s = *sources_[i];
+      const bool done_with = s.what == source::kind::message ||
+                             (s.readers > 0 && (s.what == source::kind::tape || s.finished > 0 ||
+                                                (s.decided && !s.shared)));
+      if (done_with) {
+        if (i == next_job_) ++next_job_;
+        continue;
+      }
+      if (s.readers == 0 || (s.shared && s.readers < jobs_)) {
+        first = s.readers == 0;
+        ++s.readers;
+        return &s;
+      }
+      undecided = undecided || !s.decided;
+    }
+    if (!undecided) return nullptr;
+    changed_.wait_for(hold, std::chrono::milliseconds(20));
+  }
+}
+
+void lister::work() {
+  bool first = false;
+  while (source* s = take(first)) read_source(*s, first);
+}
+
+// The tapes read, written out in the order given as each one's turn comes.
+void lister::print_in_order() {
+  for (const std::unique_ptr<source>& owned : sources_) {
+    source& s = *owned;
+    if (s.what == source::kind::message) {
+      say(s.message);
+      failed_ = true;
+      continue;
+    }
+    for (std::size_t place = 0;; ++place) {
+      unit_result r;
+      {
+        std::unique_lock<std::mutex> hold(lock_);
+        const auto turn = [&] {
+          return s.ready.count(place) != 0 ||
+                 (s.finished > 0 && s.finished == s.readers && place >= s.total);
+        };
+        while (!changed_.wait_for(hold, std::chrono::milliseconds(100), turn)) {
+          hold.unlock();
+          show_progress(true);
+          hold.lock();
+        }
+        const auto it = s.ready.find(place);
+        if (it == s.ready.end()) break;  // no more of this source
+        r = std::move(it->second);
+        s.ready.erase(it);
+        --waiting_;
+        changed_.notify_all();
+      }
+      write_out(r);
+    }
+    std::vector<std::string> closing;
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      closing = s.closing;
+    }
+    for (const std::string& line : closing) say(line);
+    failed_ = failed_ || !closing.empty();
+  }
+}
+#endif
+
+int lister::run() {
+  for (const std::string& p : o_.paths) expand(p);
+  jobs_ = o_.jobs ? o_.jobs : std::max(1u, sys_.cores());
+#ifndef BRIVANE_THREADS
+  jobs_ = 1;  // this build reads one tape at a time
+#endif
+  if (!o_.prg_dir.empty()) {
+    const path_facts d = look_at(o_.prg_dir);
+    if (d.kind != path_kind::folder) {
+      say("cannot write programs into " + o_.prg_dir + ": " +
+          (d.kind == path_kind::missing ? d.why : std::string("it is not a folder")));
+      return LS_FAILED;
+    }
+  }
+  sys_.out().write(report_start(o_.format));
+#ifdef BRIVANE_THREADS
+  if (jobs_ > 1) {
+    std::vector<std::thread> workers;
+    for (unsigned k = 0; k < jobs_; ++k) workers.emplace_back([this] { work(); });
+    print_in_order();
+    for (std::thread& w : workers) w.join();
+  }
+#endif
+  if (jobs_ == 1) {
+    for (const std::unique_ptr<source>& s : sources_) {
+      if (s->what == source::kind::message) {
+        say(s->message);
+        failed_ = true;
+        continue;
+      }
+      read_source(*s, true);
+    }
+  }
+  clear_progress();
+  if (!sys_.out_ok()) {
+    say("cannot write standard output");
+    return LS_FAILED;
+  }
+  return failed_ ? LS_FAILED : LS_OK;
+}
+
+}  // namespace
+
+int run_brivane_ls(int argc, const char* const* argv, ls_host& sys) {
+  const ls_options o = parse_ls_options(argc, argv);
+  if (o.help) {
+    sys.out().write(ls_usage());
+    return sys.out_ok() ? LS_OK : LS_FAILED;
+  }
+  if (o.version) {
+    sys.out().write("brivane-ls " BRIVANE_VERSION "\n");
+    return sys.out_ok() ? LS_OK : LS_FAILED;
+  }
+  if (!o.error.empty()) {
+    sys.err().write("brivane-ls: " + o.error + "\n");
+    sys.err().write(ls_usage());
+    return LS_USAGE;
+  }
+  return lister(sys, o).run();
+}

@@ -1,0 +1,42 @@
+// What brivane-ls writes for each tape, apart from where it goes: its
+// records as aligned lines with a closing verdict, as CSV lines (the core's,
+// as the page saves them), or as JSON Lines; and the name of each program's
+// PRG file.
+#ifndef BRIVANE_LS_REPORT_H
+#define BRIVANE_LS_REPORT_H
+
+#include <string>
+#include <vector>
+
+#include "catalogue/tape_catalogue.h"
+#include "ls_options.h"
+
+/// A tape as read: its path as the output names it ("games.zip/Arcade/x.tap"),
+/// its records in tape order and the share of its time its blocks explain.
+struct tape_report {
+  std::string path;
+  std::vector<catalogue_entry> records;
+  double coverage = 1;
+};
+
+/// What goes before every tape's lines: the CSV's first line, or nothing.
+std::string report_start(ls_format f);
+
+/// A tape's lines in the format: for a person, one line a record, its
+/// columns aligned, then a verdict ("demo.tap: 4 files, all load.").
+std::string report_tape(ls_format f, const tape_report& t);
+
+/// The verdict on a tape, without its path: "4 files, all load.", "5 files,
+/// 1 would not load; its blocks explain 94% of its time."
+std::string verdict(const tape_report& t);
+
+/// The name of a record's program as a PRG file, made safe for any file
+/// system: the tape's file name, the record's number in the listing (or its
+/// loader) and its name as shown without -e ("demo.tap-001-GAME.prg").
+std::string prg_name(const tape_report& t, const catalogue_entry& e);
+
+/// A record's program as a PRG file: its start address, low byte first,
+/// then its bytes; empty where it has none to write.
+std::vector<std::uint8_t> prg_bytes(const catalogue_entry& e);
+
+#endif

@@ -1,0 +1,161 @@
+// The file system and the standard streams, for POSIX and for Windows.
+#include "sys_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+
+#include "utf16.h"
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+#ifdef _WIN32
+int sys_read(int fd, void* buf, std::size_t n) { return _read(fd, buf, static_cast<unsigned>(n)); }
+int sys_write(int fd, const void* buf, std::size_t n) {
+  return _write(fd, buf, static_cast<unsigned>(n));
+}
+#else
+ssize_t sys_read(int fd, void* buf, std::size_t n) { return ::read(fd, buf, n); }
+ssize_t sys_write(int fd, const void* buf, std::size_t n) { return ::write(fd, buf, n); }
+#endif
+
+}  // namespace
+
+int close_fd(int fd) {
+#ifdef _WIN32
+  return _close(fd);
+#else
+  return ::close(fd);
+#endif
+}
+
+long long seek_fd(int fd, long long at) {
+#ifdef _WIN32
+  return _lseeki64(fd, at, SEEK_SET);
+#else
+  return ::lseek(fd, at, SEEK_SET);
+#endif
+}
+
+bool write_all(int fd, const std::uint8_t* p, std::size_t n) {
+  while (n > 0) {
+    const auto w = sys_write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+fd_input::fd_input(int fd, bool own) : fd_(fd), own_(own) {
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && (st.st_mode & S_IFMT) == S_IFREG) {
+    regular_ = true;
+    size_ = static_cast<std::uint64_t>(st.st_size);
+  }
+}
+
+fd_input::~fd_input() {
+  if (own_) close_fd(fd_);
+}
+
+std::ptrdiff_t fd_input::read(std::uint8_t* buf, std::size_t size) {
+  for (;;) {
+    const auto n = sys_read(fd_, buf, size);
+    if (n >= 0) return n;
+    if (errno != EINTR) {
+      error_ = std::strerror(errno);
+      return -1;
+    }
+  }
+}
+
+bool fd_input::seek(std::uint64_t at) {
+  if (regular_ && seek_fd(fd_, static_cast<long long>(at)) == static_cast<long long>(at))
+    return true;
+  error_ = std::strerror(errno);
+  return false;
+}
+
+std::unique_ptr<byte_input> open_input(const std::string& path, std::string& why) {
+  if (path == "-") {
+#ifdef _WIN32
+    _setmode(0, _O_BINARY);
+#endif
+    return std::make_unique<fd_input>(0, false);
+  }
+#ifdef _WIN32
+  const int fd = _wopen(widen(path).c_str(), _O_RDONLY | _O_BINARY);
+#else
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+#endif
+  if (fd < 0) {
+    why = std::strerror(errno);
+    return nullptr;
+  }
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && (st.st_mode & S_IFMT) == S_IFDIR) {
+    close_fd(fd);
+    why = "it is a folder";
+    return nullptr;
+  }
+  return std::make_unique<fd_input>(fd, true);
+}
+
+void fd_sink::write(std::string_view bytes) {
+  if (!write_all(fd_, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()))
+    failed_ = true;
+}
+
+path_facts look_at(const std::string& path) {
+  path_facts f;
+#ifdef _WIN32
+  struct _stat64 st {};
+  if (_wstat64(widen(path).c_str(), &st) != 0) {
+#else
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+#endif
+    f.why = std::strerror(errno);
+    return f;
+  }
+  const auto type = st.st_mode & S_IFMT;
+  f.kind = type == S_IFREG   ? path_kind::file
+           : type == S_IFDIR ? path_kind::folder
+                             : path_kind::other;
+  f.device = static_cast<std::uint64_t>(st.st_dev);
+  f.inode = static_cast<std::uint64_t>(st.st_ino);
+  f.size = static_cast<std::uint64_t>(st.st_size);
+  return f;
+}
+
+int own_stderr() {
+#ifdef _WIN32
+  return 2;  // this build's libraries print nothing
+#else
+  const int own = fcntl(2, F_DUPFD_CLOEXEC, 3);
+  const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (own < 0 || nowhere < 0) return 2;
+  dup2(nowhere, 2);
+  ::close(nowhere);
+  return own;
+#endif
+}
+
+bool is_terminal(int fd) {
+#ifdef _WIN32
+  return _isatty(fd) != 0;
+#else
+  return isatty(fd) != 0;
+#endif
+}

@@ -1,0 +1,330 @@
+// brivane-ls, the built program run as a process: every message and exit
+// status byte for byte; its lines, CSV and JSON against the core's own
+// words for the same tapes; folders, archives, recordings and standard
+// input; PRG files that never go over another file; tapes read side by side
+// that come out in the order given.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "catalogue/catalogue_text.h"
+#include "catalogue/tape_catalogue.h"
+#include "ls_options.h"
+#include "ls_report.h"
+#include "recording_writer.h"
+#include "run_program.h"
+#include "tape_writer.h"
+#include "turbo_writer.h"
+
+namespace {
+
+void spill(const std::string& path, const std::vector<std::uint8_t>& data) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+std::vector<std::uint8_t> bytes_of(const std::string& s) { return {s.begin(), s.end()}; }
+
+std::string ls_bin() {
+  const char* given = std::getenv("BRIVANE_LS_BIN");
+  return given != nullptr && *given != '\0' ? given : BRIVANE_LS_BUILT;
+}
+
+// A tape's report as the core gives it, read whole in-process.
+tape_report report_of(const std::string& path, const std::vector<std::uint8_t>& tape) {
+  tape_catalogue c;
+  c.feed(tape.data(), tape.size());
+  c.finish();
+  tape_report t{path, c.take_settled(), c.coverage()};
+  return t;
+}
+
+class LsCli : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char tmpl[] = "/tmp/brivane-ls-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    demo_ = example_tape();
+    turbo_ = example_turbo_tape();
+    spill(dir_ + "/demo.tap", demo_);
+    spill(dir_ + "/turbo.tap", turbo_);
+    spill(dir_ + "/notes.txt", bytes_of("notes\n"));
+    // A folder of tapes: a recording, a gzipped tape, something else, and a
+    // link back up that makes a loop.
+    for (const char* d : {"/col", "/col/b", "/col/a", "/prg"})
+      ASSERT_EQ(mkdir((dir_ + d).c_str(), 0755), 0);
+    tape_writer w;
+    w.rom_file(1, "HEARD", bytes(64, 0x20));
+    recording_knobs k;
+    k.noise = 0.02;
+    spill(dir_ + "/col/a/heard.wav", record_tape(w.pulses(), k));
+    spill(dir_ + "/col/b/demo.tap", demo_);
+    spill(dir_ + "/col/readme.txt", bytes_of("hello\n"));
+    spill(dir_ + "/col/turbo.tap", turbo_);
+    ASSERT_EQ(symlink("..", (dir_ + "/col/b/up").c_str()), 0);
+    // Names with a line break and with bytes that are no UTF-8.
+    odd_ = std::string("line\nbreak \xff\xfe.tap");
+    spill(dir_ + "/" + odd_, demo_);
+    // Archives, made by Python's zipfile and tar: whole, and cut short.
+    ASSERT_EQ(std::system(("cd " + dir_ +
+                           " && python3 -c \"import zipfile, tarfile\n"
+                           "with zipfile.ZipFile('games.zip', 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                           "  [z.write(n) for n in ('demo.tap', 'turbo.tap', 'notes.txt')]\n"
+                           "with tarfile.open('games.tar.xz', 'w:xz') as t:\n"
+                           "  [t.add(n) for n in ('turbo.tap', 'demo.tap')]\n"
+                           "d = open('games.zip', 'rb').read()\n"
+                           "second = d.index(b'PK\\x03\\x04', 1)\n"
+                           "open('cut.zip', 'wb').write(d[:second + 2000])\"")
+                              .c_str()),
+              0);
+  }
+  static void TearDownTestSuite() { EXPECT_EQ(std::system(("rm -rf " + dir_).c_str()), 0); }
+
+  static outcome run(const std::vector<std::string>& args, const std::string& in_path = "") {
+    return run_program(ls_bin(), "brivane-ls", args, dir_, in_path);
+  }
+
+  static std::string dir_, odd_;
+  static std::vector<std::uint8_t> demo_, turbo_;
+};
+std::string LsCli::dir_, LsCli::odd_;
+std::vector<std::uint8_t> LsCli::demo_, LsCli::turbo_;
+
+TEST_F(LsCli, MessagesAndStatuses) {
+  const std::string usage = ls_usage();
+  const std::string demo = report_tape(ls_format::text, report_of("demo.tap", demo_));
+  const struct {
+    std::vector<std::string> args;
+    std::string out, err;
+    int status;
+  } cases[] = {
+      {{"--help"}, usage, "", 0},
+      {{"--version"}, "brivane-ls 1.1\n", "", 0},
+      {{}, "", "brivane-ls: no path given\n" + usage, 2},
+      {{"--csv", "--json", "demo.tap"},
+       "",
+       "brivane-ls: --csv and --json cannot both be given\n" + usage,
+       2},
+      {{"--jobs", "0", "demo.tap"},
+       "",
+       "brivane-ls: --jobs needs a number of tapes from 1 to 1024, not 0\n" + usage,
+       2},
+      {{"--jobs"}, "", "brivane-ls: --jobs needs a number of tapes\n" + usage, 2},
+      {{"--machine=c128", "demo.tap"},
+       "",
+       "brivane-ls: no such machine: c128 (c64-pal, c64-ntsc, vic20-pal or vic20-ntsc)\n" + usage,
+       2},
+      {{"-x", "demo.tap"}, "", "brivane-ls: no such option: -x\n" + usage, 2},
+      {{"missing.tap", "demo.tap"},
+       demo,
+       "brivane-ls: cannot open missing.tap: No such file or directory\n",
+       1},
+      {{"notes.txt"},
+       "",
+       "brivane-ls: notes.txt: not a TAP file: it does not start as one, and no file was found in "
+       "it\n",
+       1},
+      {{"--prg", "notes.txt", "demo.tap"},
+       "",
+       "brivane-ls: cannot write programs into notes.txt: it is not a folder\n",
+       1},
+      {{"--", "demo.tap"}, demo, "", 0},
+  };
+  for (const auto& c : cases) {
+    std::string line;
+    for (const std::string& a : c.args) line += " " + a;
+    SCOPED_TRACE("brivane-ls" + line);
+    const outcome r = run(c.args);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.status, c.status);
+  }
+}
+
+// Every kind of path, in the order given, each tape's lines the core's: a
+// folder walked in name order (its recording made a TAP, the file that is
+// none passed over, the loop said and not followed), archives, a gzipped
+// tape from standard input.
+TEST_F(LsCli, FoldersArchivesAndStandardInput) {
+  const outcome r = run({"col", "games.tar.xz"});
+  EXPECT_EQ(r.out.find("col/a/heard.wav  001  HEARD"), 0u);
+  const std::size_t demo =
+      r.out.find(report_tape(ls_format::text, report_of("col/b/demo.tap", demo_)));
+  const std::size_t turbo =
+      r.out.find(report_tape(ls_format::text, report_of("col/turbo.tap", turbo_)));
+  EXPECT_NE(demo, std::string::npos);
+  EXPECT_NE(turbo, std::string::npos);
+  EXPECT_LT(demo, turbo);
+  EXPECT_NE(r.out.find(report_tape(ls_format::text, report_of("games.tar.xz/turbo.tap", turbo_)) +
+                       report_tape(ls_format::text, report_of("games.tar.xz/demo.tap", demo_))),
+            std::string::npos);
+  EXPECT_EQ(r.out.find("readme"), std::string::npos);
+  EXPECT_EQ(r.err,
+            "brivane-ls: col/b/up: a folder loop: it leads back to col, which is not read again\n");
+  EXPECT_EQ(r.status, 1);
+
+  // A zip through standard input, and a gzipped tape.
+  const outcome piped = run({"-"}, dir_ + "/games.zip");
+  EXPECT_EQ(piped.out, report_tape(ls_format::text, report_of("-/demo.tap", demo_)) +
+                           report_tape(ls_format::text, report_of("-/turbo.tap", turbo_)));
+  EXPECT_EQ(piped.status, 0);
+  ASSERT_EQ(std::system(("gzip -c " + dir_ + "/demo.tap > " + dir_ + "/demo.tap.gz").c_str()), 0);
+  EXPECT_EQ(run({"-"}, dir_ + "/demo.tap.gz").out,
+            report_tape(ls_format::text, report_of("-", demo_)));
+  EXPECT_EQ(run({"demo.tap.gz"}).out,
+            report_tape(ls_format::text, report_of("demo.tap.gz", demo_)));
+}
+
+// An archive cut short: the tapes before the damage listed, then what is
+// wrong, naming the member and the archive; and the status says so.
+TEST_F(LsCli, DamagedArchive) {
+  const outcome r = run({"cut.zip", "demo.tap"});
+  EXPECT_EQ(r.out.rfind(report_tape(ls_format::text, report_of("cut.zip/demo.tap", demo_)), 0), 0u);
+  EXPECT_NE(
+      r.err.find(
+          "brivane-ls: cut.zip: the archive is damaged, and what follows could not be read: "),
+      std::string::npos);
+  EXPECT_EQ(r.out.substr(r.out.size() - 29), "demo.tap: 4 files, all load.\n");
+  EXPECT_EQ(r.status, 1);
+}
+
+// CSV and JSON: the core's CSV lines under the page's heading, and one JSON
+// object a record, valid UTF-8 whatever bytes the tape's name holds.
+TEST_F(LsCli, CsvAndJson) {
+  const outcome csv = run({"--csv", "demo.tap", "games.zip", odd_});
+  std::string want = csv_heading();
+  for (const auto& [path, tape] :
+       {std::pair<std::string, std::vector<std::uint8_t>>{"demo.tap", demo_},
+        {"games.zip/demo.tap", demo_},
+        {"games.zip/turbo.tap", turbo_},
+        {odd_, demo_}})
+    for (const catalogue_entry& e : report_of(path, tape).records) want += csv_row(path, e, false);
+  EXPECT_EQ(csv.out, want);
+  EXPECT_EQ(csv.status, 0);
+
+  const outcome json = run({"--json", odd_, "turbo.tap"});
+  std::size_t lines = 0;
+  for (std::size_t at = 0; at < json.out.size(); at = json.out.find('\n', at) + 1) ++lines;
+  EXPECT_EQ(lines, report_of("", demo_).records.size() + report_of("", turbo_).records.size());
+  EXPECT_TRUE(valid_utf8(json.out));
+  EXPECT_EQ(
+      json.out.rfind("{\"tape\":\"line\\u000abreak "
+                     "\\ufffd\\ufffd.tap\",\"kind\":\"file\",\"loader\":\"rom\",\"number\":1,",
+                     0),
+      0u);
+  EXPECT_NE(json.out.find("\"loader\":\"Novaload\""), std::string::npos);
+  EXPECT_NE(json.out.find("\"escapedName\":\"{CLEAR & HOME}{RED}FLIGHT{YELLOW}DECK{WHITE}\""),
+            std::string::npos);
+  // In lines for a person, the name's line break is written as \n.
+  EXPECT_NE(run({odd_}).out.find("line\\nbreak \xff\xfe.tap: 4 files, all load.\n"),
+            std::string::npos);
+}
+
+// PRG files: the programs that load, each under a name of its own, never
+// over a file there already, and nothing left half written.
+TEST_F(LsCli, ProgramFiles) {
+  spill(dir_ + "/prg/demo.tap-002-HI-SCORES ....prg", bytes_of("kept"));
+  const outcome r = run({"--prg", "prg", "demo.tap", "turbo.tap", "demo.tap"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  const tape_report demo = report_of("demo.tap", demo_), turbo = report_of("turbo.tap", turbo_);
+  EXPECT_EQ(slurp(dir_ + "/prg/demo.tap-002-HI-SCORES ....prg"), "kept");
+  const std::vector<std::uint8_t> second = prg_bytes(demo.records[1]);
+  EXPECT_EQ(slurp(dir_ + "/prg/demo.tap-002-HI-SCORES ... (2).prg"),
+            std::string(second.begin(), second.end()));
+  EXPECT_EQ(slurp(dir_ + "/prg/demo.tap-002-HI-SCORES ... (3).prg"),
+            std::string(second.begin(), second.end()));
+  const std::vector<std::uint8_t> first = prg_bytes(demo.records[0]);
+  EXPECT_EQ(slurp(dir_ + "/prg/demo.tap-001-FLIGHTDECK (2).prg"),
+            std::string(first.begin(), first.end()));
+  for (const catalogue_entry& e : turbo.records) {
+    const std::vector<std::uint8_t> b = prg_bytes(e);
+    if (b.empty()) continue;
+    SCOPED_TRACE(prg_name(turbo, e));
+    EXPECT_EQ(slurp(dir_ + "/prg/" + prg_name(turbo, e)), std::string(b.begin(), b.end()));
+  }
+  EXPECT_EQ(prg_name(turbo, turbo.records[1]), "turbo.tap-Freeload.prg");
+  EXPECT_EQ(std::system(("ls -a " + dir_ + "/prg | grep -q brivane").c_str()) != 0, true)
+      << "a file half written";
+}
+
+// Tapes read side by side come out as one read after another does: a
+// folder of many tapes and a zip of them, at 1, 2 and 5 at once.
+TEST_F(LsCli, SideBySideInOrder) {
+  ASSERT_EQ(mkdir((dir_ + "/many").c_str(), 0755), 0);
+  for (int n = 0; n < 40; ++n) {
+    tape_writer w(pulse_values::spread(), static_cast<std::uint32_t>(n));
+    for (int f = 0; f <= n % 3; ++f)
+      w.rom_file(1, "FILE " + std::to_string(n), bytes(100 + 37 * n, 0x20));
+    spill(dir_ + "/many/t" + std::to_string(100 + n) + ".tap", tap_file(w.pulses()));
+  }
+  ASSERT_EQ(std::system(("cd " + dir_ +
+                         " && python3 -c \"import zipfile, os\n"
+                         "with zipfile.ZipFile('many.zip', 'w') as z:\n"
+                         "  [z.write('many/' + n) for n in sorted(os.listdir('many'))]\"")
+                            .c_str()),
+            0);
+  const outcome one = run({"--jobs", "1", "--csv", "many", "many.zip", "demo.tap"});
+  EXPECT_EQ(one.status, 0);
+  EXPECT_NE(one.out.find("many.zip/many/t139.tap,"), std::string::npos);
+  for (const char* jobs : {"2", "5"})
+    EXPECT_EQ(run({"--jobs", jobs, "--csv", "many", "many.zip", "demo.tap"}).out, one.out);
+}
+
+TEST(LsOptions, ReadAsGiven) {
+  const auto parse = [](std::vector<const char*> args) {
+    return parse_ls_options(static_cast<int>(args.size()), args.data());
+  };
+  const ls_options o = parse({"--json", "--prg=out", "--machine", "vic20-ntsc", "--jobs=3",
+                              "--all-blocks", "a", "-", "--", "--csv"});
+  EXPECT_EQ(o.error, "");
+  EXPECT_EQ(o.format, ls_format::json);
+  EXPECT_EQ(o.prg_dir, "out");
+  EXPECT_EQ(o.for_machine, machine::vic20_ntsc);
+  EXPECT_EQ(o.jobs, 3u);
+  EXPECT_TRUE(o.all_blocks);
+  EXPECT_EQ(o.paths, (std::vector<std::string>{"a", "-", "--csv"}));
+  EXPECT_EQ(parse({"--prg="}).error, "--prg needs a folder");
+  EXPECT_EQ(parse({"--jobs", "2x", "a"}).error,
+            "--jobs needs a number of tapes from 1 to 1024, not 2x");
+  EXPECT_EQ(parse({"--csv", "--csv", "a"}).error, "");
+}
+
+// The verdict under a tape's lines, for each way a tape can be.
+TEST(LsReport, Verdicts) {
+  const auto record = [](copy_check program, std::uint8_t type,
+                         entry_kind kind = entry_kind::file) {
+    catalogue_entry e;
+    e.kind = kind;
+    e.type = type;
+    e.program_check = program;
+    return e;
+  };
+  const struct {
+    std::vector<catalogue_entry> records;
+    double coverage;
+    std::string want;
+  } rows[] = {
+      {{}, 1, "no file found."},
+      {{record(copy_check::ok, 1)}, 1, "1 file, which loads."},
+      {{record(copy_check::missing, 1)}, 1, "1 file, which would not load."},
+      {{record(copy_check::ok, 1), record(copy_check::repeat, 3), record(copy_check::ok, 5)},
+       1,
+       "2 files, all load."},
+      {{record(copy_check::damaged, 1), record(copy_check::none, 0)},
+       0.9412,
+       "2 files, 1 would not load; its blocks explain 94% of its time."},
+      {{record(copy_check::ok, 1), record(copy_check::none, 0, entry_kind::unrecognised)},
+       0.9991,
+       "1 file, which loads; its blocks explain over 99% of its time."},
+  };
+  for (const auto& r : rows) EXPECT_EQ(verdict({"t", r.records, r.coverage}), r.want);
+}
+
+}  // namespace
