@@ -104,6 +104,81 @@ class replay_input : public byte_input {
   std::size_t at_ = 0;
 };
 
+#ifdef BRIVANE_THREADS
+// A file read ahead on a thread of its own while what came before is
+// catalogued: from the disk, the reading and the cataloguing overlap.
+class read_ahead : public byte_input {
+ public:
+  explicit read_ahead(byte_input& in) : in_(in), reader_([this] { fill(); }) {}
+  read_ahead(const read_ahead&) = delete;
+  read_ahead& operator=(const read_ahead&) = delete;
+  ~read_ahead() override {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    reader_.join();
+  }
+  std::ptrdiff_t read(std::uint8_t* buf, std::size_t size) override {
+    std::unique_lock<std::mutex> hold(lock_);
+    changed_.wait(hold, [&] { return !full_.empty() || ended_; });
+    if (full_.empty()) return failed_ ? -1 : 0;
+    std::vector<std::uint8_t>& front = full_.front();
+    const std::size_t n = std::min(size, front.size() - taken_);
+    std::copy(front.begin() + static_cast<std::ptrdiff_t>(taken_),
+              front.begin() + static_cast<std::ptrdiff_t>(taken_ + n), buf);
+    taken_ += n;
+    if (taken_ == front.size()) {
+      full_.erase(full_.begin());
+      taken_ = 0;
+      changed_.notify_all();
+    }
+    return static_cast<std::ptrdiff_t>(n);
+  }
+  bool seekable() const override { return false; }
+  bool seek(std::uint64_t) override { return false; }
+  std::uint64_t size() const override { return in_.size(); }
+  std::string error() const override {
+    std::lock_guard<std::mutex> hold(lock_);
+    return error_;
+  }
+
+ private:
+  static constexpr std::size_t AHEAD = 4;  // pieces read ahead, at the most
+  void fill() {
+    for (;;) {
+      {
+        std::unique_lock<std::mutex> hold(lock_);
+        changed_.wait(hold, [&] { return full_.size() < AHEAD || stop_; });
+        if (stop_) return;
+      }
+      std::vector<std::uint8_t> piece(PIECE);
+      const std::ptrdiff_t n = in_.read(piece.data(), piece.size());
+      std::lock_guard<std::mutex> hold(lock_);
+      if (n <= 0) {
+        ended_ = true;
+        failed_ = n < 0;
+        if (failed_) error_ = in_.error();
+        changed_.notify_all();
+        return;
+      }
+      piece.resize(static_cast<std::size_t>(n));
+      full_.push_back(std::move(piece));
+      changed_.notify_all();
+    }
+  }
+  byte_input& in_;
+  mutable std::mutex lock_;
+  std::condition_variable changed_;
+  std::vector<std::vector<std::uint8_t>> full_;
+  std::size_t taken_ = 0;
+  bool stop_ = false, ended_ = false, failed_ = false;
+  std::string error_;
+  std::thread reader_;  // last: it starts once the rest is made
+};
+#endif
+
 // The TAP made from a recording, fed to a catalogue as it is written.
 class catalogue_tap : public tap_output {
  public:
@@ -252,11 +327,20 @@ unit_result lister::read_tape(byte_input& in, const std::string& shown, name_kin
   unit_result r;
   tape_catalogue cat(o_.for_machine);
   cat.list_blocks(o_.all_blocks);
-  std::vector<catalogue_entry> records;
+  // Each record as it settles: its lines, and its program where one is
+  // written; the record itself goes.
+  tape_lines lines(o_.format, shown);
+  std::size_t records = 0, files = 0;
+  std::vector<std::pair<std::string, std::vector<std::uint8_t>>> prgs;
+  const tape_report named{shown, {}, 1};
   const auto take = [&] {
-    for (catalogue_entry& e : cat.take_settled()) {
-      if (o_.prg_dir.empty()) e.program = {};
-      records.push_back(std::move(e));
+    for (const catalogue_entry& e : cat.take_settled()) {
+      lines.add(e);
+      ++records;
+      files += e.kind == entry_kind::file;
+      if (!o_.prg_dir.empty())
+        if (std::vector<std::uint8_t> b = prg_bytes(e); !b.empty())
+          prgs.emplace_back(prg_name(named, e), std::move(b));
     }
   };
   const auto feed = [&](const std::uint8_t* b, std::size_t n) {
@@ -300,7 +384,7 @@ unit_result lister::read_tape(byte_input& in, const std::string& shown, name_kin
     if (made.status != TAP_OK) {
       fault = made.message;
       cut = made.status == TAP_CUT_SHORT;
-      if (!cut) records.clear();
+      if (!cut) records = 0;
     }
   } else if (hint == name_kind::gzip_tape || (hint != name_kind::tape && gzipped)) {
     gzip_reader gz;
@@ -343,11 +427,8 @@ unit_result lister::read_tape(byte_input& in, const std::string& shown, name_kin
   }
   cat.finish();
   take();
-  const bool files = std::any_of(records.begin(), records.end(), [](const catalogue_entry& e) {
-    return e.kind == entry_kind::file;
-  });
   if (fault.empty() && hint == name_kind::other && !is_sound && !gzipped && !cat.tap_signature() &&
-      !files && !head.empty()) {
+      files == 0 && !head.empty()) {
     r.messages.push_back(shown +
                          ": not a TAP file: it does not start as one, and no file was found in it");
     r.failed = true;
@@ -356,14 +437,10 @@ unit_result lister::read_tape(byte_input& in, const std::string& shown, name_kin
   if (!fault.empty()) {
     r.messages.push_back(fault);
     r.failed = true;
-    if (!cut || records.empty()) return r;  // the records found before the fault stay
+    if (!cut || records == 0) return r;  // the records found before the fault stay
   }
-  const tape_report t{shown, std::move(records), cat.coverage()};
-  r.text = report_tape(o_.format, t);
-  if (!o_.prg_dir.empty())
-    for (const catalogue_entry& e : t.records)
-      if (std::vector<std::uint8_t> b = prg_bytes(e); !b.empty())
-        r.prgs.emplace_back(prg_name(t, e), std::move(b));
+  r.text = lines.finish(cat.coverage());
+  r.prgs = std::move(prgs);
   return r;
 }
 
@@ -470,7 +547,18 @@ void lister::read_source(source& s, bool first) {
     r = read_tape(again, s.shown, s.hint);
     ++tapes_;
   } else {
+#ifdef BRIVANE_THREADS
+    // A large file on a disk is read ahead; a recording, which may be gone
+    // back in, is not.
+    if (in->seekable() && in->size() >= 8 * PIECE && s.hint != name_kind::recording) {
+      read_ahead ahead(*in);
+      r = read_tape(ahead, s.shown, s.hint);
+    } else {
+      r = read_tape(*in, s.shown, s.hint);
+    }
+#else
     r = read_tape(*in, s.shown, s.hint);
+#endif
     ++tapes_;
   }
   publish(s, 0, std::move(r));

@@ -41,68 +41,84 @@ std::string one_line(const std::string& path) {
 
 std::string report_start(ls_format f) { return f == ls_format::csv ? csv_heading() : ""; }
 
-std::string verdict(const tape_report& t) {
-  std::size_t files = 0, failing = 0, stretches = 0;
-  for (const catalogue_entry& e : t.records) {
-    stretches += e.kind == entry_kind::unrecognised;
-    if (!is_file(e)) continue;
-    ++files;
-    failing += !loads(e);
+tape_lines::tape_lines(ls_format f, std::string path)
+    : format_(f), path_(std::move(path)), shown_path_(one_line(path_)), widths_(COLUMNS + 1, 0) {}
+
+void tape_lines::add(const catalogue_entry& e) {
+  stretches_ += e.kind == entry_kind::unrecognised;
+  if (is_file(e)) {
+    ++files_;
+    failing_ += !loads(e);
   }
-  std::string v = files == 0   ? "no file found"
-                  : files == 1 ? (failing ? "1 file, which would not load" : "1 file, which loads")
-                               : std::to_string(files) + " files, " +
-                                     (failing == 0 ? std::string("all load")
-                                                   : std::to_string(failing) + " would not load");
-  if (t.coverage < 1 || stretches > 0)
-    v += "; its blocks explain " + coverage_words(t.coverage) + " of its time";
+  if (format_ == ls_format::csv) {
+    done_ += csv_row(path_, e, false);
+  } else if (format_ == ls_format::json) {
+    done_ += "{\"tape\":" + json_string(path_) + "," + record_json_fields(e) +
+             ",\"shownName\":" + json_string(shown_name(e, false)) +
+             ",\"escapedName\":" + json_string(shown_name(e, true)) + "}\n";
+  } else {
+    // One line a record, in the table's order of columns.
+    std::string row;
+    for (std::size_t k = 0; k < TABLE_ORDER.size(); ++k) {
+      const std::size_t place = TABLE_ORDER[k];
+      const std::string text =
+          place == 0 ? shown_path_ : cell(e, static_cast<column>(place - 1), true);
+      widths_[k] = std::max(widths_[k], columns_of(text));
+      row += text;
+      row += '\0';
+    }
+    rows_.push_back(std::move(row));
+  }
+}
+
+std::string tape_lines::verdict(double coverage) const {
+  std::string v = files_ == 0 ? "no file found"
+                  : files_ == 1
+                      ? (failing_ ? "1 file, which would not load" : "1 file, which loads")
+                      : std::to_string(files_) + " files, " +
+                            (failing_ == 0 ? std::string("all load")
+                                           : std::to_string(failing_) + " would not load");
+  if (coverage < 1 || stretches_ > 0)
+    v += "; its blocks explain " + coverage_words(coverage) + " of its time";
   return v + ".";
 }
 
-std::string report_tape(ls_format f, const tape_report& t) {
+std::string tape_lines::finish(double coverage) {
+  if (format_ != ls_format::text) return std::move(done_);
+  // Each cell padded to the widest of its column on this tape; none after the last.
   std::string out;
-  if (f == ls_format::csv) {
-    for (const catalogue_entry& e : t.records) out += csv_row(t.path, e, false);
-    return out;
-  }
-  if (f == ls_format::json) {
-    const std::string tape = json_string(t.path);
-    std::string coverage = std::to_string(t.coverage);
-    for (const catalogue_entry& e : t.records)
-      out += "{\"tape\":" + tape + "," + record_json_fields(e) +
-             ",\"shownName\":" + json_string(shown_name(e, false)) +
-             ",\"escapedName\":" + json_string(shown_name(e, true)) + "}\n";
-    return out;
-  }
-  // One line a record, in the table's order of columns, each padded to the
-  // widest of its kind on this tape; the last one not padded.
-  const std::string path = one_line(t.path);
-  std::vector<std::vector<std::string>> rows;
-  std::vector<std::size_t> widths(COLUMNS + 1, 0);
-  for (const catalogue_entry& e : t.records) {
-    std::vector<std::string> row;
-    for (const std::size_t place : TABLE_ORDER)
-      row.push_back(place == 0 ? path : cell(e, static_cast<column>(place - 1), true));
-    for (std::size_t k = 0; k < row.size(); ++k)
-      widths[k] = std::max(widths[k], columns_of(row[k]));
-    rows.push_back(std::move(row));
-  }
-  for (const std::vector<std::string>& row : rows) {
+  for (const std::string& row : rows_) {
     std::string line;
-    std::size_t pending = 0;  // spaces owed before the next cell
-    for (std::size_t k = 0; k < row.size(); ++k) {
+    std::size_t pending = 0, k = 0;  // spaces owed before the next cell
+    for (std::size_t at = 0; at < row.size(); ++k) {
+      const std::size_t end = row.find('\0', at);
+      const std::string_view text(row.data() + at, end - at);
       if (k > 0) pending += 2;
-      if (row[k].empty()) {
-        pending += widths[k];
-        continue;
+      if (text.empty()) {
+        pending += widths_[k];
+      } else {
+        line.append(pending, ' ');
+        line += text;
+        pending = widths_[k] - columns_of(std::string(text));
       }
-      line.append(pending, ' ');
-      line += row[k];
-      pending = widths[k] - columns_of(row[k]);
+      at = end + 1;
     }
     out += line + "\n";
   }
-  return out + path + ": " + verdict(t) + "\n";
+  rows_.clear();
+  return out + shown_path_ + ": " + verdict(coverage) + "\n";
+}
+
+std::string verdict(const tape_report& t) {
+  tape_lines lines(ls_format::csv, t.path);
+  for (const catalogue_entry& e : t.records) lines.add(e);
+  return lines.verdict(t.coverage);
+}
+
+std::string report_tape(ls_format f, const tape_report& t) {
+  tape_lines lines(f, t.path);
+  for (const catalogue_entry& e : t.records) lines.add(e);
+  return lines.finish(t.coverage);
 }
 
 std::string prg_name(const tape_report& t, const catalogue_entry& e) {

@@ -19,6 +19,28 @@ struct tape_report {
   double coverage = 1;
 };
 
+/// A tape's lines, built a record at a time as the catalogue settles them:
+/// only what the lines need is kept, so that a tape of a hundred thousand
+/// files takes a few bytes a file.
+class tape_lines {
+ public:
+  tape_lines(ls_format f, std::string path);
+  void add(const catalogue_entry& e);
+  /// Every line, and for a person the verdict last, for a tape whose
+  /// blocks explain that share of its time.
+  std::string finish(double coverage);
+  /// The verdict, without the path.
+  std::string verdict(double coverage) const;
+
+ private:
+  ls_format format_;
+  std::string path_, shown_path_;
+  std::string done_;               // the lines of CSV or JSON so far
+  std::vector<std::string> rows_;  // for a person: each row's cells, each ended by a 0
+  std::vector<std::size_t> widths_;
+  std::size_t files_ = 0, failing_ = 0, stretches_ = 0;
+};
+
 /// What goes before every tape's lines: the CSV's first line, or nothing.
 std::string report_start(ls_format f);
 

@@ -58,8 +58,13 @@ bool write_all(int fd, const std::uint8_t* p, std::size_t n) {
 }
 
 fd_input::fd_input(int fd, bool own) : fd_(fd), own_(own) {
+#ifdef _WIN32
+  struct _stat64 st {};
+  if (_fstat64(fd, &st) == 0 && (st.st_mode & S_IFMT) == S_IFREG) {
+#else
   struct stat st {};
   if (fstat(fd, &st) == 0 && (st.st_mode & S_IFMT) == S_IFREG) {
+#endif
     regular_ = true;
     size_ = static_cast<std::uint64_t>(st.st_size);
   }

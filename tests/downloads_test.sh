@@ -49,11 +49,18 @@ got=$("$tmp/tar/$name/brivane" -a "$tmp/side.tap" | tail -n 1)
 grep -q 'libsndfile' "$tmp/tar/$name/README.txt" && ! grep -q '@TAP_GLIBC@' "$tmp/tar/$name/README.txt" ||
   fail "the Linux README.txt does not say what brivane-tap needs"
 echo "ok   the tar's brivane-tap makes a TAP that lists its names"
+# brivane-ls lists the example tape, and its README shows it.
+grep -q '\./brivane-ls demo\.tap' "$tmp/tar/$name/README.txt" || fail "the Linux README.txt does not show ./brivane-ls demo.tap"
+[ -f "$tmp/tar/$name/brivane-ls.1" ] || fail "the tar lacks brivane-ls.1"
+got=$(cd "$tmp/tar/$name" && ./brivane-ls demo.tap | tail -n 1)
+[ "$got" = 'demo.tap: 4 files, all load.' ] || fail "the tar's brivane-ls printed: $got"
+echo "ok   the tar's brivane-ls lists the example tape"
 
 (cd "$tmp/win" && unzip -q "$dist"/brivane-*-win32.zip)
 name=$(basename "$dist"/brivane-*-win32.zip .zip)
 check_folder "$tmp/win" "$name" LICENSE.txt
 [ -f "$tmp/win/$name/brivane-tap.exe" ] || fail "the Windows zip lacks brivane-tap.exe"
+[ -f "$tmp/win/$name/brivane-ls.exe" ] || fail "the Windows zip lacks brivane-ls.exe"
 file "$tmp/win/$name/README.txt" | grep -q CRLF || fail "the Windows README.txt lacks CR LF line ends"
 grep -q 'brivane\.exe -a demo\.tap' "$tmp/win/$name/README.txt" || fail "the Windows README.txt does not show brivane.exe -a demo.tap"
 if command -v wine >/dev/null && dpkg-query -W -f='${Status}' wine32 2>/dev/null | grep -q 'ok installed' &&
@@ -65,6 +72,8 @@ if command -v wine >/dev/null && dpkg-query -W -f='${Status}' wine32 2>/dev/null
   got=$("$bin" -a "$tmp/win/$name/side.tap" | tail -n 1)
   [ "$got" = 'FOUND (002): "SIDE A"' ] || fail "the TAP from brivane-tap.exe lists: $got"
   rm "$tmp/win/$name/side.tap"
+  got=$(cd "$tmp/win/$name" && wine brivane-ls.exe demo.tap | tail -n 1)
+  [ "$got" = 'demo.tap: 4 files, all load.'$'\r' ] || fail "brivane-ls.exe from the zip printed: $got"
 else
   echo "NOT RUN: brivane.exe from the zip, which needs Wine with its 32-bit part (wine32) and a machine that starts 32-bit programs"
 fi

@@ -339,6 +339,38 @@ test('turbo tapes: each format\'s files through the module, with their loader, a
   assert.ok(records.coverage < 0.9, String(records.coverage));
 });
 
+test('brivane-ls --json gives the module\'s records, and --prg its PRG files, for the same tapes', () => {
+  const ls = path.join(path.dirname(bin), 'brivane-ls');
+  const tapes = {
+    'demo.tap': new Uint8Array(TAPES.demo),
+    'turbo.tap': new Uint8Array(fs.readFileSync(new URL('../../examples/turbo.tap', import.meta.url))),
+    'novaload.tap': new Uint8Array(execFileSync(writeTape, ['turbo', '4'])),
+    'bleepload.tap': new Uint8Array(execFileSync(writeTape, ['turbo', '11'])),
+  };
+  const work = fs.mkdtempSync(path.join(dir, 'ls-'));
+  fs.mkdirSync(path.join(work, 'prg'));
+  for (const [name, bytes] of Object.entries(tapes)) fs.writeFileSync(path.join(work, name), bytes);
+  const names = Object.keys(tapes);
+  const lines = execFileSync(ls, ['--json', '--prg', 'prg', ...names], {cwd: work}).toString().trim().split('\n');
+  const objects = lines.map((l) => JSON.parse(l));
+  const records = names.flatMap((name) => brivane.catalogue(tapes[name]).map((r) => ({tape: name, ...r})));
+  assert.equal(objects.length, records.length);
+  objects.forEach((o, i) => {
+    const {program, name, ...r} = records[i];
+    const {programSize, shownName, escapedName, ...rest} = o;
+    assert.deepEqual({...rest, name: Uint8Array.from(rest.name)}, {...r, name}, `record ${i} of ${o.tape}`);
+    assert.equal(programSize, program ? program.length : 0);
+    assert.equal(escapedName, Buffer.from(brivane.renderName(name, {escape: true})).toString('latin1'));
+    assert.equal(shownName, Buffer.from(brivane.renderName(name)).toString('latin1'));
+  });
+  // Each program written is the module's PRG file of it, byte for byte.
+  const written = fs.readdirSync(path.join(work, 'prg')).sort();
+  const prgs = records.filter((r) => brivane.prg(r));
+  assert.equal(written.length, prgs.length);
+  const wanted = prgs.map((r) => Buffer.from(brivane.prg(r)).toString('hex')).sort();
+  assert.deepEqual(written.map((f) => fs.readFileSync(path.join(work, 'prg', f)).toString('hex')).sort(), wanted);
+});
+
 test('the page\'s worker: a reply the browser will not pass on is an error for its tape, and a batch reads on', async () => {
   const web = path.dirname(env('BRIVANE_MJS'));
   const {listArchive, memberEnd} = await import(pathToFileURL(path.join(web, 'zip.mjs')).href);

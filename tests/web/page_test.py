@@ -348,6 +348,32 @@ class Listing:
         self.assertEqual(copied, "\n".join("%s\n%s" % (n, shown[n]) for n in listed))
         self.assertIn("Copied the listing of %d tapes" % len(listed), status)
 
+    def test_brivane_ls_csv_is_the_pages(self):
+        # The page's CSV, names as shown without -e, and brivane-ls's for the
+        # same tapes picked in the same order: the same lines, for every tape
+        # and archive of tapes (recordings are decoded by other libraries there).
+        raw = B.js("""
+            return (async () => {
+              let blob;
+              const make = URL.createObjectURL;
+              URL.createObjectURL = (b) => { blob = b; return make.call(URL, b); };
+              document.getElementById('download-csv').click();
+              URL.createObjectURL = make;
+              return await blob.text();
+            })()""")
+        tapes = ("demo.tap", "one.tap", "two.tap", "empty.tap", 'comma, "quote".tap', "mystery.tap", "large.tap",
+                 "turbo.zip", "games.zip", "Z64.ZIP", "demo.tap.gz")
+        picked = [os.path.basename(p) for p in FILES.paths if os.path.basename(p) in tapes]
+        ls = subprocess.run([os.path.join(os.path.dirname(BIN), "brivane-ls"), "--csv", "--"] + picked,
+                            cwd=FILES.dir, capture_output=True, check=False)
+        ours = lambda row: row[0] in tapes or row[0].split("/")[0] in tapes
+        page_rows = [r for r in csv.reader(io.StringIO(raw, newline="")) if ours(r)]
+        ls_text = ls.stdout.decode("utf-8")
+        self.assertTrue(ls_text.startswith(raw.split("\r\n")[0] + "\r\n"))
+        ls_rows = [r for r in csv.reader(io.StringIO(ls_text, newline="")) if ours(r)]
+        self.assertGreater(len(page_rows), 100)
+        self.assertEqual(ls_rows, page_rows)
+
     def test_the_table_holds_every_file(self):
         # The example tape's four files, as the tape writer laid them down.
         demo = [r for r in table_rows() if r[0] == "demo.tap"]
