@@ -297,8 +297,12 @@ void lister::walk(const std::string& path, const std::string& shown,
   }
   within.push_back(id);
   for (const std::string& name : names) {
-    const std::string child = path + (path.back() == '/' ? "" : "/") + name;
-    const std::string child_shown = shown + "/" + name;
+    std::string child = path;
+    if (child.back() != '/') child += '/';
+    child += name;
+    std::string child_shown = shown;
+    child_shown += '/';
+    child_shown += name;
     const name_kind k = kind_of_name(name);
     const path_facts c = look_at(child);
     if (c.kind == path_kind::folder) {
@@ -306,7 +310,7 @@ void lister::walk(const std::string& path, const std::string& shown,
       std::string back = shown;
       for (std::size_t i = within.size(); i-- > 0;) {
         if (within[i] == std::pair<std::uint64_t, std::uint64_t>{c.device, c.inode}) break;
-        back = back.substr(0, back.find_last_of('/'));
+        back.resize(back.find_last_of('/'));
       }
       walk(child, child_shown, within, back);
     } else if (k == name_kind::other) {
@@ -610,7 +614,9 @@ void lister::write_out(const unit_result& r) {
   for (const auto& [name, bytes] : r.prgs) {
     std::string why;
     if (write_new_file(o_.prg_dir, name, bytes, why).empty()) {
-      say("cannot write " + o_.prg_dir + "/" + name + ": " + why);
+      std::string line = "cannot write ";
+      line.append(o_.prg_dir).append("/").append(name).append(": ").append(why);
+      say(line);
       failed_ = true;
     }
   }

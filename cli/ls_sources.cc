@@ -294,7 +294,7 @@ std::string write_new_file(const std::string& dir, const std::string& name,
   chmod(temp.c_str(), 0644 & ~mask);
 #endif
   for (unsigned n = 1; n < 10000; ++n) {
-    const std::string final_name = numbered(name, n);
+    std::string final_name = numbered(name, n);
     const std::string path = base + final_name;
 #ifdef _WIN32
     if (MoveFileExW(widen(temp).c_str(), widen(path).c_str(), 0)) return final_name;
@@ -312,7 +312,7 @@ std::string write_new_file(const std::string& dir, const std::string& name,
     if (errno == EEXIST) continue;
     // A file system without such names (FAT): the file itself, by a move
     // that replaces nothing.
-    if (errno == EPERM || errno == ENOTSUP || errno == EOPNOTSUPP || errno == EMLINK) {
+    if (errno == EPERM || errno == ENOTSUP || errno == EMLINK) {
       if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0)
         return final_name;
       if (errno == EEXIST) continue;

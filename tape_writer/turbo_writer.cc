@@ -729,7 +729,9 @@ bytes example_turbo_tape() {
   tape_writer rom(pulse_values::spread(), 1984);
   rom.rom_file(1, "STARFALL", random_bytes(600, 1));
   bytes pulses = rom.pulses();
-  const auto add = [&](const bytes& more) { pulses.insert(pulses.end(), more.begin(), more.end()); };
+  const auto add = [&](const bytes& more) {
+    pulses.insert(pulses.end(), more.begin(), more.end());
+  };
   add(turbo_tape(turbo_format::freeload, {{0x0801, random_bytes(3000, 2), ""}}));
   add(turbo_tape(turbo_format::novaload, {{0x2000, random_bytes(1800, 3), "LEVEL 2"}}));
   // A loader of its own: a byte pilot, then bytes of three lengths of pulse.

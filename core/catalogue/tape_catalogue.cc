@@ -34,7 +34,7 @@ std::vector<std::uint8_t> common_values(const std::array<std::uint32_t, 256>& co
   std::vector<std::uint8_t> out;
   while (out.size() < 3 && all > 0) {
     const auto top = std::max_element(left.begin(), left.end());
-    if (*top * 10 < all) break;
+    if (std::uint64_t{*top} * 10 < all) break;
     const auto v = static_cast<int>(top - left.begin());
     out.push_back(static_cast<std::uint8_t>(v));
     for (int k = std::max(0, v - 3); k <= std::min(255, v + 3); ++k)

@@ -94,7 +94,7 @@ class tape_catalogue {
   void add_unit(rom_block* first, rom_block* repeat);
   void add_turbo(turbo_found& found);
   void sample(const std::uint8_t* bytes, std::size_t count);
-  void account(std::uint64_t horizon, bool all);
+  void account(std::uint64_t limit, bool all);
   void gap(std::uint64_t to, std::uint64_t to_cycles, bool block_after);
   void stretch(std::uint64_t from, std::uint64_t from_cycles, std::uint64_t to,
                std::uint64_t to_cycles);

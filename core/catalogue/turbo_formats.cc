@@ -143,7 +143,7 @@ class novaload : public block_reader {
                                whole ? copy_check::ok : copy_check::damaged);
     f.end = static_cast<std::uint16_t>(start_ + size_);
     f.checks_held = held_;
-    if (name_.size() > 0) {
+    if (!name_.empty()) {
       f.has_name = true;
       std::memset(f.name, ' ', 16);
       std::memcpy(f.name, name_.data(), std::min<std::size_t>(16, name_.size()));

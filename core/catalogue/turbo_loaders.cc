@@ -422,7 +422,8 @@ bool burner_lead(const std::uint8_t* header, std::size_t size, bit_order& order,
   // 0x93 of its 192 bytes; the Mastertronic variant's at one or two bytes
   // either side. The bit order byte is the 6510's ROL (0x26) or ROR (0x66).
   for (const int shift : {0, 1, -1, 2, -2}) {
-    const std::size_t o = static_cast<std::size_t>(0x83 + shift), p = o + 5, s = o + 0x10;
+    const int at = 0x83 + shift;
+    const auto o = static_cast<std::size_t>(at), p = o + 5, s = o + 0x10;
     if (s >= size) continue;
     const std::uint8_t op = header[o] ^ 0x59;
     if (op != 0x26 && op != 0x66) continue;

@@ -270,7 +270,7 @@ std::size_t turbo_reader::cross(const std::uint8_t* q, std::size_t available) {
   const std::uint64_t all = ~std::uint64_t{0};
   // Where each try's pilot would end, or the try fail; and which pulses
   // each byte pilot's try takes as long.
-  std::uint64_t long_masks[MAX_CROSSING];
+  std::uint64_t long_masks[MAX_CROSSING] = {};
   for (std::size_t k = 0; k < tries_.size(); ++k) {
     const lead_try& t = tries_[k];
     const loader_row& row = rows_[t.row];
@@ -522,9 +522,10 @@ void turbo_reader::engage(const std::uint8_t* at) {
         std::uint8_t sorted[WINDOW];
         std::copy(window, window + WINDOW, sorted);
         std::sort(sorted, sorted + WINDOW);
+        constexpr unsigned HALF = WINDOW / 2;
         double lo = 0, hi = 0;
-        for (unsigned k = 0; k < WINDOW / 2; ++k) lo += sorted[k], hi += sorted[k + WINDOW / 2];
-        measured_threshold = hi < 1.3 * lo ? 0 : static_cast<int>((lo + hi) / WINDOW + 0.5);
+        for (unsigned k = 0; k < HALF; ++k) lo += sorted[k], hi += sorted[k + HALF];
+        measured_threshold = hi < 1.3 * lo ? 0 : static_cast<int>(std::lround((lo + hi) / WINDOW));
       }
       if (measured_threshold == 0) continue;
       threshold = measured_threshold;
@@ -631,8 +632,8 @@ bool turbo_reader::pilot_timed(const lead_try& t, const loader_row& row) const {
   if (row.threshold == 0) return true;  // measured from this very pilot
   const double within = row.timed ? NEAR : PILOT_NEAR;
   for (const int b : {0, 1})
-    if (t.n[b] > 0 &&
-        !near(static_cast<double>(t.sum[b]) / t.n[b], b ? row.bit1 : row.bit0, within))
+    if (t.n[b] > 0 && !near(static_cast<double>(t.sum[b]) / static_cast<double>(t.n[b]),
+                            b ? row.bit1 : row.bit0, within))
       return false;
   return true;
 }
@@ -780,7 +781,9 @@ void turbo_reader::start_body(lead_try& t, std::uint8_t sync) {
 bool turbo_reader::accept(const lead_try& t) const {
   const loader_row& row = rows_[t.row];
   if (!row.timed) return true;
-  const auto mean = [&](int b) { return t.n[b] ? static_cast<double>(t.sum[b]) / t.n[b] : 0.0; };
+  const auto mean = [&](int b) {
+    return t.n[b] ? static_cast<double>(t.sum[b]) / static_cast<double>(t.n[b]) : 0.0;
+  };
   return near(mean(0), row.bit0) && near(mean(1), row.bit1);
 }
 
@@ -800,7 +803,7 @@ void turbo_reader::read_out(lead_try& t, const std::uint8_t* after, turbo_found&
   block.finish = span.finish;
   block.cycles_finish = span.cycles_finish;
   block.cycles_at = span.cycles_finish - 8 * t.body_units;
-  const double long_mean = t.n[1] ? static_cast<double>(t.sum[1]) / t.n[1] : 0;
+  const double long_mean = t.n[1] ? static_cast<double>(t.sum[1]) / static_cast<double>(t.n[1]) : 0;
   bool held = true, any = false;
   for (const turbo_file& f : t.reader->files()) {
     block.bytes += static_cast<std::uint32_t>(f.program.size());

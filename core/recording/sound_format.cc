@@ -157,6 +157,7 @@ bool sound_length_check::cut_short(std::uint64_t frames) const {
   if (ogg && last_flags_ >= 0 && (last_flags_ & 4) == 0) return true;  // no end-of-stream mark
   if (total_ == 0) return false;
   // An MP3 decoder's count of samples differs a little from the encoder's.
-  return format_ == sound_format::mp3 ? static_cast<double>(frames) < 0.98 * total_
-                                      : frames < total_;
+  return format_ == sound_format::mp3
+             ? static_cast<double>(frames) < 0.98 * static_cast<double>(total_)
+             : frames < total_;
 }

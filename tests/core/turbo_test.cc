@@ -339,8 +339,9 @@ TEST(Turbo, CrossingAtOnceIsSteppingThrough) {
   bytes noise(1 << 18);
   for (auto& v : noise) v = static_cast<std::uint8_t>(rng() % 3 ? 40 + rng() % 56 : rng());
   tapes.emplace_back("noise", noise);
-  for (const auto& [what, tape] : tapes) {
-    SCOPED_TRACE(what);
+  for (const auto& named : tapes) {
+    const bytes& tape = named.second;  // a name the lambdas below may take
+    SCOPED_TRACE(named.first);
     const auto stepped = [&](std::size_t piece) {
       tape_catalogue c(machine::c64_pal, class_path::stepped);
       std::vector<catalogue_entry> all;
