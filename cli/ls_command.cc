@@ -306,11 +306,14 @@ void lister::walk(const std::string& path, const std::string& shown,
     const name_kind k = kind_of_name(name);
     const path_facts c = look_at(child);
     if (c.kind == path_kind::folder) {
-      // The folder a loop leads back to, as the output names it.
+      // Where it is a folder above (a loop), that folder as the output names
+      // it: this one's name with as many of its last parts gone.
       std::string back = shown;
-      for (std::size_t i = within.size(); i-- > 0;) {
-        if (within[i] == std::pair<std::uint64_t, std::uint64_t>{c.device, c.inode}) break;
-        back.resize(back.find_last_of('/'));
+      const auto above = std::find(within.begin(), within.end(),
+                                   std::pair<std::uint64_t, std::uint64_t>{c.device, c.inode});
+      for (auto up = within.end() - 1; above != within.end() && up != above; --up) {
+        const std::size_t cut = back.find_last_of('/');
+        back.resize(cut == std::string::npos ? 0 : cut);
       }
       walk(child, child_shown, within, back);
     } else if (k == name_kind::other) {
