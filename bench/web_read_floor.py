@@ -9,7 +9,7 @@ usage: bench/web_read_floor.py ENGINE FILE...
        ENGINE: chromium, firefox or webkit (under xvfb-run); run with Debian's
        python3, which has python3-selenium
 """
-import os, statistics, sys, tempfile
+import contextlib, os, statistics, sys, tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "web"))
 import browser  # noqa: E402
@@ -35,22 +35,34 @@ onmessage = async ({data: file}) => {
 """
 PAGE = """<!doctype html><meta charset="utf-8"><input type="file" id="file-input">"""
 
-engine, files = sys.argv[1], [os.path.abspath(f) for f in sys.argv[2:]]
-RUNS = int(os.environ.get("RUNS", "5"))
-with tempfile.TemporaryDirectory() as d:
-    open(os.path.join(d, "index.html"), "w").write(PAGE)
-    open(os.path.join(d, "read.js"), "w").write(WORKER)
-    with browser.serve(d) as base, browser.open_browser(engine) as b:
+
+@contextlib.contextmanager
+def floor_page():
+    """Serves the bare page and its worker: yields its address."""
+    with tempfile.TemporaryDirectory() as d:
+        open(os.path.join(d, "index.html"), "w").write(PAGE)
+        open(os.path.join(d, "read.js"), "w").write(WORKER)
+        with browser.serve(d) as base:
+            yield base
+
+
+def read_ms(b, base, path):
+    """Milliseconds the worker of the page served at base takes to read path."""
+    b.get(base + "index.html")
+    b.pick([path])
+    return b.js("""return new Promise((resolve) => {
+        const w = new Worker('read.js');
+        w.onmessage = ({data}) => { w.terminate(); resolve(data); };
+        w.postMessage(document.getElementById('file-input').files[0]);
+    });""")
+
+
+if __name__ == "__main__":
+    engine, files = sys.argv[1], [os.path.abspath(f) for f in sys.argv[2:]]
+    RUNS = int(os.environ.get("RUNS", "5"))
+    with floor_page() as base, browser.open_browser(engine) as b:
         for path in files:
-            times = []
-            for _ in range(RUNS):
-                b.get(base + "index.html")
-                b.pick([path])
-                times.append(b.js("""return new Promise((resolve) => {
-                    const w = new Worker('read.js');
-                    w.onmessage = ({data}) => { w.terminate(); resolve(data); };
-                    w.postMessage(document.getElementById('file-input').files[0]);
-                });"""))
+            times = [read_ms(b, base, path) for _ in range(RUNS)]
             print("%s: reading %s (%.0f MiB) in a worker, median of %d: %.0f ms (all: %s)"
                   % (engine, os.path.basename(path), os.path.getsize(path) / 2**20, RUNS, statistics.median(times),
                      ", ".join("%.0f" % t for t in times)))

@@ -80,6 +80,7 @@ void tape_catalogue::read_blocks(const std::uint8_t* p, std::size_t n) {
 // header's first copy, 21 bytes past its countdown, at the long pulse after them.
 void tape_catalogue::listed(std::uint64_t offset) {
   ++listed_count_;
+  if (keep_names_) listed_names_.append(reinterpret_cast<const char*>(name_buf_), NAME_LENGTH);
   if (rom_.mark_listed(listed_count_)) return;
   // Cannot happen while the two read the same pulses alike; were it ever
   // to, the name still gets its entry, with nothing of it vouched for.

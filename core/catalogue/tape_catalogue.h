@@ -76,6 +76,14 @@ class tape_catalogue {
   void list_blocks(bool on) { blocks_ = on; }
   /// Takes out the entries settled since the last call, in tape order.
   std::vector<catalogue_entry> take_settled();
+  /// Keeps each name the header decoder lists (off by default: a tape of
+  /// nothing but headers would hold 16 bytes for every few thousand).
+  void keep_listed_names(bool on) { keep_names_ = on; }
+  /// With keep_listed_names, the names listed so far, as `brivane -a` finds
+  /// them: 16 bytes each, one after another.
+  const std::string& listed_names() const { return listed_names_; }
+  /// How many names the header decoder has listed so far.
+  int listed_count() const { return listed_count_; }
   /// Whether the file starts as a TAP file does ("C64-TAPE-RAW"), once 20
   /// bytes of it have been fed.
   bool tap_signature() const { return clock_.signature(); }
@@ -105,6 +113,8 @@ class tape_catalogue {
   tape_decoder dec_{};
   std::uint8_t name_buf_[NAME_LENGTH + 1] = {};
   int listed_count_ = 0;
+  bool keep_names_ = false;
+  std::string listed_names_;
   piece_clock clock_;
   rom_reader rom_;
   std::vector<rom_block> ended_;  // blocks the reader has just finished

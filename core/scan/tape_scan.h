@@ -44,6 +44,16 @@ struct found_name {
 /// Trims name_buf in place and writes the rendered name.
 void print_filename(std::uint8_t* name_buf, bool escape, text_sink& out);
 
+/// The result line for the number'th name found, name_buf its 16 bytes and
+/// a 0 after them (trimmed in place): "FOUND (003): \"NAME\"\n" with -a,
+/// "FOUND: \"NAME\"\n" without.
+std::string result_line(int number, std::uint8_t* name_buf, scan_options opts);
+
+/// Exactly what a scan with opts writes for a tape whose names, as the
+/// decoder found them, are names (16 bytes each, one after another): the
+/// banner, and the first name's line, or with -a every name's.
+std::string listing(const std::string& names, scan_options opts);
+
 /// One tape scanned as it arrives in pieces: the decoder, the name count and
 /// whether the scan is over carry from one piece to the next, so that any
 /// split of a tape gives the same result lines as the whole.

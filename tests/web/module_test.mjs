@@ -42,11 +42,28 @@ function tapes() {
 }
 const TAPES = tapes();
 
+// What a catalogue that keeps listings lists for a tape fed in pieces at splits.
+function catalogueListings(tape, splits = []) {
+  const cat = brivane.openCatalogue({listings: true});
+  let at = 0;
+  for (const split of [...splits, tape.length]) {
+    cat.feed(tape.subarray(at, split));
+    at = split;
+  }
+  cat.finish();
+  const got = {names: cat.names(), listings: OPTIONS.map((o) => cat.listing(o))};
+  cat.close();
+  return got;
+}
+
 test('every tape with every option, whole; and its names as data, as the lines give them', () => {
   for (const [name, bytes] of Object.entries(TAPES)) {
-    for (const options of OPTIONS) {
+    const fromCatalogue = catalogueListings(bytes);
+    assert.equal(fromCatalogue.names, brivane.listNames(bytes, {all: true}).filter((b) => b === 10).length - 1);
+    for (const [k, options] of OPTIONS.entries()) {
       const want = native(bytes, options);
       same(brivane.listNames(bytes, options), want, `${name} ${flags(options)}`);
+      same(fromCatalogue.listings[k], want, `${name} ${flags(options)} from the catalogue`);
       const scan = brivane.openScan(options);
       scan.feed(bytes);
       const lines = Buffer.from(scan.results().map(({number, name: shown}) => Buffer.concat([
@@ -68,6 +85,7 @@ test('a header fed in two pieces, split at every place', () => {
       scan.feed(tape.subarray(split));
       same(scan.output(), want, `split at ${split}`);
       scan.close();
+      if (split % 7 === 0) same(catalogueListings(tape, [split]).listings[options.all ? 1 : 0], want, `catalogue split at ${split}`);
     }
   }
 });
@@ -83,6 +101,7 @@ test('a header cut at every length around its end, and at a stride before', () =
     const want = native(cut, {all: true});
     wants.add(Buffer.from(want).toString('latin1'));
     same(brivane.listNames(cut, {all: true}), want, `cut at ${n}`);
+    same(catalogueListings(cut).listings[1], want, `catalogue cut at ${n}`);
   }
   assert.equal(wants.size, 2, 'some cuts give the name and some do not');
 });

@@ -165,6 +165,8 @@ export interface CatalogueOptions extends MachineOptions {
   cells?: boolean;
   /** The tape's path, as the CSV lines name it. */
   tape?: string;
+  /** Also keeps what `brivane` lists for the tape: listing() and names(). */
+  listings?: boolean;
 }
 
 /** A tape's catalogue, fed in pieces, in order. */
@@ -177,6 +179,10 @@ export interface Catalogue {
   tapSignature(): boolean;
   /** Once finished: the share of the tape's time, its pauses aside, that the blocks read explain, 0 to 1. */
   coverage(): number;
+  /** With listings: exactly what `brivane [-a] [-e]` writes to standard output for the tape fed so far. */
+  listing(options?: ListOptions): Uint8Array;
+  /** How many names `brivane -a` lists for the tape fed so far. */
+  names(): number;
   close(): void;
 }
 

@@ -130,10 +130,13 @@ EMSCRIPTEN_KEEPALIVE std::size_t bv_scan_name_size(web_scan* s, std::size_t i) {
 }
 
 /// A catalogue timed at machine m's clock; with cells, its records carry
-/// their cells and CSV lines under the tape's path (size bytes in the input).
-EMSCRIPTEN_KEEPALIVE web_catalogue* bv_catalogue_new(int m, int cells, const char* tape,
+/// their cells and CSV lines under the tape's path (size bytes in the input);
+/// with names, it keeps the names `brivane` lists, for bv_catalogue_listing.
+EMSCRIPTEN_KEEPALIVE web_catalogue* bv_catalogue_new(int m, int cells, int names, const char* tape,
                                                      std::size_t size) {
-  return new web_catalogue(static_cast<machine>(m), cells != 0, std::string(tape, size));
+  auto* c = new web_catalogue(static_cast<machine>(m), cells != 0, std::string(tape, size));
+  c->catalogue.keep_listed_names(names != 0);
+  return c;
 }
 
 EMSCRIPTEN_KEEPALIVE void bv_catalogue_free(web_catalogue* c) { delete c; }
@@ -186,6 +189,18 @@ EMSCRIPTEN_KEEPALIVE const std::uint8_t* bv_catalogue_program(web_catalogue* c, 
 /// Once finished: the share of the tape's time that its blocks explain.
 EMSCRIPTEN_KEEPALIVE double bv_catalogue_coverage(web_catalogue* c) {
   return c->catalogue.coverage();
+}
+
+/// What `brivane` with -a (all) and -e (escape) writes to standard output
+/// for the tape fed so far, its size in bv_text_size; the catalogue must
+/// have been made with names kept.
+EMSCRIPTEN_KEEPALIVE const char* bv_catalogue_listing(web_catalogue* c, int all, int escape) {
+  return hand_out(listing(c->catalogue.listed_names(), {all != 0, escape != 0}));
+}
+
+/// Names the header decoder has found so far.
+EMSCRIPTEN_KEEPALIVE int bv_catalogue_name_count(web_catalogue* c) {
+  return c->catalogue.listed_count();
 }
 
 /// Whether the tape starts as a TAP file does, once 20 bytes have been fed.

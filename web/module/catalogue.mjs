@@ -5,9 +5,10 @@ import {feedReaders} from './scan.mjs';
 
 // A tape's catalogue, fed in pieces.
 class Catalogue {
-  constructor(c, machine, {cells = false, tape = ''}) {
+  constructor(c, machine, {cells = false, listings = false, tape = ''}) {
     this.c = c;
-    this.handle = c.core._bv_catalogue_new(machine, cells ? 1 : 0, ...c.input(String(tape)));
+    this.listings = listings;
+    this.handle = c.core._bv_catalogue_new(machine, cells ? 1 : 0, listings ? 1 : 0, ...c.input(String(tape)));
     this.wantsMore = true;
     this.done = [];
   }
@@ -60,6 +61,22 @@ class Catalogue {
   }
 
   /**
+   * With {listings: true}: exactly what `brivane [-a] [-e]` writes to
+   * standard output for the tape fed so far, as listNames gives it.
+   */
+  listing({all = false, escape = false} = {}) {
+    this.live();
+    if (!this.listings) throw new Error('catalogue keeps no listings: open it with {listings: true}');
+    return this.c.bytesOut(this.c.core._bv_catalogue_listing(this.handle, all ? 1 : 0, escape ? 1 : 0));
+  }
+
+  /** How many names `brivane -a` lists for the tape fed so far. */
+  names() {
+    this.live();
+    return this.c.core._bv_catalogue_name_count(this.handle);
+  }
+
+  /**
    * Once finished: the share of the tape's time, its pauses aside, that the
    * blocks read explain, 0 to 1.
    */
@@ -80,7 +97,9 @@ export function catalogueLayer(c, {machineOf}) {
    * announces, as records, in tape order. With {cells: true, tape: path},
    * each record also carries its columns' texts as the page shows them
    * (cells: without and with -e), its CSV lines under that path (csv) and
-   * the name for its program's file (prgName).
+   * the name for its program's file (prgName). With {listings: true}, it
+   * also gives what `brivane` lists for the tape (listing, names), so that
+   * one reading gives both.
    */
   const openCatalogue = (options = {}) => new Catalogue(c, machineOf(options).machine, options);
   return {

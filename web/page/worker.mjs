@@ -1,7 +1,8 @@
 // Reads tapes off the page's thread: each file in large slices, fed in order
-// to four scans (every combination of -a and -e), so that ticking an option
-// later needs no second reading, and to the catalogue. The messages are
-// those of protocol.mjs.
+// to the catalogue, which also keeps the names the program lists, so that
+// the listing for every combination of -a and -e is at hand and ticking an
+// option later needs no second reading. The messages are those of
+// protocol.mjs.
 import loadBrivane from './brivane.mjs';
 import {VARIANTS, kindOf} from './protocol.mjs';
 import {borrow, fileSource, giveBack, memorySource, readBytes, readInto, readThroughPage, slices} from './read.mjs';
@@ -104,8 +105,7 @@ async function pour(pieces, wrapping, use, advance) {
   }
 }
 
-// Feeds the tape that read(use, advance) pours to the four scans and to the
-// catalogue, timed at the job's machine's clock. Returns the reply: the
+// Feeds the tape that read(use, advance) pours to the catalogue, timed at the job's machine's clock. Returns the reply: the
 // outputs, the count of names, the catalogue's records with their cells and
 // CSV lines (under the job's name) and their programs as PRG files, whether
 // the file starts as a TAP file does, and, when the tape could not be read
@@ -113,19 +113,15 @@ async function pour(pieces, wrapping, use, advance) {
 // given, gets the tape's CRC-32 and size.
 async function readTape({id, name, machine}, read, total, check) {
   const b = await brivane;
-  const scans = VARIANTS.map(([, all, escape]) => b.openScan({all, escape}));
-  const catalogue = b.openCatalogue({machine, cells: true, tape: name});
+  const catalogue = b.openCatalogue({machine, cells: true, listings: true, tape: name});
   const reply = {type: 'result', id, kind: 'tape', outputs: {}, nameCount: 0};
   try {
-    await read((bytes) => { b.feedAll([...scans, catalogue], bytes, check); }, progress(id, total));
+    await read((bytes) => { b.feedAll([catalogue], bytes, check); }, progress(id, total));
   } catch (e) {
     reply.error = said(e);
   } finally {
-    VARIANTS.forEach(([key], i) => {
-      reply.outputs[key] = scans[i].output();
-    });
-    reply.nameCount = scans[1].names();
-    for (const s of scans) s.close();
+    for (const [key, all, escape] of VARIANTS) reply.outputs[key] = catalogue.listing({all, escape});
+    reply.nameCount = catalogue.names();
     reply.catalogue = catalogue.finish().map(({name: _, program, ...r}) => ({...r, prg: b.prg({...r, program})}));
     reply.coverage = catalogue.coverage();
     reply.signature = catalogue.tapSignature();
