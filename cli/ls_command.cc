@@ -330,6 +330,13 @@ void lister::walk(const std::string& path, const std::string& shown,
 
 // One tape from its bytes: catalogued, as a gzipped tape, a recording or
 // TAP pulses, by its name or else by what its start says.
+// Each thread's room for the pieces of a tape, made once: a collection of
+// small tapes would otherwise clear a new MiB for each one.
+std::vector<std::uint8_t>& piece_buffer() {
+  thread_local std::vector<std::uint8_t> buf(PIECE);
+  return buf;
+}
+
 unit_result lister::read_tape(byte_input& in, const std::string& shown, name_kind hint) {
   unit_result r;
   tape_catalogue cat(o_.for_machine);
@@ -395,7 +402,7 @@ unit_result lister::read_tape(byte_input& in, const std::string& shown, name_kin
     }
   } else if (hint == name_kind::gzip_tape || (hint != name_kind::tape && gzipped)) {
     gzip_reader gz;
-    std::vector<std::uint8_t> buf(PIECE);
+    std::vector<std::uint8_t>& buf = piece_buffer();
     const auto inflate = [&](const std::uint8_t* b, std::size_t n) {
       gz.feed(b, n);
       for (std::size_t made; (made = gz.step()) > 0;) feed(gz.output(), made);
@@ -420,7 +427,7 @@ unit_result lister::read_tape(byte_input& in, const std::string& shown, name_kin
     cut = true;  // what was inflated before the fault stays
   } else {
     feed(head.data(), head.size());
-    std::vector<std::uint8_t> buf(PIECE);
+    std::vector<std::uint8_t>& buf = piece_buffer();
     for (std::ptrdiff_t n; !whole && (n = in.read(buf.data(), buf.size())) != 0;) {
       if (n < 0) {
         fault = "cannot read " + shown + ": " + in.error();
