@@ -20,6 +20,12 @@ constexpr std::size_t HEADER_BLOCK = 193;
 
 constexpr std::size_t WINDOW = 64;  // pulses classed at once: three bytes' worth
 
+// Pulses at the start of a block's lead left to the turbo loaders: the
+// tail of a turbo block just before it may lie there (a steady tone, or
+// bytes whose pulses all fit the short class). The rest of the lead, up to
+// the countdown, is the block's own.
+constexpr std::uint64_t LEAD_LEFT = 512;
+
 // Bits 0, 2, ... 14 of x, packed into the low 8.
 std::uint32_t even_bits(std::uint32_t x) {
   x &= 0x5555;
@@ -76,7 +82,7 @@ void rom_reader::read(const std::uint8_t* p, std::size_t n, piece_clock& clock,
           ++k;
           if (counted_down_) {
             counted_down_ = false;
-            claims_.push_back({clock.offset_of(p + i + k * BYTE_PULSES)});
+            claim_from(clock.offset_of(p + i + k * BYTE_PULSES));
           }
         }
         i += k * BYTE_PULSES;
@@ -87,6 +93,12 @@ void rom_reader::read(const std::uint8_t* p, std::size_t n, piece_clock& clock,
     step(p + i, clock, ended);
     ++i;
   }
+}
+
+// The countdown has just ended, its last pulse before after: from there
+// the block's bytes are its own, and so is its lead but for its start.
+void rom_reader::claim_from(std::uint64_t after) {
+  claims_.push_back({std::min(after, block_.lead_offset + LEAD_LEFT)});
 }
 
 // A whole byte from its marker's long pulse at p[at] on, when every pulse
@@ -192,7 +204,7 @@ void rom_reader::step(const std::uint8_t* at, piece_clock& clock, std::vector<ro
         store_byte(shift_, bit >= 0 && (ones_ + bit) % 2 == 1);
         if (counted_down_) {
           counted_down_ = false;
-          claims_.push_back({clock.offset_of(at) + 1});
+          claim_from(clock.offset_of(at) + 1);
         }
         return;
       }

@@ -29,8 +29,9 @@ struct rom_block {
   bool loads() const;
 };
 
-/// Where a block's bytes lie, from the pulse after its countdown (where it is
-/// known for a block) to the pulse that ended it: no turbo loader's.
+/// Where a block lies, once its countdown has been read: from a little into
+/// its lead (or the pulse after its countdown, if sooner) to the pulse that
+/// ended it: no turbo loader's.
 struct rom_claim {
   std::uint64_t begin = 0;
   std::uint64_t end = UINT64_MAX;  ///< UINT64_MAX while the block goes on
@@ -80,6 +81,7 @@ class rom_reader {
   void lead(const std::uint8_t* p, std::size_t n, piece_clock& clock);
   bool cross_idle(const std::uint8_t* p, piece_clock& clock);
   void restart_run(const std::uint8_t* at, piece_clock& clock);
+  void claim_from(std::uint64_t after);
 
   class_path path_;
   rom_state state_ = rom_state::idle;

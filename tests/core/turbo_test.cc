@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <random>
 #include <string>
+#include <tuple>
 
 #include "catalogue/tape_catalogue.h"
 #include "catalogue/turbo_reader.h"
@@ -70,16 +71,29 @@ bool gives_program(turbo_format f) { return f != turbo_format::cyberload_f2; }
 
 std::string padded(const std::string& s) { return (s + std::string(16, ' ')).substr(0, 16); }
 
-// Each format's files, fed whole and in pieces: each file's loader, name,
-// addresses, program and check.
+// Each format's files, fed whole and in pieces, and with a ROM file's lead
+// straight after the last one's tail: each file's loader, name, addresses,
+// program and check.
 TEST(Turbo, EveryFormatGivesItsFiles) {
   for (const turbo_format f : turbo_formats()) {
     SCOPED_TRACE(turbo_format_name(f) + std::string(" (format ") +
                  std::to_string(static_cast<int>(f)) + ")");
     const std::vector<turbo_program> files = two_files(f);
-    const bytes tape = tap_file(turbo_tape(f, files));
-    for (const std::size_t piece : {std::size_t{0}, std::size_t{4093}}) {
+    const bytes alone = turbo_tape(f, files);
+    // The pause after the last file (a 0 and three bytes) gives way to a ROM file.
+    bytes then_rom(alone.begin(), alone.end() - 4);
+    tape_writer rom;
+    rom.rom_file(1, "AFTER", program(300, 3));
+    then_rom.insert(then_rom.end(), rom.pulses().begin(), rom.pulses().end());
+    for (const auto& [tape, rom_files, piece] : {std::tuple{tap_file(alone), 0, std::size_t{0}},
+                                                 {tap_file(alone), 0, std::size_t{4093}},
+                                                 {tap_file(then_rom), 1, std::size_t{0}},
+                                                 {tap_file(then_rom), 1, std::size_t{4093}}}) {
       const auto all = catalogue_of(tape, piece);
+      const auto loads = [](const catalogue_entry& e) {
+        return e.loader == "rom" && e.kind == entry_kind::file && e.program_check == copy_check::ok;
+      };
+      EXPECT_EQ(std::count_if(all.begin(), all.end(), loads), rom_files);
       EXPECT_TRUE(std::none_of(all.begin(), all.end(), [](const catalogue_entry& e) {
         return e.kind == entry_kind::unrecognised;
       })) << "a lead, trailer or tone of the format taken for something unknown";
