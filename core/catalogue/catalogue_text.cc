@@ -78,8 +78,10 @@ std::string number(double v) {
   int fewest = 1, enough = 17;
   while (fewest < enough) {
     const int mid = (fewest + enough) / 2;
-    if (reads_back(mid)) enough = mid;
-    else fewest = mid + 1;
+    if (reads_back(mid))
+      enough = mid;
+    else
+      fewest = mid + 1;
   }
   reads_back(fewest);
   return s;

@@ -1,11 +1,17 @@
 // The TAP file's header and the machines' clocks.
 #include "tap/tap_file.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <iterator>
 
-#if defined(__SSE2__) && !defined(BRIVANE_NO_SIMD)
+#if defined(__wasm_simd128__) && !defined(BRIVANE_NO_SIMD)
+// WebAssembly has no sum of absolute differences, which SSE2's sums below
+// are made of: widening pairwise adds take its place there.
+#define BRIVANE_WASM_SUMS 1
+#include <wasm_simd128.h>
+#elif defined(__SSE2__) && !defined(BRIVANE_NO_SIMD)
 #include <emmintrin.h>
 #endif
 
@@ -80,9 +86,37 @@ constexpr std::uint64_t OVERFLOW_CYCLES = std::uint64_t{256} * 8;
 // Adds up p[0..) to sum until a 0 or the end, n bytes on: returns how many
 // bytes were added, which is where the 0 is when there is one. A tape's
 // zeros are few, so sixteen bytes are looked at together.
+#ifdef BRIVANE_WASM_SUMS
+// Adds up sixteen bytes at a time from p[i] on, until fewer than sixteen are
+// left or, with stop_at_zero, sixteen that hold a 0: returns where it stopped.
+std::size_t sum16(const std::uint8_t* p, std::size_t i, std::size_t n, bool stop_at_zero,
+                  std::uint64_t& sum) {
+  // Each 32-bit lane gains at most 4 * 255 a step: its sum is taken out
+  // long before it could overflow.
+  constexpr std::size_t STEPS = std::size_t{1} << 20;
+  const v128_t none = wasm_i8x16_splat(0);
+  while (i + 16 <= n) {
+    v128_t sums = none;
+    const std::size_t end = i + std::min((n - i) / 16, STEPS) * 16;
+    for (; i < end; i += 16) {
+      const v128_t x = wasm_v128_load(p + i);
+      if (stop_at_zero && wasm_v128_any_true(wasm_i8x16_eq(x, none))) break;
+      sums = wasm_i32x4_add(sums,
+                            wasm_u32x4_extadd_pairwise_u16x8(wasm_u16x8_extadd_pairwise_u8x16(x)));
+    }
+    sum += std::uint64_t{wasm_u32x4_extract_lane(sums, 0)} + wasm_u32x4_extract_lane(sums, 1) +
+           wasm_u32x4_extract_lane(sums, 2) + wasm_u32x4_extract_lane(sums, 3);
+    if (i < end) break;
+  }
+  return i;
+}
+#endif
+
 std::size_t sum_to_zero(const std::uint8_t* p, std::size_t n, std::uint64_t& sum) {
   std::size_t i = 0;
-#if defined(__SSE2__) && !defined(BRIVANE_NO_SIMD)
+#ifdef BRIVANE_WASM_SUMS
+  i = sum16(p, i, n, true, sum);
+#elif defined(__SSE2__) && !defined(BRIVANE_NO_SIMD)
   const __m128i none = _mm_setzero_si128();
   __m128i sums = none;  // two 64-bit sums
   for (; i + 16 <= n; i += 16) {
@@ -119,7 +153,9 @@ std::uint64_t pulse_cycles(const std::uint8_t* p, std::size_t n) {
 std::uint64_t pulse_units(const std::uint8_t* p, std::size_t n) {
   std::uint64_t sum = 0;
   std::size_t i = 0;
-#if defined(__SSE2__) && !defined(BRIVANE_NO_SIMD)
+#ifdef BRIVANE_WASM_SUMS
+  i = sum16(p, i, n, false, sum);
+#elif defined(__SSE2__) && !defined(BRIVANE_NO_SIMD)
   const __m128i none = _mm_setzero_si128();
   __m128i sums = none;
   for (; i + 16 <= n; i += 16)
