@@ -73,6 +73,38 @@ async function unlessStalled(promise) {
   }
 }
 
+// The same for each of a stream's many reads, with one timer for them all
+// (a timer for each read cost a tenth of the time of reading a large tape):
+// read(promise) gives what promise gives, or null once it has kept silent
+// for about as long; stop() when done.
+function watchdog() {
+  let waiting = null, since = 0;
+  const timer = setInterval(() => {
+    if (waiting && performance.now() - since >= stalledMs) {
+      const give = waiting;
+      waiting = null;
+      give(null);
+    }
+  }, Math.max(1, Math.min(1000, stalledMs / 2)));
+  return {
+    read(promise) {
+      since = performance.now();
+      return new Promise((resolve, reject) => {
+        const mine = (settle) => (value) => {
+          if (waiting !== resolve) return;  // too late: given up on
+          waiting = null;
+          settle(value);
+        };
+        waiting = resolve;
+        promise.then(mine(resolve), mine(reject));
+      });
+    },
+    stop() {
+      clearInterval(timer);
+    },
+  };
+}
+
 const STALLED = 'TimeoutError';
 const stalledError = () => Object.assign(new Error('the browser never answered a read'), {name: STALLED});
 
@@ -81,13 +113,18 @@ const stalledError = () => Object.assign(new Error('the browser never answered a
 // TimeoutError where a read stalls.
 async function fill(reader, buffer, size) {
   let filled = 0;
-  while (filled < size) {
-    const read = await unlessStalled(reader.read(new Uint8Array(buffer, filled, size - filled)));
-    if (read === null) throw stalledError();
-    const {value, done} = read;
-    if (value) buffer = value.buffer;
-    if (done) break;
-    filled += value.byteLength;
+  const watch = watchdog();
+  try {
+    while (filled < size) {
+      const read = await watch.read(reader.read(new Uint8Array(buffer, filled, size - filled)));
+      if (read === null) throw stalledError();
+      const {value, done} = read;
+      if (value) buffer = value.buffer;
+      if (done) break;
+      filled += value.byteLength;
+    }
+  } finally {
+    watch.stop();
   }
   return new Uint8Array(buffer, 0, filled);
 }
@@ -196,13 +233,14 @@ export async function* slices(blob, {slice = SLICE} = {}) {
 async function* streamed(blob, slice) {
   const done = await streamTurn();
   let reader = null, buffer = null, stalled = false, at = 0;
+  const watch = watchdog();
   try {
     reader = byteReader(blob);
     buffer = borrow(Math.min(slice, blob.size));
     for (let first = true; ; first = false) {
       let read;
       try {
-        read = await unlessStalled(reader.read(new Uint8Array(buffer)));
+        read = await watch.read(reader.read(new Uint8Array(buffer)));
       } catch (e) {
         if (first && refused(e)) return 0;
         throw e;
@@ -219,6 +257,7 @@ async function* streamed(blob, slice) {
     }
     return true;
   } finally {
+    watch.stop();
     // Left early too (a cancel, a fault): no read is under way by now, so
     // the reader can be let go of at once; one that stalled is not waited for.
     if (buffer) giveBack(new Uint8Array(buffer));
