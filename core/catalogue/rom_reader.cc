@@ -117,11 +117,8 @@ bool rom_reader::whole_byte(const std::uint8_t* p, std::uint64_t shorts, std::ui
   const std::uint32_t value = even_bits(one);
   const std::uint32_t parity_known = (one | zero) >> 16 & 1;
   // Odd parity: the data bits and the parity bit hold an odd number of ones.
-  std::uint32_t x = value ^ (one >> 16 & 1);
-  x ^= x >> 4;
-  x ^= x >> 2;
-  x ^= x >> 1;
-  const bool parity_ok = parity_known != 0 && (x & 1) != 0;
+  const bool parity_ok =
+      parity_known != 0 && (__builtin_popcount(value ^ (one >> 16 & 1)) & 1) != 0;
   if (countdown_ == 9 && block_.data.size() < MAX_DATA) {  // a payload byte, as store_byte keeps it
     block_.data.push_back(static_cast<std::uint8_t>(value));
     block_.parity_ok = block_.parity_ok && parity_ok;
