@@ -4,7 +4,9 @@ the same files, with "all names" ticked: from picking a file to its last
 result, the best of RUNS (default 3) each; beside the engine's own floor,
 the time a bare worker takes to read the file and do nothing with it
 (median of RUNS). Prints one line per file: before, after, after/before,
-floor and after/floor.
+floor and after/floor, and the processor time the browser's processes
+spent on the file before, after and for the floor (medians): where the floor's is
+near twice its time, reading alone keeps two cores busy.
 
 usage: bench/web_side_by_side.py ENGINE BEFORE_PAGE_DIR AFTER_PAGE_DIR FILE...
        ENGINE: chromium, firefox or webkit (under xvfb-run); run with Debian's
@@ -24,6 +26,28 @@ files = [os.path.abspath(f) for f in sys.argv[4:]]
 RUNS = int(os.environ.get("RUNS", "3"))
 
 
+def tree_cpu_s(root):
+    """Processor time so far of root and all its descendants, in seconds."""
+    kids = {}
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/stat" % pid) as f:
+                kids.setdefault(int(f.read().rsplit(")", 1)[1].split()[1]), []).append(int(pid))
+        except (OSError, IndexError, ValueError):
+            pass
+    total, todo = 0, [root]
+    while todo:
+        pid = todo.pop()
+        todo += kids.get(pid, [])
+        try:
+            with open("/proc/%d/stat" % pid) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            total += int(fields[11]) + int(fields[12])
+        except (OSError, IndexError, ValueError):
+            pass
+    return total / os.sysconf("SC_CLK_TCK")
+
+
 def results_expected(path):
     if not zipfile.is_zipfile(path):
         return 1
@@ -33,16 +57,31 @@ def results_expected(path):
 
 with browser.serve(before_dir) as before, browser.serve(after_dir) as after, floor_page() as floor, \
         browser.open_browser(engine) as b:
-    print("%-8s %-28s %9s %9s %7s %9s %7s" % ("engine", "file", "before s", "after s", "ratio", "floor s", "/floor"))
+    print("%-8s %-24s %8s %8s %6s %8s %6s   %s" % ("engine", "file", "before s", "after s", "ratio", "floor s",
+                                                "/floor", "cpu s: before, after, floor"))
     for path in files:
         times = {before: [], after: []}
+        cpu = {before: [], after: [], floor: []}
         for _ in range(RUNS):
             for base in (before, after):
-                ms, _, listed = browser.timed_listing(b, base + "brivane.html", path)
+                b.get(base + "brivane.html")
+                browser.set_options(b, True, False)
+                spent = tree_cpu_s(b.pid)
+                b.pick([path])
+                browser.settled(b, timeout=300)
+                cpu[base].append(tree_cpu_s(b.pid) - spent)
+                ms = b.js("const d = document.documentElement.dataset; return d.finishedAt - d.pickedAt;")
+                listed = browser.shown(b)
                 if len(listed) != results_expected(path):
                     sys.exit("FAIL: %d results shown for %s" % (len(listed), path))
                 times[base].append(ms / 1000)
-        floors = [read_ms(b, floor, path) / 1000 for _ in range(RUNS)]
+        floors = []
+        for _ in range(RUNS):
+            spent = tree_cpu_s(b.pid)
+            floors.append(read_ms(b, floor, path) / 1000)
+            cpu[floor].append(tree_cpu_s(b.pid) - spent)
         old, new, least = min(times[before]), min(times[after]), statistics.median(floors)
-        print("%-8s %-28s %9.2f %9.2f %7.2f %9.2f %7.2f" % (engine, os.path.basename(path), old, new, new / old,
-                                                           least, new / least), flush=True)
+        print("%-8s %-24s %8.2f %8.2f %6.2f %8.2f %6.2f   %.2f, %.2f, %.2f"
+              % (engine, os.path.basename(path), old, new, new / old, least, new / least,
+                 statistics.median(cpu[before]), statistics.median(cpu[after]), statistics.median(cpu[floor])),
+              flush=True)
