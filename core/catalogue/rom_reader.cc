@@ -72,8 +72,10 @@ void rom_reader::read(const std::uint8_t* p, std::size_t n, piece_clock& clock,
       if (i != start) continue;
     } else if (state_ == rom_state::next) {
       // Whole bytes, one after another, while every pulse fits: three to
-      // each look at the pulses' classes.
+      // each look at the pulses' classes. The payload's, most of a tape,
+      // with nothing but the bytes to keep.
       const std::size_t start = i;
+      if (countdown_ == 9 && path_ != class_path::stepped) i = payload(p, i, n);
       while (path_ != class_path::stepped && state_ == rom_state::next && n - i >= WINDOW) {
         const class_masks c = classes_of64(p + i, path_);
         unsigned k = 0;
@@ -101,31 +103,75 @@ void rom_reader::claim_from(std::uint64_t after) {
   claims_.push_back({std::min(after, block_.lead_offset + LEAD_LEFT)});
 }
 
+namespace {
+
 // A whole byte from its marker's long pulse at p[at] on, when every pulse
 // fits: each bit pair (medium, short) for 1, else (short, medium) for 0, as
 // pair_bit reads them; bit k of shorts and mediums tells the class of p[k],
-// at + 20 <= 64.
-bool rom_reader::whole_byte(const std::uint8_t* p, std::uint64_t shorts, std::uint64_t mediums,
-                            unsigned at) {
-  if (!is_long(p[at]) || (mediums >> (at + 1) & 1) == 0) return false;
+// at + 20 <= 64. Gives the byte, and 256 more where its parity holds; -1
+// where a pulse does not fit.
+int decode_whole(const std::uint8_t* p, std::uint64_t shorts, std::uint64_t mediums, unsigned at) {
+  if (!is_long(p[at]) || (mediums >> (at + 1) & 1) == 0) return -1;
   // Bit k: the pulse k after the marker.
   const auto m = static_cast<std::uint32_t>(mediums >> (at + 2));
   const auto s = static_cast<std::uint32_t>(shorts >> (at + 2));
   const std::uint32_t one = m & s >> 1;
   const std::uint32_t zero = s & m >> 1 & ~one;
-  if (((one | zero) & 0x5555) != 0x5555) return false;
+  if (((one | zero) & 0x5555) != 0x5555) return -1;
   const std::uint32_t value = even_bits(one);
   const std::uint32_t parity_known = (one | zero) >> 16 & 1;
   // Odd parity: the data bits and the parity bit hold an odd number of ones.
   const bool parity_ok =
       parity_known != 0 && (__builtin_popcount(value ^ (one >> 16 & 1)) & 1) != 0;
+  return static_cast<int>(value | (parity_ok ? 256u : 0u));
+}
+
+}  // namespace
+
+bool rom_reader::whole_byte(const std::uint8_t* p, std::uint64_t shorts, std::uint64_t mediums,
+                            unsigned at) {
+  const int b = decode_whole(p, shorts, mediums, at);
+  if (b < 0) return false;
+  const auto value = static_cast<std::uint8_t>(b);
+  const bool parity_ok = b >= 256;
   if (countdown_ == 9 && block_.data.size() < MAX_DATA) {  // a payload byte, as store_byte keeps it
-    block_.data.push_back(static_cast<std::uint8_t>(value));
+    block_.data.push_back(value);
     block_.parity_ok = block_.parity_ok && parity_ok;
   } else {
-    store_byte(static_cast<std::uint8_t>(value), parity_ok);
+    store_byte(value, parity_ok);
   }
   return true;
+}
+
+// A block's payload from p[i] on, three whole bytes to each look at the
+// pulses' classes, while every pulse fits and the block has room for three
+// more: the bytes gathered here and kept a run at a time. Returns where it
+// stopped; what whole_byte would have kept, byte for byte.
+std::size_t rom_reader::payload(const std::uint8_t* p, std::size_t i, std::size_t n) {
+  std::uint8_t run[3 * 64];
+  std::size_t kept = 0, room = MAX_DATA - block_.data.size();
+  bool parity_ok = true;
+  const auto keep = [&] {
+    block_.data.insert(block_.data.end(), run, run + kept);
+    room -= kept;
+    kept = 0;
+  };
+  while (n - i >= WINDOW && kept + 3 <= room) {
+    const class_masks c = classes_of64(p + i, path_);
+    unsigned k = 0;
+    for (; k < 3; ++k) {
+      const int b = decode_whole(p + i, c.shorts, c.mediums, k * BYTE_PULSES);
+      if (b < 0) break;
+      run[kept++] = static_cast<std::uint8_t>(b);
+      parity_ok = parity_ok && b >= 256;
+    }
+    i += k * BYTE_PULSES;
+    if (k < 3) break;
+    if (kept == sizeof run) keep();
+  }
+  keep();
+  block_.parity_ok = block_.parity_ok && parity_ok;
+  return i;
 }
 
 // While idle, the 64 pulses at p crossed at once where no block can start
