@@ -74,8 +74,19 @@ void rom_reader::read(const std::uint8_t* p, std::size_t n, piece_clock& clock,
       // Whole bytes, one after another, while every pulse fits: three to
       // each look at the pulses' classes. The payload's, most of a tape,
       // with nothing but the bytes to keep.
+      if (countdown_ == 9 && path_ != class_path::stepped) {
+        bool stuck = false;
+        const std::size_t from = i;
+        i = payload(p, i, n, stuck);
+        if (stuck) {
+          step(p + i, clock, ended);
+          ++i;
+          continue;
+        }
+        if (i != from) continue;
+      }
       const std::size_t start = i;
-      if (countdown_ == 9 && path_ != class_path::stepped) i = payload(p, i, n);
+      bool stuck = false;  // at a byte whose pulses do not all fit: for step
       while (path_ != class_path::stepped && state_ == rom_state::next && n - i >= WINDOW) {
         const class_masks c = classes_of64(p + i, path_);
         unsigned k = 0;
@@ -88,9 +99,12 @@ void rom_reader::read(const std::uint8_t* p, std::size_t n, piece_clock& clock,
           }
         }
         i += k * BYTE_PULSES;
-        if (k < 3) break;
+        if (k < 3) {
+          stuck = state_ == rom_state::next;
+          break;
+        }
       }
-      if (i != start) continue;
+      if (i != start && !stuck) continue;
     }
     step(p + i, clock, ended);
     ++i;
@@ -145,31 +159,28 @@ bool rom_reader::whole_byte(const std::uint8_t* p, std::uint64_t shorts, std::ui
 
 // A block's payload from p[i] on, three whole bytes to each look at the
 // pulses' classes, while every pulse fits and the block has room for three
-// more: the bytes gathered here and kept a run at a time. Returns where it
-// stopped; what whole_byte would have kept, byte for byte.
-std::size_t rom_reader::payload(const std::uint8_t* p, std::size_t i, std::size_t n) {
-  std::uint8_t run[3 * 64];
-  std::size_t kept = 0, room = MAX_DATA - block_.data.size();
+// more: nothing but the bytes and their parity to keep. Returns where it
+// stopped, what whole_byte would have kept kept byte for byte; stuck where
+// a byte's pulses did not all fit, which is then for step to read.
+std::size_t rom_reader::payload(const std::uint8_t* p, std::size_t i, std::size_t n, bool& stuck) {
+  std::vector<std::uint8_t>& data = block_.data;
   bool parity_ok = true;
-  const auto keep = [&] {
-    block_.data.insert(block_.data.end(), run, run + kept);
-    room -= kept;
-    kept = 0;
-  };
-  while (n - i >= WINDOW && kept + 3 <= room) {
+  stuck = false;
+  while (n - i >= WINDOW && data.size() + 3 <= MAX_DATA) {
     const class_masks c = classes_of64(p + i, path_);
     unsigned k = 0;
     for (; k < 3; ++k) {
       const int b = decode_whole(p + i, c.shorts, c.mediums, k * BYTE_PULSES);
       if (b < 0) break;
-      run[kept++] = static_cast<std::uint8_t>(b);
+      data.push_back(static_cast<std::uint8_t>(b));
       parity_ok = parity_ok && b >= 256;
     }
     i += k * BYTE_PULSES;
-    if (k < 3) break;
-    if (kept == sizeof run) keep();
+    if (k < 3) {
+      stuck = true;
+      break;
+    }
   }
-  keep();
   block_.parity_ok = block_.parity_ok && parity_ok;
   return i;
 }

@@ -74,7 +74,7 @@ class rom_reader {
 
  private:
   bool whole_byte(const std::uint8_t* p, std::uint64_t shorts, std::uint64_t mediums, unsigned at);
-  std::size_t payload(const std::uint8_t* p, std::size_t i, std::size_t n);
+  std::size_t payload(const std::uint8_t* p, std::size_t i, std::size_t n, bool& stuck);
   void step(const std::uint8_t* at, piece_clock& clock, std::vector<rom_block>& ended);
   void store_byte(std::uint8_t value, bool parity_ok);
   void end_block(bool whole, std::uint64_t end, std::uint64_t end_cycles,
