@@ -47,7 +47,7 @@
 //                                                 and answer with 'bytes'
 //   {type: 'broken',    message}                  the worker's core could not start
 
-/** The four scans each tape goes through, keyed by the options they stand for. */
+/** The four listings each tape gives, keyed by the options they stand for. */
 export const VARIANTS = [['', false, false], ['a', true, false], ['e', false, true], ['ae', true, true]];
 
 // Recordings of cassettes, by their names; their contents say which format.
