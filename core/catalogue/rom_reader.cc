@@ -90,15 +90,18 @@ void rom_reader::read(const std::uint8_t* p, std::size_t n, piece_clock& clock,
       while (path_ != class_path::stepped && state_ == rom_state::next && n - i >= WINDOW) {
         const class_masks c = classes_of64(p + i, path_);
         unsigned k = 0;
-        while (k < 3 && state_ == rom_state::next &&
+        bool counted_down = false;  // the payload follows: read as such
+        while (k < 3 && state_ == rom_state::next && !counted_down &&
                whole_byte(p + i, c.shorts, c.mediums, k * BYTE_PULSES)) {
           ++k;
           if (counted_down_) {
             counted_down_ = false;
+            counted_down = true;
             claim_from(clock.offset_of(p + i + k * BYTE_PULSES));
           }
         }
         i += k * BYTE_PULSES;
+        if (counted_down) break;
         if (k < 3) {
           stuck = state_ == rom_state::next;
           break;
