@@ -72,7 +72,7 @@ std::string number(double v) {
   if (!std::isfinite(v)) return "0";
   char s[32];
   const auto reads_back = [&](int precision) {
-    std::snprintf(s, sizeof s, "%.*g", precision, v);
+    std::snprintf(s, sizeof s, "%.*g", std::clamp(precision, 1, 17), v);
     return std::strtod(s, nullptr) == v;
   };
   int fewest = 1, enough = 17;
