@@ -162,9 +162,9 @@ bool rom_reader::whole_byte(const std::uint8_t* p, std::uint64_t shorts, std::ui
 
 // A block's payload from p[i] on, three whole bytes to each look at the
 // pulses' classes, while every pulse fits and the block has room for three
-// more: nothing but the bytes and their parity to keep. Returns where it
-// stopped, what whole_byte would have kept kept byte for byte; stuck where
-// a byte's pulses did not all fit, which is then for step to read.
+// more: nothing but the bytes and their parity to keep, byte for byte as
+// whole_byte keeps them. Returns where it stopped; stuck where a byte's
+// pulses did not all fit, which is then for step to read.
 std::size_t rom_reader::payload(const std::uint8_t* p, std::size_t i, std::size_t n, bool& stuck) {
   std::vector<std::uint8_t>& data = block_.data;
   bool parity_ok = true;

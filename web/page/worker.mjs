@@ -105,12 +105,14 @@ async function pour(pieces, wrapping, use, advance) {
   }
 }
 
-// Feeds the tape that read(use, advance) pours to the catalogue, timed at the job's machine's clock. Returns the reply: the
-// outputs, the count of names, the catalogue's records with their cells and
-// CSV lines (under the job's name) and their programs as PRG files, whether
-// the file starts as a TAP file does, and, when the tape could not be read
-// to its end, what went wrong: what was found before stays. check, when
-// given, gets the tape's CRC-32 and size.
+// Feeds the tape that read(use, advance) pours to the catalogue, timed at
+// the job's machine's clock. Returns the reply: the outputs (what the
+// program prints, from the names the catalogue's header decoder listed),
+// the count of names, the catalogue's records with their cells and CSV
+// lines (under the job's name) and their programs as PRG files, whether the
+// file starts as a TAP file does, and, when the tape could not be read to
+// its end, what went wrong: what was found before stays. check, when given,
+// gets the tape's CRC-32 and size.
 async function readTape({id, name, machine}, read, total, check) {
   const b = await brivane;
   const catalogue = b.openCatalogue({machine, cells: true, listings: true, tape: name});
@@ -131,7 +133,7 @@ async function readTape({id, name, machine}, read, total, check) {
 }
 
 // A recording, turned into a TAP file as it is read; then the TAP file is
-// scanned whole, its 20-byte header too, as the program reads it. The TAP
+// catalogued whole, its 20-byte header too, as the program reads it. The TAP
 // goes back with the names. Memory holds the TAP, a thirtieth or so of the
 // recording. A recording cut short by a read error keeps the names of what
 // was read; one that is no recording, or holds no tape, says so.
