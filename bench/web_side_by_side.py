@@ -28,17 +28,8 @@ RUNS = int(os.environ.get("RUNS", "3"))
 
 def tree_cpu_s(root):
     """Processor time so far of root and all its descendants, in seconds."""
-    kids = {}
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open("/proc/%s/stat" % pid) as f:
-                kids.setdefault(int(f.read().rsplit(")", 1)[1].split()[1]), []).append(int(pid))
-        except (OSError, IndexError, ValueError):
-            pass
-    total, todo = 0, [root]
-    while todo:
-        pid = todo.pop()
-        todo += kids.get(pid, [])
+    total = 0
+    for pid in browser.tree_pids(root):
         try:
             with open("/proc/%d/stat" % pid) as f:
                 fields = f.read().rsplit(")", 1)[1].split()

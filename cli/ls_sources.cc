@@ -257,6 +257,15 @@ std::string numbered(const std::string& name, unsigned n) {
   return name.substr(0, at) + " (" + std::to_string(n) + ")" + name.substr(at);
 }
 
+// Takes away the half-made file at path.
+void remove_file(const std::string& path) {
+#ifdef _WIN32
+  _wunlink(widen(path).c_str());
+#else
+  unlink(path.c_str());
+#endif
+}
+
 }  // namespace
 
 std::string write_new_file(const std::string& dir, const std::string& name,
@@ -281,11 +290,7 @@ std::string write_new_file(const std::string& dir, const std::string& name,
   const int write_errno = errno;
   if (close_fd(fd) != 0 || !written) {
     why = std::strerror(written ? errno : write_errno);
-#ifdef _WIN32
-    _wunlink(widen(temp).c_str());
-#else
-    unlink(temp.c_str());
-#endif
+    remove_file(temp);
     return "";
   }
 #ifndef _WIN32
@@ -323,10 +328,6 @@ std::string write_new_file(const std::string& dir, const std::string& name,
 #endif
   }
   why = "too many files of that name";
-#ifdef _WIN32
-  _wunlink(widen(temp).c_str());
-#else
-  unlink(temp.c_str());
-#endif
+  remove_file(temp);
   return "";
 }

@@ -920,6 +920,14 @@ std::uint64_t turbo_reader::horizon() const {
   return h;
 }
 
+// A try has read a block and kept it: the lead is over, and every try with it.
+void turbo_reader::block_kept() {
+  tries_.clear();
+  engaged_ = false;
+  lead_over();
+  periodic_ = 0;
+}
+
 // Pulses while tries read: each try takes each pulse, the first to read a
 // whole block wins, and the reader looks for leads again after it. A new
 // lead met meanwhile is tried beside them: a try may be reading what is no
@@ -942,10 +950,7 @@ std::size_t turbo_reader::step_engaged(const std::uint8_t* p, std::size_t i, std
           if (f == fed::going) continue;
           lead_try& t = tries_.front();
           if (f == fed::done && accept(t) && settle(t, p + i + 1, out)) {
-            tries_.clear();
-            engaged_ = false;
-            lead_over();
-            periodic_ = 0;
+            block_kept();
             return i + 1;
           }
           tries_.clear();  // the one try has failed, or read a block it does not keep
@@ -972,10 +977,7 @@ std::size_t turbo_reader::step_engaged(const std::uint8_t* p, std::size_t i, std
       const fed f = feed(t, p[i]);
       if (!in_body && t.phase == lead_try::body) t.body_offset = clock_.offset_of(p + i + 1);
       if (f == fed::done && accept(t) && settle(t, p + i + 1, out)) {
-        tries_.clear();
-        engaged_ = false;
-        lead_over();
-        periodic_ = 0;
+        block_kept();
         return i + 1;
       }
       if (f != fed::going) {

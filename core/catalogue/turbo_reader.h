@@ -168,6 +168,7 @@ class turbo_reader {
   bool lead_open_ = false;  // the lead last tried goes on: it is not tried again
   bool banded_ = false;     // it is of one kind of pulse, these long at the most and least:
   int band_lo_ = 0, band_hi_ = 0;
+  void block_kept();
   void lead_over();
   std::vector<lead_try> tries_;
   bool has_open_ = false;  // a file that may go on in a later block

@@ -14,8 +14,12 @@
 
 namespace {
 
-std::vector<catalogue_entry> catalogue_of(const bytes& file, std::size_t piece = 0) {
-  tape_catalogue c;
+// Every record of the tape fed in pieces of piece bytes (0: whole), read
+// the way path says; with coverage, the tape's coverage there too.
+std::vector<catalogue_entry> catalogue_of(const bytes& file, std::size_t piece = 0,
+                                          class_path path = class_path::fastest,
+                                          double* coverage = nullptr) {
+  tape_catalogue c(machine::c64_pal, path);
   std::vector<catalogue_entry> all;
   if (piece == 0) piece = file.size() + 1;
   for (std::size_t at = 0; at < file.size(); at += piece) {
@@ -24,6 +28,7 @@ std::vector<catalogue_entry> catalogue_of(const bytes& file, std::size_t piece =
   }
   c.finish();
   for (auto& e : c.take_settled()) all.push_back(std::move(e));
+  if (coverage) *coverage = c.coverage();
   return all;
 }
 
@@ -357,15 +362,9 @@ TEST(Turbo, CrossingAtOnceIsSteppingThrough) {
     const bytes& tape = named.second;  // a name the lambdas below may take
     SCOPED_TRACE(named.first);
     const auto stepped = [&](std::size_t piece) {
-      tape_catalogue c(machine::c64_pal, class_path::stepped);
-      std::vector<catalogue_entry> all;
-      for (std::size_t at = 0; at < tape.size(); at += piece) {
-        c.feed(tape.data() + at, std::min(piece, tape.size() - at));
-        for (auto& e : c.take_settled()) all.push_back(std::move(e));
-      }
-      c.finish();
-      for (auto& e : c.take_settled()) all.push_back(std::move(e));
-      return std::make_pair(all, c.coverage());
+      double coverage = 0;
+      auto all = catalogue_of(tape, piece, class_path::stepped, &coverage);
+      return std::make_pair(std::move(all), coverage);
     };
     const auto want = stepped(tape.size());
     // The turbo reader's own findings: its blocks' stretches, and the tones,
@@ -389,17 +388,11 @@ TEST(Turbo, CrossingAtOnceIsSteppingThrough) {
     EXPECT_EQ(found(class_path::portable, 777), spans);
     for (const class_path path : {class_path::fastest, class_path::portable}) {
       for (const std::size_t piece : {tape.size(), std::size_t{100}, std::size_t{4099}}) {
-        tape_catalogue c(machine::c64_pal, path);
-        std::vector<catalogue_entry> all;
-        for (std::size_t at = 0; at < tape.size(); at += piece) {
-          c.feed(tape.data() + at, std::min(piece, tape.size() - at));
-          for (auto& e : c.take_settled()) all.push_back(std::move(e));
-        }
-        c.finish();
-        for (auto& e : c.take_settled()) all.push_back(std::move(e));
+        double coverage = 0;
+        const auto all = catalogue_of(tape, piece, path, &coverage);
         SCOPED_TRACE(piece);
         expect_same(all, want.first);
-        EXPECT_EQ(c.coverage(), want.second);
+        EXPECT_EQ(coverage, want.second);
       }
     }
   }

@@ -256,8 +256,8 @@ def timed_listing(b, url, path, timeout=300):
     return ms, peak[0], shown(b)
 
 
-def tree_rss_kib(root):
-    """Resident memory of root and all its descendants."""
+def tree_pids(root):
+    """root and all its descendants' process ids."""
     kids = {}
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
@@ -266,10 +266,18 @@ def tree_rss_kib(root):
             kids.setdefault(ppid, []).append(int(pid))
         except (OSError, IndexError, ValueError):
             pass
-    total, todo = 0, [root]
+    found, todo = [], [root]
     while todo:
         pid = todo.pop()
+        found.append(pid)
         todo += kids.get(pid, [])
+    return found
+
+
+def tree_rss_kib(root):
+    """Resident memory of root and all its descendants."""
+    total = 0
+    for pid in tree_pids(root):
         try:
             with open("/proc/%d/status" % pid) as f:
                 total += sum(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
