@@ -66,16 +66,24 @@ std::string block_cell(const catalogue_entry& e, column c, bool escape);
 
 // The shortest decimal that reads back as the same double. Digits that
 // read back still do with one more (the finer rounding is as near), so the
-// fewest are found by halving, in five tries where counting up took as
-// many as seventeen.
+// fewest can be found by trying. A time on a tape is a count of cycles over
+// the clock and mostly needs 16 or 17 digits, so those are tried first, from
+// 15 up; only one that reads back at 15 is halved down from there.
 std::string number(double v) {
   if (!std::isfinite(v)) return "0";
+  if (v == 0) return std::signbit(v) ? "-0" : "0";
   char s[32];
+  int shown = 0;  // the digits s holds
   const auto reads_back = [&](int precision) {
-    std::snprintf(s, sizeof s, "%.*g", std::clamp(precision, 1, 17), v);
+    std::snprintf(s, sizeof s, "%.*g", precision, v);
+    shown = precision;
     return std::strtod(s, nullptr) == v;
   };
-  int fewest = 1, enough = 17;
+  if (!reads_back(15)) {
+    if (!reads_back(16)) std::snprintf(s, sizeof s, "%.17g", v);
+    return s;
+  }
+  int fewest = 1, enough = 15;
   while (fewest < enough) {
     const int mid = (fewest + enough) / 2;
     if (reads_back(mid))
@@ -83,7 +91,7 @@ std::string number(double v) {
     else
       fewest = mid + 1;
   }
-  reads_back(fewest);
+  if (shown != fewest) reads_back(fewest);
   return s;
 }
 
@@ -154,6 +162,26 @@ std::string cell(const catalogue_entry& e, column c, bool escape) {
       return rom ? "ROM" : e.loader;
   }
   return "";
+}
+
+namespace {
+
+record_cells cells_of(const catalogue_entry& e, bool escape) {
+  record_cells cells;
+  for (std::size_t c = 0; c < COLUMNS; ++c) cells[c] = cell(e, static_cast<column>(c), escape);
+  return cells;
+}
+
+}  // namespace
+
+std::pair<record_cells, record_cells> cells_both_ways(const catalogue_entry& e) {
+  std::pair<record_cells, record_cells> both;
+  both.first = cells_of(e, false);
+  // Only the name shows control codes differently.
+  both.second = both.first;
+  const auto name = static_cast<std::size_t>(column::name);
+  both.second[name] = cell(e, column::name, true);
+  return both;
 }
 
 namespace {
@@ -250,9 +278,15 @@ std::string csv_heading() {
 }
 
 std::string csv_row(std::string_view tape, const catalogue_entry& e, bool escape) {
+  return csv_row(tape, cells_of(e, escape));
+}
+
+std::string csv_row(std::string_view tape, const record_cells& cells) {
   std::string line = csv_field(tape);
-  for (std::size_t c = 0; c < COLUMNS; ++c)
-    line += "," + csv_field(cell(e, static_cast<column>(c), escape));
+  for (const std::string& c : cells) {
+    line += ',';
+    line += csv_field(c);
+  }
   return line + "\r\n";
 }
 

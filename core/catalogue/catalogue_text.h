@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "catalogue/tape_catalogue.h"
 
@@ -40,6 +41,10 @@ std::string shown_name(const catalogue_entry& e, bool escape);
 /// recognises has its loader "unrecognised", its pulses, time and most
 /// common values in its type's place, and no name, addresses or checks.
 std::string cell(const catalogue_entry& e, column c, bool escape);
+/// A record's cells, column by column.
+using record_cells = std::array<std::string, COLUMNS>;
+/// Its cells without -e (first) and with it (second).
+std::pair<record_cells, record_cells> cells_both_ways(const catalogue_entry& e);
 
 /// A name made safe as a file's name on any file system: trimmed of
 /// spaces, no leading dot, none of \ / : * ? " < > | nor a control
@@ -67,6 +72,8 @@ std::string csv_field(std::string_view value);
 std::string csv_heading();
 /// A record's CSV line, its tape's path first, CR LF.
 std::string csv_row(std::string_view tape, const catalogue_entry& e, bool escape);
+/// The same line from the record's cells.
+std::string csv_row(std::string_view tape, const record_cells& cells);
 
 /// A JSON string of bytes taken as UTF-8: what is no UTF-8 becomes U+FFFD,
 /// so that the JSON is valid whatever the bytes.

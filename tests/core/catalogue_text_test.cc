@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -102,6 +104,17 @@ TEST(CatalogueText, EachCellAsShown) {
       {stretch(30000, 41.7, {0x28}), column::number, ""},
   };
   for (const auto& r : edges) EXPECT_EQ(cell(r.e, r.c, false), r.want);
+  // Both ways at once, as the page takes them, are each cell as asked alone.
+  catalogue_entry block = entry(1, 1, 0x1000, 0x9000, "\x05GAME", 3);
+  block.kind = entry_kind::block;
+  block.block_bytes = 192;
+  for (const catalogue_entry& any : {e, edges[10].e, edges[17].e, block}) {
+    const auto [plain, escaped] = cells_both_ways(any);
+    for (std::size_t c = 0; c < COLUMNS; ++c) {
+      EXPECT_EQ(plain[c], cell(any, static_cast<column>(c), false));
+      EXPECT_EQ(escaped[c], cell(any, static_cast<column>(c), true));
+    }
+  }
 }
 
 TEST(CatalogueText, CsvQuotedWhereItMustBe) {
@@ -184,6 +197,27 @@ TEST(CatalogueText, JsonValidWhateverTheBytes) {
       std::string::npos);
   e.seconds = 0.1 + 0.2;  // the shortest text that reads back as the same number
   EXPECT_NE(record_json_fields(e).find("\"seconds\":0.30000000000000004,"), std::string::npos);
+
+  // Every time is the fewest digits that read back, as counting up from one
+  // finds them: times as cycles over each clock, whole and round numbers,
+  // the smallest and largest, and zero either way.
+  std::vector<double> times = {
+      0.0, -0.0,   1, 100, 1e21, 0.1, 1e-7, 5e-324, 1.7976931348623157e308, 123456789012345678.0,
+      0.5, 2.0 / 3};
+  for (const double clock : {985248.0, 1022727.0, 1108405.0, 1000000.0})
+    for (std::uint64_t cycles = 1; cycles < (std::uint64_t{1} << 40); cycles += cycles / 64 + 1)
+      times.push_back(static_cast<double>(cycles) / clock);
+  for (const double t : times) {
+    char want[40];
+    for (int digits = 1; digits <= 17; ++digits) {
+      std::snprintf(want, sizeof want, "%.*g", digits, t);
+      if (std::strtod(want, nullptr) == t) break;
+    }
+    e.seconds = t;
+    EXPECT_NE(record_json_fields(e).find("\"seconds\":" + std::string(want) + ","),
+              std::string::npos)
+        << want;
+  }
 }
 
 }  // namespace

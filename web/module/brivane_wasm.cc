@@ -165,15 +165,18 @@ EMSCRIPTEN_KEEPALIVE const char* bv_catalogue_take(web_catalogue* c) {
     if (json.size() > 1) json += ",";
     json += "{" + record_json_fields(e);
     if (cells) {
+      const auto both = cells_both_ways(e);
       json += ",\"cells\":[";
-      for (const bool escape : {false, true}) {
-        json += escape ? ",[" : "[";
-        for (std::size_t k = 0; k < COLUMNS; ++k)
-          json += (k ? "," : "") + json_string(cell(e, static_cast<column>(k), escape));
+      for (const record_cells* way : {&both.first, &both.second}) {
+        json += way == &both.first ? "[" : ",[";
+        for (std::size_t k = 0; k < COLUMNS; ++k) {
+          if (k) json += ',';
+          json += json_string((*way)[k]);
+        }
         json += "]";
       }
-      json += "],\"csv\":[" + json_string(csv_row(path, e, false)) + "," +
-              json_string(csv_row(path, e, true)) +
+      json += "],\"csv\":[" + json_string(csv_row(path, both.first)) + "," +
+              json_string(csv_row(path, both.second)) +
               "],\"prgName\":" + json_string(prg_file_name(e));
     }
     json += "}";
