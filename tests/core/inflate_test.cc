@@ -146,6 +146,22 @@ TEST(Inflate, GivesBackWhatZlibDeflated) {
   }
 }
 
+// The CRC-32 that zip and gzip hold a member to, as zlib computes it, for
+// every length about its step of sixteen bytes, whole and in two pieces.
+TEST(Inflate, Crc32AsZlibHasIt) {
+  const std::string check = "123456789";
+  EXPECT_EQ(crc32_update(0, reinterpret_cast<const std::uint8_t*>(check.data()), check.size()),
+            0xCBF43926u);
+  const bytes data = tape(3, 40, 200);
+  for (std::size_t n = 0; n <= 70; ++n) {
+    const auto want = static_cast<std::uint32_t>(crc32(0, data.data(), static_cast<uInt>(n)));
+    EXPECT_EQ(crc32_update(0, data.data(), n), want) << n;
+    for (std::size_t cut = 0; cut <= n; cut += 7)
+      EXPECT_EQ(crc32_update(crc32_update(0, data.data(), cut), data.data() + cut, n - cut), want)
+          << n << " cut at " << cut;
+  }
+}
+
 TEST(Inflate, GzipMembersOneAfterAnother) {
   const bytes one = tape(1, 300, 2000), two = SAMPLES[4].make();
   // A header with every optional field: extra, name, comment and its CRC.
