@@ -3,7 +3,10 @@
 // the ROM's and the turbo loaders'.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <map>
 #include <random>
+#include <string>
 
 #include "catalogue/tape_catalogue.h"
 #include "decoder/tape_decoder.h"
@@ -87,8 +90,7 @@ void bulk(benchmark::State& state, const bytes& (*tape)()) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * t.size()));
 }
 
-void catalogue(benchmark::State& state, const bytes& (*tape)()) {
-  const bytes& t = tape();
+void catalogue_of(benchmark::State& state, const bytes& t) {
   const std::size_t read = 1 << 20;
   for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     tape_catalogue c;
@@ -103,6 +105,35 @@ void catalogue(benchmark::State& state, const bytes& (*tape)()) {
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * t.size()));
 }
+
+void catalogue(benchmark::State& state, const bytes& (*tape)()) { catalogue_of(state, tape()); }
+
+// About 4 MiB of one format's files, larger games, one after another.
+bytes format_tape(turbo_format f) {
+  bytes pulses;
+  for (std::uint32_t n = 0; pulses.size() < (4u << 20); ++n) {
+    std::vector<turbo_program> files = turbo_sample_files(f);
+    for (turbo_program& p : files) p.data = random_bytes(p.data.size() * 24, n);
+    const bytes one = turbo_tape(f, files);
+    pulses.insert(pulses.end(), one.begin(), one.end());
+  }
+  return tap_file(pulses);
+}
+
+// The catalogue of each format's tape: catalogue/format/Novaload and so on.
+[[maybe_unused]] const bool each_format = [] {
+  for (const turbo_format f : turbo_formats()) {
+    std::string name = std::string("catalogue/format/") + turbo_format_name(f);
+    std::replace(name.begin(), name.end(), ' ', '_');
+    benchmark::RegisterBenchmark(name.c_str(), [f](benchmark::State& state) {
+      static std::map<turbo_format, bytes> tapes;
+      auto it = tapes.find(f);
+      if (it == tapes.end()) it = tapes.emplace(f, format_tape(f)).first;
+      catalogue_of(state, it->second);
+    })->Unit(benchmark::kMillisecond);
+  }
+  return true;
+}();
 
 BENCHMARK_CAPTURE(catalogue, realistic, realistic_tape)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(catalogue, pilot, pilot_tape)->Unit(benchmark::kMillisecond);

@@ -351,44 +351,92 @@ std::size_t turbo_reader::cross(const std::uint8_t* q, std::size_t available) {
   return e;
 }
 
-// Whether the one try reads its block's bytes by a threshold, a pulse to a
-// bit: then its pulses may be read 64 at a time.
+// Whether every try reads its block's bytes by a threshold, a pulse to a
+// bit: then their pulses may be read 64 at a time.
 bool turbo_reader::reads_bytes() const {
-  if (tries_.size() != 1) return false;
-  const lead_try& t = tries_.front();
-  return t.phase == lead_try::body && t.reader && !t.reader->bitwise() &&
-         rows_[t.row].rule == bit_rule::threshold;
+  if (tries_.empty() || tries_.size() > MAX_CROSSING) return false;
+  for (const lead_try& t : tries_)
+    if (t.phase != lead_try::body || !t.reader || t.reader->bitwise() ||
+        rows_[t.row].rule != bit_rule::threshold)
+      return false;
+  return true;
 }
 
-// One try reading its block a byte at a time, by a threshold: the 64
-// pulses at q read as bits by the mask of those at or above it, each byte
-// they complete handed to its reader, up to the first pulse stepping would
-// have to look at on its own, or the last of a byte that ends the block or
-// the try. Returns how many pulses it read, and in *outcome what the try's
-// last one came to.
-std::size_t turbo_reader::read_body(const std::uint8_t* q, fed* outcome) {
-  lead_try& t = tries_.front();
-  const loader_row& row = rows_[t.row];
+namespace {
+
+// The bits of x in the opposite order.
+std::uint64_t reversed(std::uint64_t x) {
+  x = (x >> 1 & 0x5555555555555555) | (x & 0x5555555555555555) << 1;
+  x = (x >> 2 & 0x3333333333333333) | (x & 0x3333333333333333) << 2;
+  x = (x >> 4 & 0x0F0F0F0F0F0F0F0F) | (x & 0x0F0F0F0F0F0F0F0F) << 4;
+  x = (x >> 8 & 0x00FF00FF00FF00FF) | (x & 0x00FF00FF00FF00FF) << 8;
+  x = (x >> 16 & 0x0000FFFF0000FFFF) | (x & 0x0000FFFF0000FFFF) << 16;
+  return x >> 32 | x << 32;
+}
+
+// A try's register as the pulses from the a-th take it on, n (up to 8) of
+// them, a bit each: bit k of longs (and bit 63 - k of its reverse) is pulse
+// k's. The first bit goes in lowest and ends highest where the highest
+// comes first.
+unsigned shifted_in(unsigned reg, std::uint64_t longs, std::uint64_t longs_reversed, bool msb,
+                    unsigned a, unsigned n) {
+  if (n == 0) return reg;
+  const unsigned low = (1u << n) - 1;
+  if (msb) return (reg << n | (static_cast<unsigned>(longs_reversed >> (64 - a - n)) & low)) & 0xFF;
+  return (reg >> n | (static_cast<unsigned>(longs >> a) & low) << (8 - n)) & 0xFF;
+}
+
+}  // namespace
+
+// The tries reading their blocks a byte at a time, each by its threshold:
+// the 64 pulses at q read as bits by the mask of those at or above it,
+// each byte the tries complete handed to its try's reader in the order of
+// the pulses that complete them (and of the tries, for one pulse), as
+// stepping gives each try each pulse: up to the first pulse stepping would
+// have to look at on its own, or the try whose byte fails it, ends its
+// block or takes it on to a tail. Returns how many pulses it read; *event
+// is that try (the tries after it have not had the last pulse) or the count
+// of tries where none was, and *outcome what its pulse came to.
+std::size_t turbo_reader::read_body(const std::uint8_t* q, std::size_t* event, fed* outcome) {
   const lead_view v = look(q);
   const unsigned events = v.stop == 0 ? 64 : static_cast<unsigned>(__builtin_ctzll(v.stop));
-  if (events == 0) return 0;
-  const std::uint64_t longs = masks_.at_least(q, t.threshold);
-  const bool msb = row.order == bit_order::msb_first;
+  const std::size_t tries = tries_.size();
+  *event = tries;
   *outcome = fed::going;
-  unsigned e = 0;
-  unsigned reg = t.reg;
-  auto bits = static_cast<unsigned>(t.bits);
-  while (e < events) {
-    const unsigned bit = longs >> e & 1;
-    reg = (msb ? reg << 1 | bit : reg >> 1 | bit << 7) & 0xFF;
-    ++e;
-    if (++bits < 8) continue;
-    bits = 0;
-    const reading r = t.reader->byte(static_cast<std::uint8_t>(reg));
-    if (r == reading::more) continue;
-    if (r == reading::failed) {
+  if (events == 0) return 0;
+  struct reading_try {
+    std::uint64_t longs, longs_reversed;
+    bool msb;
+    unsigned reg, read;  // its register, and the pulses of these it holds
+    unsigned ends;       // the pulse that completes its byte
+  } r[MAX_CROSSING];
+  for (std::size_t k = 0; k < tries; ++k) {
+    const lead_try& t = tries_[k];
+    r[k].longs = masks_.at_least(q, t.threshold);
+    r[k].msb = rows_[t.row].order == bit_order::msb_first;
+    r[k].longs_reversed = r[k].msb ? reversed(r[k].longs) : 0;
+    r[k].reg = t.reg;
+    r[k].read = 0;
+    r[k].ends = 7 - static_cast<unsigned>(t.bits);
+  }
+  unsigned e = events;  // the pulses read, once one try's byte is an event
+  for (;;) {
+    std::size_t k = 0;  // the try whose byte ends first, the first such try
+    for (std::size_t j = 1; j < tries; ++j)
+      if (r[j].ends < r[k].ends) k = j;
+    reading_try& c = r[k];
+    if (c.ends >= events) break;
+    c.reg = shifted_in(c.reg, c.longs, c.longs_reversed, c.msb, c.read, c.ends + 1 - c.read);
+    c.read = c.ends + 1;
+    c.ends += 8;
+    lead_try& t = tries_[k];
+    const reading got = t.reader->byte(static_cast<std::uint8_t>(c.reg));
+    if (got == reading::more) continue;
+    *event = k;
+    e = c.read;
+    if (got == reading::failed) {
       *outcome = fed::failed;
-    } else if (row.quiet_end) {  // the block must end at a pause or a steady tone
+    } else if (rows_[t.row].quiet_end) {  // the block must end at a pause or a steady tone
       t.phase = lead_try::tail;
       t.tail_left = 16;
     } else {
@@ -396,21 +444,28 @@ std::size_t turbo_reader::read_body(const std::uint8_t* q, fed* outcome) {
     }
     break;
   }
-  const std::uint64_t first = e == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << e) - 1;
   const unsigned units = e == 64 ? v.block.sum : masks_.sum_first(q, e);
-  const std::uint64_t taken = longs & first;
-  const unsigned long_units = taken == 0       ? 0
-                              : taken == first ? units
-                                               : masks_.sum_at_least(q, t.threshold, e);
-  const unsigned long_count = count_bits(taken);
-  t.sum[1] += long_units;
-  t.n[1] += long_count;
-  t.sum[0] += units - long_units;
-  t.n[0] += e - long_count;
-  t.body_units += units;
-  t.lead_units += units;
-  t.reg = static_cast<std::uint8_t>(reg);
-  t.bits = static_cast<int>(bits);
+  for (std::size_t k = 0; k < tries; ++k) {
+    lead_try& t = tries_[k];
+    reading_try& c = r[k];
+    const unsigned took = k > *event ? e - 1 : e;  // the pulses this try had
+    c.reg = shifted_in(c.reg, c.longs, c.longs_reversed, c.msb, c.read, took - c.read);
+    const unsigned took_units = took == e ? units : masks_.sum_first(q, took);
+    const std::uint64_t first = took == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << took) - 1;
+    const std::uint64_t taken = c.longs & first;
+    const unsigned long_units = taken == 0       ? 0
+                                : taken == first ? took_units
+                                                 : masks_.sum_at_least(q, t.threshold, took);
+    const unsigned long_count = count_bits(taken);
+    t.sum[1] += long_units;
+    t.n[1] += long_count;
+    t.sum[0] += took_units - long_units;
+    t.n[0] += took - long_count;
+    t.body_units += took_units;
+    t.lead_units += took_units;
+    t.reg = static_cast<std::uint8_t>(c.reg);
+    t.bits = static_cast<int>((static_cast<unsigned>(t.bits) + took) % 8);
+  }
   pass(q, e, v, units);
   return e;
 }
@@ -519,10 +574,11 @@ void turbo_reader::engage(const std::uint8_t* at) {
     if (threshold == 0) {  // measured: between the pilot's short and long pulses
       if (!measured) {
         measured = true;
+        // The sums of the shorter half of the pulses and of the longer.
         std::uint8_t sorted[WINDOW];
         std::copy(window, window + WINDOW, sorted);
-        std::sort(sorted, sorted + WINDOW);
         constexpr unsigned HALF = WINDOW / 2;
+        std::nth_element(sorted, sorted + HALF, sorted + WINDOW);
         double lo = 0, hi = 0;
         for (unsigned k = 0; k < HALF; ++k) lo += sorted[k], hi += sorted[k + HALF];
         measured_threshold = hi < 1.3 * lo ? 0 : static_cast<int>(std::lround((lo + hi) / WINDOW));
@@ -570,14 +626,16 @@ void turbo_reader::engage(const std::uint8_t* at) {
   // A lead of one kind of pulse goes on while its pulses stay near the
   // lengths it began with, however they wobble about them; a lead of two
   // kinds, while each pulse is like the one eight before.
-  std::uint8_t sorted[WINDOW];
-  std::copy(window, window + WINDOW, sorted);
-  std::sort(sorted, sorted + WINDOW);
-  int widest = 0;
-  for (unsigned k = 1; k < WINDOW; ++k) widest = std::max(widest, sorted[k] - sorted[k - 1]);
-  banded_ = sorted[WINDOW - 1] - sorted[0] <= ONE_KIND && widest <= LIKE;
-  band_lo_ = sorted[0] - LIKE / 2;
-  band_hi_ = sorted[WINDOW - 1] + LIKE / 2;
+  const auto [least, most] = std::minmax_element(window, window + WINDOW);
+  banded_ = *most - *least <= ONE_KIND;
+  if (banded_) {  // and no gap between its lengths wider than two of one kind differ by
+    std::uint8_t sorted[WINDOW];
+    std::copy(window, window + WINDOW, sorted);
+    std::sort(sorted, sorted + WINDOW);
+    for (unsigned k = 1; k < WINDOW; ++k) banded_ = banded_ && sorted[k] - sorted[k - 1] <= LIKE;
+  }
+  band_lo_ = *least - LIKE / 2;
+  band_hi_ = *most + LIKE / 2;
 }
 
 // A row's pilot byte as pulses hold it, the first the lowest bit.
@@ -943,21 +1001,19 @@ std::size_t turbo_reader::step_engaged(const std::uint8_t* p, std::size_t i, std
       }
       i += crossed;  // to the pulse looked at on its own
       if (crossed == 0 && n - i >= 64 && reads_bytes()) {
+        std::size_t event = 0;
         fed f = fed::going;
-        const std::size_t read = read_body(p + i, &f);
+        const std::size_t read = read_body(p + i, &event, &f);
         if (read > 0) {
           i += read - 1;  // the last pulse read
-          if (f == fed::going) continue;
-          lead_try& t = tries_.front();
-          if (f == fed::done && accept(t) && settle(t, p + i + 1, out)) {
-            block_kept();
+          if (event == tries_.size()) continue;
+          // What it came to for the try it was an event for; then the tries
+          // after that one take it, as stepping gives it them.
+          const taken r = take(event, f, p + i + 1, out);
+          if (r == taken::kept) return i + 1;
+          if (feed_tries(p, i, r == taken::stays ? event + 1 : event, tries_.size(), out))
             return i + 1;
-          }
-          tries_.clear();  // the one try has failed, or read a block it does not keep
-          engaged_ = false;
-          if (held_quality_ >= 0) commit(held_, out);
-          held_quality_ = -1;
-          return i + 1;
+          continue;
         }
       }
     }
@@ -966,34 +1022,51 @@ std::size_t turbo_reader::step_engaged(const std::uint8_t* p, std::size_t i, std
     if (periodic_ == 0) lead_over();
     const std::size_t before = tries_.size();
     if (periodic_ >= LEAD && !lead_open_) engage(p + i);
-    for (std::size_t k = 0; k < tries_.size();) {
-      lead_try& t = tries_[k];
-      if (k >= before) {  // a try of the lead just met has had this pulse
-        ++k;
-        continue;
-      }
-      t.lead_units += p[i];
-      const bool in_body = t.phase == lead_try::body;
-      const fed f = feed(t, p[i]);
-      if (!in_body && t.phase == lead_try::body) t.body_offset = clock_.offset_of(p + i + 1);
-      if (f == fed::done && accept(t) && settle(t, p + i + 1, out)) {
-        block_kept();
-        return i + 1;
-      }
-      if (f != fed::going) {
-        tries_.erase(tries_.begin() + static_cast<std::ptrdiff_t>(k));
-        continue;
-      }
-      ++k;
-    }
-    if (tries_.empty()) {
-      engaged_ = false;
-      if (held_quality_ >= 0) commit(held_, out);
-      held_quality_ = -1;
-      return i + 1;
-    }
+    if (feed_tries(p, i, 0, before, out)) return i + 1;
   }
   return n;
+}
+
+// What a try's pulse came to: a block it read whole and keeps, or the try
+// stays, or is dropped (it failed, or read a block it does not keep).
+turbo_reader::taken turbo_reader::take(std::size_t k, fed f, const std::uint8_t* after,
+                                       turbo_found& out) {
+  if (f == fed::done && accept(tries_[k]) && settle(tries_[k], after, out)) {
+    block_kept();
+    return taken::kept;
+  }
+  if (f == fed::going) return taken::stays;
+  tries_.erase(tries_.begin() + static_cast<std::ptrdiff_t>(k));
+  return taken::dropped;
+}
+
+// The pulse at p[i] to the tries from the k-th up to the one before the
+// first of those a lead met at it has just made (they have had it). Returns
+// true where the tries stop at it: a block is kept, or no try is left.
+bool turbo_reader::feed_tries(const std::uint8_t* p, std::size_t i, std::size_t k,
+                              std::size_t before, turbo_found& out) {
+  while (k < before) {
+    lead_try& t = tries_[k];
+    t.lead_units += p[i];
+    const bool in_body = t.phase == lead_try::body;
+    const fed f = feed(t, p[i]);
+    if (!in_body && t.phase == lead_try::body) t.body_offset = clock_.offset_of(p + i + 1);
+    if (f == fed::going) {
+      ++k;
+      continue;
+    }
+    const taken r = take(k, f, p + i + 1, out);
+    if (r == taken::kept) return true;
+    if (r == taken::stays)
+      ++k;
+    else
+      --before;  // the tries after it, new ones too, are one place nearer
+  }
+  if (!tries_.empty()) return false;
+  engaged_ = false;
+  if (held_quality_ >= 0) commit(held_, out);
+  held_quality_ = -1;
+  return true;
 }
 
 void turbo_reader::break_stream(const std::uint8_t* at, turbo_found& out) {

@@ -118,7 +118,11 @@ class turbo_reader {
   std::size_t step_engaged(const std::uint8_t* p, std::size_t i, std::size_t n, turbo_found& out);
   void engage(const std::uint8_t* at);
   enum class fed { going, failed, done };
-  std::size_t read_body(const std::uint8_t* q, fed* outcome);
+  std::size_t read_body(const std::uint8_t* q, std::size_t* event, fed* outcome);
+  enum class taken { kept, stays, dropped };
+  taken take(std::size_t k, fed f, const std::uint8_t* after, turbo_found& out);
+  bool feed_tries(const std::uint8_t* p, std::size_t i, std::size_t k, std::size_t before,
+                  turbo_found& out);
   bool reads_bytes() const;
   fed feed(lead_try& t, std::uint8_t pulse);
   bool one_kind(const lead_try& t) const;
