@@ -75,7 +75,7 @@ std::string number(double v) {
   char s[32];
   int shown = 0;  // the digits s holds
   const auto reads_back = [&](int precision) {
-    std::snprintf(s, sizeof s, "%.*g", precision, v);
+    std::snprintf(s, sizeof s, "%.*g", std::clamp(precision, 1, 17), v);
     shown = precision;
     return std::strtod(s, nullptr) == v;
   };
