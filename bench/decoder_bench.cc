@@ -120,11 +120,14 @@ bytes format_tape(turbo_format f) {
   return tap_file(pulses);
 }
 
-// The catalogue of each format's tape: catalogue/format/Novaload and so on.
+// The catalogue of each format's tape: catalogue/format/Novaload and so on,
+// a loader's later variants numbered (Mega-Save_2).
 [[maybe_unused]] const bool each_format = [] {
+  std::map<std::string, int> seen;
   for (const turbo_format f : turbo_formats()) {
     std::string name = std::string("catalogue/format/") + turbo_format_name(f);
     std::replace(name.begin(), name.end(), ' ', '_');
+    if (const int before = seen[name]++; before > 0) name += "_" + std::to_string(before + 1);
     benchmark::RegisterBenchmark(name.c_str(), [f](benchmark::State& state) {
       static std::map<turbo_format, bytes> tapes;
       auto it = tapes.find(f);
