@@ -374,13 +374,14 @@ std::uint64_t reversed(std::uint64_t x) {
   return x >> 32 | x << 32;
 }
 
-// A try's register as the pulses from the a-th take it on, n (up to 8) of
-// them, a bit each: bit k of longs (and bit 63 - k of its reverse) is pulse
-// k's. The first bit goes in lowest and ends highest where the highest
-// comes first.
+// A try's register as the pulses from the a-th take it on, n of them, a
+// bit each: bit k of longs (and bit 63 - k of its reverse) is pulse k's.
+// The first bit goes in lowest and ends highest where the highest comes
+// first; of more than eight, the last eight stay.
 unsigned shifted_in(unsigned reg, std::uint64_t longs, std::uint64_t longs_reversed, bool msb,
                     unsigned a, unsigned n) {
   if (n == 0) return reg;
+  if (n > 8) a += n - 8, n = 8;
   const unsigned low = (1u << n) - 1;
   if (msb) return (reg << n | (static_cast<unsigned>(longs_reversed >> (64 - a - n)) & low)) & 0xFF;
   return (reg >> n | (static_cast<unsigned>(longs >> a) & low) << (8 - n)) & 0xFF;
