@@ -122,6 +122,42 @@ TEST(Turbo, EveryFormatGivesItsFiles) {
   }
 }
 
+// A file whose lead is met at the very pulse at which a try at the block
+// before it gives up: that block broken off in its data, a few pulses of
+// nothing in particular, then the file. The new lead's tries have had that
+// pulse once, as every other.
+TEST(Turbo, ALeadMetAsATryGivesUp) {
+  const struct {
+    turbo_format before, after;
+    std::size_t between;  // pulses between them
+  } rows[] = {
+      {turbo_format::cyberload_f1, turbo_format::freeload, 8},
+      {turbo_format::cyberload_f1, turbo_format::hitload, 9},
+      {turbo_format::cyberload_f1, turbo_format::virgin, 8},
+      {turbo_format::novaload, turbo_format::bleepload_special, 8},
+      {turbo_format::wildload, turbo_format::bleepload_special, 0},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(std::string(turbo_format_name(r.before)) + " then " + turbo_format_name(r.after));
+    const bytes broken = turbo_tape(r.before, two_files(r.before));
+    bytes pulses(broken.begin(), broken.begin() + static_cast<long>(turbo_data_starts()[0] + 40));
+    for (std::size_t k = 0; k < r.between; ++k)
+      pulses.push_back(static_cast<std::uint8_t>(0x30 + (k * 37) % 0x30));
+    const std::vector<turbo_program> files = two_files(r.after);
+    const bytes after = turbo_tape(r.after, files);
+    pulses.insert(pulses.end(), after.begin() + 4, after.end());  // its first pause left out
+    const auto got = turbo_files(catalogue_of(tap_file(pulses)));
+    for (const turbo_program& f : files) {
+      EXPECT_TRUE(std::any_of(got.begin(), got.end(),
+                              [&](const catalogue_entry& e) {
+                                return e.loader == turbo_format_name(r.after) &&
+                                       e.start == f.start && e.program == f.data;
+                              }))
+          << "the file at $" << std::hex << f.start;
+    }
+  }
+}
+
 }  // namespace
 
 namespace {
