@@ -80,7 +80,10 @@ if (makeCollection) {
     for (const t of tapes) {
       const inflater = b.openInflater({gzip: false});
       const check = crc ? {crc: 0, size: 0} : undefined;
-      const use = (bytes) => (check ? b.feedAll([], bytes, check) : true, true);
+      const use = (bytes) => {
+        if (check) b.feedAll([], bytes, check);
+        return true;
+      };
       inflater.inflate(t.deflated, use);
       inflater.end(use);
       inflater.close();

@@ -1056,12 +1056,8 @@ bool turbo_reader::feed_tries(const std::uint8_t* p, std::size_t i, std::size_t 
       ++k;
       continue;
     }
-    const taken r = take(k, f, p + i + 1, out);
-    if (r == taken::kept) return true;
-    if (r == taken::stays)
-      ++k;
-    else
-      --before;  // the tries after it, new ones too, are one place nearer
+    if (take(k, f, p + i + 1, out) == taken::kept) return true;
+    --before;  // dropped: the tries after it, new ones too, are one place nearer
   }
   if (!tries_.empty()) return false;
   engaged_ = false;

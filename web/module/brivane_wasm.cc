@@ -166,15 +166,15 @@ EMSCRIPTEN_KEEPALIVE const char* bv_catalogue_take(web_catalogue* c) {
     json += "{" + record_json_fields(e);
     if (cells) {
       const auto both = cells_both_ways(e);
-      json += ",\"cells\":[";
-      for (const record_cells* way : {&both.first, &both.second}) {
-        json += way == &both.first ? "[" : ",[";
-        for (std::size_t k = 0; k < COLUMNS; ++k) {
-          if (k) json += ',';
-          json += json_string((*way)[k]);
+      const auto array_of = [](const record_cells& cells) {
+        std::string a = "[";
+        for (const std::string& c : cells) {
+          if (a.size() > 1) a += ',';
+          a += json_string(c);
         }
-        json += "]";
-      }
+        return a + "]";
+      };
+      json += ",\"cells\":[" + array_of(both.first) + "," + array_of(both.second);
       json += "],\"csv\":[" + json_string(csv_row(path, both.first)) + "," +
               json_string(csv_row(path, both.second)) +
               "],\"prgName\":" + json_string(prg_file_name(e));
