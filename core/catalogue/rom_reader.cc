@@ -20,12 +20,6 @@ constexpr std::size_t HEADER_BLOCK = 193;
 
 constexpr std::size_t WINDOW = 64;  // pulses classed at once: three bytes' worth
 
-// Pulses at the start of a block's lead left to the turbo loaders: the
-// tail of a turbo block just before it may lie there (a steady tone, or
-// bytes whose pulses all fit the short class). The rest of the lead, up to
-// the countdown, is the block's own.
-constexpr std::uint64_t LEAD_LEFT = 512;
-
 // Bits 0, 2, ... 14 of x, packed into the low 8.
 std::uint32_t even_bits(std::uint32_t x) {
   x &= 0x5555;
@@ -115,10 +109,11 @@ void rom_reader::read(const std::uint8_t* p, std::size_t n, piece_clock& clock,
 }
 
 // The countdown has just ended, its last pulse before after: from there
-// the block's bytes are its own, and so is its lead but for its start.
-void rom_reader::claim_from(std::uint64_t after) {
-  claims_.push_back({std::min(after, block_.lead_offset + LEAD_LEFT)});
-}
+// the block's bytes are its own. Its lead is left to the turbo loaders as
+// well: the pulses before after have been read by them already where the
+// tape comes in pieces, and claiming them back would make what is found
+// depend on where the pieces break.
+void rom_reader::claim_from(std::uint64_t after) { claims_.push_back({after}); }
 
 namespace {
 

@@ -29,9 +29,8 @@ struct rom_block {
   bool loads() const;
 };
 
-/// Where a block lies, once its countdown has been read: from a little into
-/// its lead (or the pulse after its countdown, if sooner) to the pulse that
-/// ended it: no turbo loader's.
+/// Where a block lies, once its countdown has been read: from the pulse
+/// after its countdown to the pulse that ended it: no turbo loader's.
 struct rom_claim {
   std::uint64_t begin = 0;
   std::uint64_t end = UINT64_MAX;  ///< UINT64_MAX while the block goes on

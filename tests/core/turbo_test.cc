@@ -375,6 +375,24 @@ TEST(Turbo, CrossingAtOnceIsSteppingThrough) {
     tapes.emplace_back(std::string(turbo_format_name(f)) + ", worn",
                        tap_file(turbo_tape(f, two_files(f), worn)));
   }
+  // A block broken off in its data and another loader's lead straight
+  // after, no pause between: tries of the new lead, bit pilots among them,
+  // go on beside the broken block's try.
+  const std::vector<turbo_format> all = turbo_formats();
+  for (std::size_t k = 0; k < all.size(); ++k) {
+    const bytes broken = turbo_tape(all[k], two_files(all[k]));
+    const bytes cut(broken.begin(),
+                    broken.begin() + static_cast<long>(turbo_data_starts()[0] + 40));
+    for (const turbo_format g :
+         {all[(k + 1) % all.size()], turbo_format::pavloda, turbo_format::flashload}) {
+      bytes pulses = cut;
+      const bytes after = turbo_tape(g, two_files(g));
+      pulses.insert(pulses.end(), after.begin() + 4, after.end());  // its first pause left out
+      tapes.emplace_back(
+          std::string(turbo_format_name(all[k])) + " cut, then " + turbo_format_name(g),
+          tap_file(pulses));
+    }
+  }
   tape_writer rom(pulse_values::spread(), 9);
   rom.rom_file(1, "WOBBLY", program(3000, 7)).rom_file(1, "AGAIN", program(500, 8));
   tapes.emplace_back("a ROM tape whose pulses wobble all they may", tap_file(rom.pulses()));
