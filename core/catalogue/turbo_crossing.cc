@@ -108,14 +108,9 @@ std::size_t turbo_reader::cross(const std::uint8_t* q, std::size_t available) {
   for (std::size_t k = 0; k < tries_.size(); ++k) {
     const lead_try& t = tries_[k];
     const loader_row& row = rows_[t.row];
-    if (row.lead == lead_kind::bit_pilot) {
-      // Every pulse of the pilot's kind, and in its band.
-      const bool pavloda = row.rule == bit_rule::pavloda;
-      if (t.pilot_pulses < PILOT_MEAN || (pavloda && row.pilot != 0)) return 0;
-      const bool longs = pavloda || row.pilot != 0;
-      const int low = longs ? std::max(t.band_lo, t.threshold) : t.band_lo;
-      const int high = longs ? t.band_hi : std::min(t.band_hi, t.threshold - 1);
-      if (low > high) return 0;
+    if (row.lead == lead_kind::bit_pilot) {  // every pulse of the pilot's kind, in its band
+      int low = 0, high = 0;
+      if (!pilot_band(t, &low, &high)) return 0;
       stop |= ~within(q, v.block, low, high);
       continue;
     }
@@ -185,14 +180,32 @@ std::size_t turbo_reader::cross(const std::uint8_t* q, std::size_t available) {
   return e;
 }
 
-// Whether every try reads its block's bytes by a threshold, a pulse to a
-// bit: then their pulses may be read 64 at a time.
+// The pulses a try in a bit pilot takes as one more of it, crossed at once:
+// those of the pilot's kind and in its band. False where it cannot be
+// crossed so (its band not yet set, or a Pavloda 1 pilot).
+bool turbo_reader::pilot_band(const lead_try& t, int* low, int* high) const {
+  const loader_row& row = rows_[t.row];
+  const bool pavloda = row.rule == bit_rule::pavloda;
+  if (row.lead != lead_kind::bit_pilot || t.phase != lead_try::pilot || t.short_pending ||
+      t.pilot_pulses < PILOT_MEAN || (pavloda && row.pilot != 0))
+    return false;
+  const bool longs = pavloda || row.pilot != 0;
+  *low = longs ? std::max(t.band_lo, t.threshold) : t.band_lo;
+  *high = longs ? t.band_hi : std::min(t.band_hi, t.threshold - 1);
+  return *low <= *high;
+}
+
+// Whether every try reads its block by a threshold (a pulse to a bit, or
+// Pavloda's), or goes on through a bit pilot: then their pulses may be read
+// 64 at a time.
 bool turbo_reader::reads_bytes() const {
   if (tries_.empty() || tries_.size() > MAX_CROSSING) return false;
-  for (const lead_try& t : tries_)
-    if (t.phase != lead_try::body || !t.reader || t.reader->bitwise() ||
-        rows_[t.row].rule != bit_rule::threshold)
-      return false;
+  for (const lead_try& t : tries_) {
+    int low = 0, high = 0;
+    if (t.phase == lead_try::pilot && pilot_band(t, &low, &high)) continue;
+    if (t.phase != lead_try::body || !t.reader) return false;
+    if (rows_[t.row].rule == bit_rule::pavloda && t.reader->bitwise()) return false;
+  }
   return true;
 }
 
@@ -221,39 +234,103 @@ unsigned shifted_in(unsigned reg, std::uint64_t longs, std::uint64_t longs_rever
   return (reg >> n | (static_cast<unsigned>(longs >> a) & low) << (8 - n)) & 0xFF;
 }
 
+// A Pavloda try's bits from pulses: a long pulse is a 0, two short ones a
+// 1, and a long one after a lone short one breaks the block.
+struct pavloda_bits {
+  unsigned reg;
+  int bits;
+  bool pending;  // a short pulse waits for its second
+  bool msb;
+  // One pulse, long or not; false where it breaks the block. Sets *byte
+  // where it completes one.
+  bool take(bool is_long, bool* byte) {
+    if (is_long && pending) return false;
+    // Written without branches: the pulses come at random.
+    const bool completes = is_long || pending;
+    const unsigned bit = is_long ? 0 : 1;
+    pending = !completes;
+    const unsigned shifted = msb ? (reg << 1 | bit) & 0xFF : reg >> 1 | bit << 7;
+    reg = completes ? shifted : reg;
+    bits += completes ? 1 : 0;
+    *byte = bits == 8;
+    bits &= 7;
+    return true;
+  }
+};
+
 }  // namespace
 
-// The tries reading their blocks a byte at a time, each by its threshold:
-// the 64 pulses at q read as bits by the mask of those at or above it,
-// each byte the tries complete handed to its try's reader in the order of
-// the pulses that complete them (and of the tries, for one pulse), as
-// stepping gives each try each pulse: up to the first pulse stepping would
-// have to look at on its own, or the try whose byte fails it, ends its
-// block or takes it on to a tail. Returns how many pulses it read; *event
-// is that try (the tries after it have not had the last pulse) or the count
-// of tries where none was, and *outcome what its pulse came to.
+// The tries reading their blocks a byte (or, for a reader of bits, a bit)
+// at a time, each by its threshold: the 64 pulses at q read as bits by the
+// mask of those at or above it, each byte the tries complete handed to its
+// try's reader in the order of the pulses that complete them (and of the
+// tries, for one pulse), as stepping gives each try each pulse. A try still
+// in a bit pilot takes each pulse as more of it. Up to the first pulse
+// stepping would have to look at on its own, or that a pilot's try would
+// not take as more of it, or the try whose byte fails it, ends its block or
+// takes it on to a tail. Returns how many pulses it read; *event is that
+// try (the tries after it have not had the last pulse) or the count of
+// tries where none was, and *outcome what its pulse came to.
 std::size_t turbo_reader::read_body(const std::uint8_t* q, std::size_t* event, fed* outcome) {
   const lead_view v = look(q);
-  const unsigned events = v.stop == 0 ? 64 : static_cast<unsigned>(__builtin_ctzll(v.stop));
+  std::uint64_t stop = v.stop;
   const std::size_t tries = tries_.size();
   *event = tries;
   *outcome = fed::going;
-  if (events == 0) return 0;
   struct reading_try {
     std::uint64_t longs, longs_reversed;
     bool msb;
     unsigned reg, read;  // its register, and the pulses of these it holds
-    unsigned ends;       // the pulse that completes its byte
+    unsigned ends;       // the pulse that completes its byte (or bit)
+    unsigned step;       // the pulses to a byte, or 1 to a bit
+    // Pavloda's bytes, which take no set count of pulses: the pulse that
+    // completes each and its value, then the pulse that breaks the block.
+    unsigned bytes, next;
+    std::uint8_t byte_ends[8], byte_values[8];
+    unsigned breaks;
+    pavloda_bits after;  // where the last pulse before breaks leaves the try
   } r[MAX_CROSSING];
+  constexpr unsigned NEVER = 64;
   for (std::size_t k = 0; k < tries; ++k) {
     const lead_try& t = tries_[k];
+    if (t.phase == lead_try::pilot) {
+      int low = 0, high = 0;
+      pilot_band(t, &low, &high);
+      stop |= ~within(q, v.block, low, high);
+      r[k].ends = NEVER;
+      r[k].step = 0;
+      continue;
+    }
     r[k].longs = masks_.at_least(q, t.threshold);
     r[k].msb = rows_[t.row].order == bit_order::msb_first;
     r[k].longs_reversed = r[k].msb ? reversed(r[k].longs) : 0;
     r[k].reg = t.reg;
     r[k].read = 0;
-    r[k].ends = 7 - static_cast<unsigned>(t.bits);
+    if (rows_[t.row].rule == bit_rule::pavloda) {
+      pavloda_bits b{t.reg, t.bits, t.short_pending, r[k].msb};
+      r[k].bytes = r[k].next = 0;
+      r[k].breaks = NEVER;
+      for (unsigned j = 0; j < 64; ++j) {
+        bool byte = false;
+        if (!b.take((r[k].longs >> j & 1) != 0, &byte)) {
+          r[k].breaks = j;
+          break;
+        }
+        if (!byte) continue;
+        r[k].byte_ends[r[k].bytes] = static_cast<std::uint8_t>(j);
+        r[k].byte_values[r[k].bytes++] = static_cast<std::uint8_t>(b.reg);
+      }
+      r[k].after = b;
+      r[k].step = 2;
+      r[k].ends = r[k].bytes > 0 ? r[k].byte_ends[0] : r[k].breaks;
+      continue;
+    }
+    const bool bits = t.reader->bitwise();
+    r[k].step = bits ? 1 : 8;
+    r[k].ends = bits ? 0 : 7 - static_cast<unsigned>(t.bits);
   }
+  const unsigned events = stop == 0 ? 64 : static_cast<unsigned>(__builtin_ctzll(stop));
+  if (events == 0) return 0;
   unsigned e = events;  // the pulses read, once one try's byte is an event
   for (;;) {
     std::size_t k = 0;  // the try whose byte ends first, the first such try
@@ -261,11 +338,33 @@ std::size_t turbo_reader::read_body(const std::uint8_t* q, std::size_t* event, f
       if (r[j].ends < r[k].ends) k = j;
     reading_try& c = r[k];
     if (c.ends >= events) break;
-    c.reg = shifted_in(c.reg, c.longs, c.longs_reversed, c.msb, c.read, c.ends + 1 - c.read);
-    c.read = c.ends + 1;
-    c.ends += 8;
     lead_try& t = tries_[k];
-    const reading got = t.reader->byte(static_cast<std::uint8_t>(c.reg));
+    reading got;
+    if (c.step == 2) {  // Pavloda's: a byte, or the pulse that breaks the block
+      c.read = c.ends + 1;
+      if (c.next == c.bytes) {
+        *outcome = fed::failed;
+        *event = k;
+        e = c.read;
+        break;
+      }
+      got = t.reader->byte(c.byte_values[c.next++]);
+      c.ends = c.next < c.bytes ? c.byte_ends[c.next] : c.breaks;
+    } else if (c.step == 1) {
+      got = t.reader->bit(static_cast<int>(c.longs >> c.ends & 1));
+      c.read = c.ends + 1;
+      c.ends += 1;
+      if (got == reading::more) continue;
+      *outcome = got == reading::failed ? fed::failed : fed::done;
+      *event = k;
+      e = c.read;
+      break;
+    } else {
+      c.reg = shifted_in(c.reg, c.longs, c.longs_reversed, c.msb, c.read, c.ends + 1 - c.read);
+      c.read = c.ends + 1;
+      c.ends += 8;
+      got = t.reader->byte(static_cast<std::uint8_t>(c.reg));
+    }
     if (got == reading::more) continue;
     *event = k;
     e = c.read;
@@ -284,20 +383,43 @@ std::size_t turbo_reader::read_body(const std::uint8_t* q, std::size_t* event, f
     lead_try& t = tries_[k];
     reading_try& c = r[k];
     const unsigned took = k > *event ? e - 1 : e;  // the pulses this try had
-    c.reg = shifted_in(c.reg, c.longs, c.longs_reversed, c.msb, c.read, took - c.read);
     const unsigned took_units = took == e ? units : masks_.sum_first(q, took);
+    t.lead_units += took_units;
+    if (c.step == 0) {  // more of its pilot, timed as its kind (Pavloda's long pulses are 0s)
+      const loader_row& row = rows_[t.row];
+      const int timed = row.rule == bit_rule::pavloda ? 0 : row.pilot != 0 ? 1 : 0;
+      t.count += took;
+      t.pilot_pulses += took;
+      t.sum[timed] += took_units;
+      t.n[timed] += took;
+      continue;
+    }
     const std::uint64_t first = took == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << took) - 1;
     const std::uint64_t taken = c.longs & first;
     const unsigned long_units = taken == 0       ? 0
                                 : taken == first ? took_units
                                                  : masks_.sum_at_least(q, t.threshold, took);
     const unsigned long_count = count_bits(taken);
-    t.sum[1] += long_units;
-    t.n[1] += long_count;
-    t.sum[0] += took_units - long_units;
-    t.n[0] += took - long_count;
+    const int timed_long = c.step == 2 ? 0 : 1;  // Pavloda's long pulses are its 0s
+    t.sum[timed_long] += long_units;
+    t.n[timed_long] += long_count;
+    t.sum[1 - timed_long] += took_units - long_units;
+    t.n[1 - timed_long] += took - long_count;
     t.body_units += took_units;
-    t.lead_units += took_units;
+    if (c.step == 1) continue;  // a reader of bits keeps no register here
+    if (c.step == 2) {
+      pavloda_bits b = c.after;
+      if (took < std::min(c.breaks, 64u)) {
+        b = pavloda_bits{t.reg, t.bits, t.short_pending, c.msb};
+        bool byte = false;
+        for (unsigned j = 0; j < took; ++j) b.take((c.longs >> j & 1) != 0, &byte);
+      }
+      t.reg = static_cast<std::uint8_t>(b.reg);
+      t.bits = b.bits;
+      t.short_pending = b.pending;
+      continue;
+    }
+    c.reg = shifted_in(c.reg, c.longs, c.longs_reversed, c.msb, c.read, took - c.read);
     t.reg = static_cast<std::uint8_t>(c.reg);
     t.bits = static_cast<int>((static_cast<unsigned>(t.bits) + took) % 8);
   }

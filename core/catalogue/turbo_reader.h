@@ -123,6 +123,7 @@ class turbo_reader {
   taken take(std::size_t k, fed f, const std::uint8_t* after, turbo_found& out);
   bool feed_tries(const std::uint8_t* p, std::size_t i, std::size_t k, std::size_t before,
                   turbo_found& out);
+  bool pilot_band(const lead_try& t, int* low, int* high) const;
   bool reads_bytes() const;
   fed feed(lead_try& t, std::uint8_t pulse);
   bool one_kind(const lead_try& t) const;

@@ -374,6 +374,10 @@ TEST(Turbo, CrossingAtOnceIsSteppingThrough) {
     tapes.emplace_back(turbo_format_name(f), tap_file(turbo_tape(f, two_files(f))));
     tapes.emplace_back(std::string(turbo_format_name(f)) + ", worn",
                        tap_file(turbo_tape(f, two_files(f), worn)));
+    turbo_knobs dropout;
+    dropout.dropout = 301;
+    tapes.emplace_back(std::string(turbo_format_name(f)) + ", a dropout",
+                       tap_file(turbo_tape(f, two_files(f), dropout)));
   }
   // A block broken off in its data and another loader's lead straight
   // after, no pause between: tries of the new lead, bit pilots among them,
