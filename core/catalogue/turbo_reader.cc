@@ -181,13 +181,19 @@ void turbo_reader::engage(const std::uint8_t* at) {
     unsigned longs = 0;
     for (unsigned k = 0; k < WINDOW; ++k) longs |= unsigned{window[k] >= threshold} << k;
     if (!could_lead(r, longs)) continue;
-    const int alignments = row.lead == lead_kind::named_byte_pilot ? 8 : 1;
+    // A pilot byte that is itself again turned by fewer than eight bits
+    // ($AA by two, $00 by one) shows no place where its bytes begin: but for
+    // a lead straight after a pause, the window may start anywhere in one,
+    // and a try is made for each place.
+    const int period = since_break_ == WINDOW || one_kind_pilot(row) ? 8 : pilot_period(row);
+    const int alignments = row.lead == lead_kind::named_byte_pilot ? 8 : 8 / period;
     for (int a = 0; a < alignments; ++a) {
       lead_try t;
       t.row = r;
       t.threshold = threshold;
       t.lead_offset = lead_offset;
       t.lead_units = lead_units;
+      t.floating = since_break_ != WINDOW && one_kind_pilot(row);
       if (row.lead == lead_kind::named_byte_pilot) {
         // The byte is the tape's: each of the eight ways of cutting the
         // window into bytes proposes one, and only the right one sees its
@@ -208,7 +214,8 @@ void turbo_reader::engage(const std::uint8_t* at) {
         continue;
       }
       bool alive = true;
-      for (const std::uint8_t v : window) alive = alive && feed(t, v) == fed::going;
+      for (unsigned k = static_cast<unsigned>(a * period); k < WINDOW; ++k)
+        alive = alive && feed(t, window[k]) == fed::going;
       if (alive && t.phase == lead_try::pilot && pilot_timed(t, row))
         tries_.push_back(std::move(t));
     }
@@ -228,6 +235,20 @@ void turbo_reader::engage(const std::uint8_t* at) {
   }
   band_lo_ = *least - LIKE / 2;
   band_hi_ = *most + LIKE / 2;
+}
+
+// The fewest bits a row's pilot byte turns by to be itself again: 8 for
+// most, 2 for $AA, 1 for $00; 8 where the pilot is no one byte.
+int turbo_reader::pilot_period(const loader_row& row) {
+  if (row.lead != lead_kind::byte_pilot) return 8;
+  const unsigned b = row.pilot;
+  for (const int p : {1, 2, 4})
+    if (((b << p | b >> (8 - p)) & 0xFF) == b) return p;
+  return 8;
+}
+
+bool turbo_reader::one_kind_pilot(const loader_row& row) {
+  return row.lead == lead_kind::byte_pilot && (row.pilot == 0 || row.pilot == 0xFF);
 }
 
 // A row's pilot byte as pulses hold it, the first the lowest bit.
@@ -342,8 +363,19 @@ turbo_reader::fed turbo_reader::feed(lead_try& t, std::uint8_t pulse) {
     return r == reading::more ? fed::going : r == reading::failed ? fed::failed : fed::done;
   }
   // A pilot of the byte 0 or 255 is of one kind of pulse, as a bit pilot is.
-  if (t.phase == lead_try::pilot && one_kind(t) && bit == (t.reg & 1) && !steady(t, pulse))
-    return fed::failed;
+  if (t.phase == lead_try::pilot && one_kind(t)) {
+    if (bit == (t.reg & 1) && !steady(t, pulse)) return fed::failed;
+    // A pilot of one kind of pulse met with no pause before it shows no
+    // place where its bytes begin: a byte begins with its first pulse of the
+    // other kind, as many a sync byte does.
+    if (t.floating && bit != (t.reg & 1)) {
+      t.floating = false;
+      if (t.bits != 0) {
+        t.bits = 0;
+        ++t.count;
+      }
+    }
+  }
   t.reg = row.order == bit_order::msb_first ? static_cast<std::uint8_t>(t.reg << 1 | bit)
                                             : static_cast<std::uint8_t>(t.reg >> 1 | bit << 7);
   if (t.phase == lead_try::align) {

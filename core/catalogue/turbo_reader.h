@@ -36,6 +36,7 @@ struct lead_try {
   unsigned count = 0;
   std::size_t sync_at = 0;
   bool short_pending = false;  // the first short pulse of a Pavloda 1
+  bool floating = false;       // a pilot of one kind met with no pause before it
   // A pilot of one kind of pulse (of one bit, or of the byte 0 or 255): its
   // pulses so far, their mean over the first sixteen, and then the band
   // every later one must lie in, a quarter either side of it.
@@ -124,6 +125,8 @@ class turbo_reader {
   bool feed_tries(const std::uint8_t* p, std::size_t i, std::size_t k, std::size_t before,
                   turbo_found& out);
   bool pilot_band(const lead_try& t, int* low, int* high) const;
+  static int pilot_period(const loader_row& row);
+  static bool one_kind_pilot(const loader_row& row);
   bool reads_bytes() const;
   fed feed(lead_try& t, std::uint8_t pulse);
   bool one_kind(const lead_try& t) const;

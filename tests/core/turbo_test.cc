@@ -122,11 +122,12 @@ TEST(Turbo, EveryFormatGivesItsFiles) {
   }
 }
 
-// A file whose lead is met at the very pulse at which a try at the block
-// before it gives up: that block broken off in its data, a few pulses of
-// nothing in particular, then the file. The new lead's tries have had that
-// pulse once, as every other.
-TEST(Turbo, ALeadMetAsATryGivesUp) {
+// A file straight after a block broken off in its data, with a few pulses
+// of nothing in particular between and no pause. Its lead may be met at the
+// very pulse at which a try at the broken block gives up (the new lead's
+// tries have had that pulse once, as every other), or start anywhere in a
+// pilot byte that shows no place where its bytes begin ($AA, $00).
+TEST(Turbo, ALeadStraightAfterABrokenBlock) {
   const struct {
     turbo_format before, after;
     std::size_t between;  // pulses between them
@@ -136,6 +137,12 @@ TEST(Turbo, ALeadMetAsATryGivesUp) {
       {turbo_format::cyberload_f1, turbo_format::virgin, 8},
       {turbo_format::novaload, turbo_format::bleepload_special, 8},
       {turbo_format::wildload, turbo_format::bleepload_special, 0},
+      {turbo_format::virgin, turbo_format::virgin, 0},
+      {turbo_format::freeload, turbo_format::hi_tec, 0},
+      {turbo_format::bleepload, turbo_format::virgin, 15},
+      {turbo_format::hitload, turbo_format::jetload, 0},
+      {turbo_format::virgin, turbo_format::jetload, 9},
+      {turbo_format::mega_save_t1, turbo_format::jetload, 18},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(std::string(turbo_format_name(r.before)) + " then " + turbo_format_name(r.after));
