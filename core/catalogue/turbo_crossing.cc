@@ -282,7 +282,7 @@ std::size_t turbo_reader::read_body(const std::uint8_t* q, std::size_t* event, f
     bool msb;
     unsigned reg, read;  // its register, and the pulses of these it holds
     unsigned ends;       // the pulse that completes its byte (or bit)
-    unsigned step;       // the pulses to a byte, or 1 to a bit
+    enum { in_pilot, by_bytes, by_bits, pavloda } how;
     // Pavloda's bytes, which take no set count of pulses: the pulse that
     // completes each and its value, then the pulse that breaks the block.
     unsigned bytes, next;
@@ -298,7 +298,7 @@ std::size_t turbo_reader::read_body(const std::uint8_t* q, std::size_t* event, f
       pilot_band(t, &low, &high);
       stop |= ~within(q, v.block, low, high);
       r[k].ends = NEVER;
-      r[k].step = 0;
+      r[k].how = reading_try::in_pilot;
       continue;
     }
     r[k].longs = masks_.at_least(q, t.threshold);
@@ -321,12 +321,12 @@ std::size_t turbo_reader::read_body(const std::uint8_t* q, std::size_t* event, f
         r[k].byte_values[r[k].bytes++] = static_cast<std::uint8_t>(b.reg);
       }
       r[k].after = b;
-      r[k].step = 2;
+      r[k].how = reading_try::pavloda;
       r[k].ends = r[k].bytes > 0 ? r[k].byte_ends[0] : r[k].breaks;
       continue;
     }
     const bool bits = t.reader->bitwise();
-    r[k].step = bits ? 1 : 8;
+    r[k].how = bits ? reading_try::by_bits : reading_try::by_bytes;
     r[k].ends = bits ? 0 : 7 - static_cast<unsigned>(t.bits);
   }
   const unsigned events = stop == 0 ? 64 : static_cast<unsigned>(__builtin_ctzll(stop));
@@ -340,7 +340,7 @@ std::size_t turbo_reader::read_body(const std::uint8_t* q, std::size_t* event, f
     if (c.ends >= events) break;
     lead_try& t = tries_[k];
     reading got;
-    if (c.step == 2) {  // Pavloda's: a byte, or the pulse that breaks the block
+    if (c.how == reading_try::pavloda) {  // a byte, or the pulse that breaks the block
       c.read = c.ends + 1;
       if (c.next == c.bytes) {
         *outcome = fed::failed;
@@ -350,7 +350,7 @@ std::size_t turbo_reader::read_body(const std::uint8_t* q, std::size_t* event, f
       }
       got = t.reader->byte(c.byte_values[c.next++]);
       c.ends = c.next < c.bytes ? c.byte_ends[c.next] : c.breaks;
-    } else if (c.step == 1) {
+    } else if (c.how == reading_try::by_bits) {
       got = t.reader->bit(static_cast<int>(c.longs >> c.ends & 1));
       c.read = c.ends + 1;
       c.ends += 1;
@@ -385,7 +385,7 @@ std::size_t turbo_reader::read_body(const std::uint8_t* q, std::size_t* event, f
     const unsigned took = k > *event ? e - 1 : e;  // the pulses this try had
     const unsigned took_units = took == e ? units : masks_.sum_first(q, took);
     t.lead_units += took_units;
-    if (c.step == 0) {  // more of its pilot, timed as its kind (Pavloda's long pulses are 0s)
+    if (c.how == reading_try::in_pilot) {  // more of it, timed as its kind (Pavloda's long are 0s)
       const loader_row& row = rows_[t.row];
       const int timed = row.rule == bit_rule::pavloda ? 0 : row.pilot != 0 ? 1 : 0;
       t.count += took;
@@ -400,14 +400,14 @@ std::size_t turbo_reader::read_body(const std::uint8_t* q, std::size_t* event, f
                                 : taken == first ? took_units
                                                  : masks_.sum_at_least(q, t.threshold, took);
     const unsigned long_count = count_bits(taken);
-    const int timed_long = c.step == 2 ? 0 : 1;  // Pavloda's long pulses are its 0s
+    const int timed_long = c.how == reading_try::pavloda ? 0 : 1;  // Pavloda's long pulses are 0s
     t.sum[timed_long] += long_units;
     t.n[timed_long] += long_count;
     t.sum[1 - timed_long] += took_units - long_units;
     t.n[1 - timed_long] += took - long_count;
     t.body_units += took_units;
-    if (c.step == 1) continue;  // a reader of bits keeps no register here
-    if (c.step == 2) {
+    if (c.how == reading_try::by_bits) continue;  // a reader of bits keeps no register here
+    if (c.how == reading_try::pavloda) {
       pavloda_bits b = c.after;
       if (took < std::min(c.breaks, 64u)) {
         b = pavloda_bits{t.reg, t.bits, t.short_pending, c.msb};
