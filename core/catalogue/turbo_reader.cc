@@ -184,8 +184,10 @@ void turbo_reader::engage(const std::uint8_t* at) {
     // A pilot byte that is itself again turned by fewer than eight bits
     // ($AA by two, $00 by one) shows no place where its bytes begin: but for
     // a lead straight after a pause, the window may start anywhere in one,
-    // and a try is made for each place.
-    const int period = since_break_ == WINDOW || one_kind_pilot(row) ? 8 : pilot_period(row);
+    // and a try is made for each place; or one try that finds its place at
+    // the sync, where the sync shows it.
+    const bool floating = since_break_ != WINDOW && sync_shows_start(row);
+    const int period = since_break_ == WINDOW || floating ? 8 : pilot_period(row);
     const int alignments = row.lead == lead_kind::named_byte_pilot ? 8 : 8 / period;
     for (int a = 0; a < alignments; ++a) {
       lead_try t;
@@ -193,7 +195,7 @@ void turbo_reader::engage(const std::uint8_t* at) {
       t.threshold = threshold;
       t.lead_offset = lead_offset;
       t.lead_units = lead_units;
-      t.floating = since_break_ != WINDOW && one_kind_pilot(row);
+      t.floating = floating;
       if (row.lead == lead_kind::named_byte_pilot) {
         // The byte is the tape's: each of the eight ways of cutting the
         // window into bytes proposes one, and only the right one sees its
@@ -247,8 +249,14 @@ int turbo_reader::pilot_period(const loader_row& row) {
   return 8;
 }
 
-bool turbo_reader::one_kind_pilot(const loader_row& row) {
-  return row.lead == lead_kind::byte_pilot && (row.pilot == 0 || row.pilot == 0xFF);
+// Whether a row's pilot is of one kind of pulse and the first bit of its
+// sync is of the other: its bytes begin with the first pulse of that kind.
+bool turbo_reader::sync_shows_start(const loader_row& row) {
+  if (row.lead != lead_kind::byte_pilot || (row.pilot != 0 && row.pilot != 0xFF) ||
+      row.sync.empty())
+    return false;
+  const unsigned first = row.order == bit_order::msb_first ? row.sync[0] >> 7 : row.sync[0] & 1u;
+  return first != (row.pilot & 1u);
 }
 
 // A row's pilot byte as pulses hold it, the first the lowest bit.
@@ -366,8 +374,8 @@ turbo_reader::fed turbo_reader::feed(lead_try& t, std::uint8_t pulse) {
   if (t.phase == lead_try::pilot && one_kind(t)) {
     if (bit == (t.reg & 1) && !steady(t, pulse)) return fed::failed;
     // A pilot of one kind of pulse met with no pause before it shows no
-    // place where its bytes begin: a byte begins with its first pulse of the
-    // other kind, as many a sync byte does.
+    // place where its bytes begin: where its sync's first bit is of the
+    // other kind, a byte begins with the first pulse of that kind.
     if (t.floating && bit != (t.reg & 1)) {
       t.floating = false;
       if (t.bits != 0) {

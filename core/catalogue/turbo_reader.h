@@ -126,7 +126,7 @@ class turbo_reader {
                   turbo_found& out);
   bool pilot_band(const lead_try& t, int* low, int* high) const;
   static int pilot_period(const loader_row& row);
-  static bool one_kind_pilot(const loader_row& row);
+  static bool sync_shows_start(const loader_row& row);
   bool reads_bytes() const;
   fed feed(lead_try& t, std::uint8_t pulse);
   bool one_kind(const lead_try& t) const;
