@@ -211,9 +211,13 @@ void turbo_reader::engage(const std::uint8_t* at) {
         const bool seen = std::any_of(tries_.begin(), tries_.end(), [&](const lead_try& o) {
           return o.row == r && o.pilot_byte == t.pilot_byte;
         });
-        if (t.phase == lead_try::pilot && !seen && pilot_timed(t, row))
-          tries_.push_back(std::move(t));
-        continue;
+        if (t.phase != lead_try::pilot || seen || !pilot_timed(t, row)) continue;
+        // Its complement differs from it in every bit: where the pulses
+        // first stop repeating every eight, it begins, and so does a byte.
+        // One try finds that place for all eight ways of cutting.
+        t.named_floating = true;
+        tries_.push_back(std::move(t));
+        break;
       }
       bool alive = true;
       for (unsigned k = static_cast<unsigned>(a * period); k < WINDOW; ++k)
@@ -371,6 +375,18 @@ turbo_reader::fed turbo_reader::feed(lead_try& t, std::uint8_t pulse) {
     return r == reading::more ? fed::going : r == reading::failed ? fed::failed : fed::done;
   }
   // A pilot of the byte 0 or 255 is of one kind of pulse, as a bit pilot is.
+  if (t.phase == lead_try::pilot && t.named_floating) {
+    const bool msb = row.order == bit_order::msb_first;
+    const int eight_before = (msb ? t.reg >> 7 : t.reg) & 1;
+    if (bit != eight_before) {  // the last eight bits were the pilot byte
+      t.named_floating = false;
+      t.pilot_byte = t.reg;
+      if (t.bits != 0) {
+        t.bits = 0;
+        ++t.count;
+      }
+    }
+  }
   if (t.phase == lead_try::pilot && one_kind(t)) {
     if (bit == (t.reg & 1) && !steady(t, pulse)) return fed::failed;
     // A pilot of one kind of pulse met with no pause before it shows no

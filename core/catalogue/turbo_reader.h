@@ -35,8 +35,9 @@ struct lead_try {
   int bits = 0;
   unsigned count = 0;
   std::size_t sync_at = 0;
-  bool short_pending = false;  // the first short pulse of a Pavloda 1
-  bool floating = false;       // a pilot of one kind met with no pause before it
+  bool short_pending = false;   // the first short pulse of a Pavloda 1
+  bool floating = false;        // a pilot of one kind met with no pause before it
+  bool named_floating = false;  // a named pilot whose bytes' place its complement shows
   // A pilot of one kind of pulse (of one bit, or of the byte 0 or 255): its
   // pulses so far, their mean over the first sixteen, and then the band
   // every later one must lie in, a quarter either side of it.

@@ -126,7 +126,8 @@ TEST(Turbo, EveryFormatGivesItsFiles) {
 // of nothing in particular between and no pause. Its lead may be met at the
 // very pulse at which a try at the broken block gives up (the new lead's
 // tries have had that pulse once, as every other), or start anywhere in a
-// pilot byte that shows no place where its bytes begin ($AA, $00).
+// pilot byte that shows no place where its bytes begin ($AA, $00, or one
+// the tape names, whose complement after it shows the place).
 TEST(Turbo, ALeadStraightAfterABrokenBlock) {
   const struct {
     turbo_format before, after;
@@ -143,6 +144,7 @@ TEST(Turbo, ALeadStraightAfterABrokenBlock) {
       {turbo_format::hitload, turbo_format::jetload, 0},
       {turbo_format::virgin, turbo_format::jetload, 9},
       {turbo_format::mega_save_t1, turbo_format::jetload, 18},
+      {turbo_format::bleepload, turbo_format::bleepload, 6},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(std::string(turbo_format_name(r.before)) + " then " + turbo_format_name(r.after));
