@@ -142,6 +142,17 @@ std::size_t turbo_reader::seek(const std::uint8_t* p, std::size_t i, std::size_t
   return n;
 }
 
+namespace {
+
+// Whether b is a turned by some number of bits.
+bool same_turned(unsigned a, unsigned b) {
+  for (int n = 0; n < 8; ++n)
+    if (((a << n | a >> (8 - n)) & 0xFF) == b) return true;
+  return false;
+}
+
+}  // namespace
+
 // Every loader whose lead fits the last pulses is tried on them.
 void turbo_reader::engage(const std::uint8_t* at) {
   std::uint8_t window[WINDOW];
@@ -208,8 +219,11 @@ void turbo_reader::engage(const std::uint8_t* at) {
         for (unsigned k = static_cast<unsigned>(a) + 8; k < WINDOW; ++k)
           if (feed(t, window[k]) == fed::failed) t.phase = lead_try::align;
         t.count = 1 + (WINDOW - 8 - static_cast<unsigned>(a)) / 8;
+        // A try of the row reading this pilot already (met again after a
+        // wobble, perhaps cut into bytes another way) is left to read it.
         const bool seen = std::any_of(tries_.begin(), tries_.end(), [&](const lead_try& o) {
-          return o.row == r && o.pilot_byte == t.pilot_byte;
+          return o.row == r && (o.phase == lead_try::align || o.phase == lead_try::pilot) &&
+                 same_turned(o.pilot_byte, t.pilot_byte);
         });
         if (t.phase != lead_try::pilot || seen || !pilot_timed(t, row)) continue;
         // Its complement differs from it in every bit: where the pulses
