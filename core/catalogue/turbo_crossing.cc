@@ -150,12 +150,7 @@ std::size_t turbo_reader::cross(const std::uint8_t* q, std::size_t available) {
     const loader_row& row = rows_[t.row];
     t.lead_units += units;
     if (row.lead == lead_kind::bit_pilot) {
-      // Timed as long where they are long; Pavloda's long pulses are its 0s.
-      const int timed = row.rule == bit_rule::pavloda ? 0 : row.pilot != 0 ? 1 : 0;
-      t.count += e;
-      t.pilot_pulses += e;
-      t.sum[timed] += units;
-      t.n[timed] += e;
+      more_of_bit_pilot(t, e, units);
       continue;
     }
     if (one_kind(t)) t.pilot_pulses += e;
@@ -193,6 +188,17 @@ bool turbo_reader::pilot_band(const lead_try& t, int* low, int* high) const {
   *low = longs ? std::max(t.band_lo, t.threshold) : t.band_lo;
   *high = longs ? t.band_hi : std::min(t.band_hi, t.threshold - 1);
   return *low <= *high;
+}
+
+// Pulses, lasting units, that a try in a bit pilot takes as more of it:
+// timed as long where they are long (Pavloda's long pulses are its 0s).
+void turbo_reader::more_of_bit_pilot(lead_try& t, unsigned pulses, unsigned units) const {
+  const loader_row& row = rows_[t.row];
+  const int timed = row.rule == bit_rule::pavloda ? 0 : row.pilot != 0 ? 1 : 0;
+  t.count += pulses;
+  t.pilot_pulses += pulses;
+  t.sum[timed] += units;
+  t.n[timed] += pulses;
 }
 
 // Whether every try reads its block by a threshold (a pulse to a bit, or
@@ -385,13 +391,8 @@ std::size_t turbo_reader::read_body(const std::uint8_t* q, std::size_t* event, f
     const unsigned took = k > *event ? e - 1 : e;  // the pulses this try had
     const unsigned took_units = took == e ? units : masks_.sum_first(q, took);
     t.lead_units += took_units;
-    if (c.how == reading_try::in_pilot) {  // more of it, timed as its kind (Pavloda's long are 0s)
-      const loader_row& row = rows_[t.row];
-      const int timed = row.rule == bit_rule::pavloda ? 0 : row.pilot != 0 ? 1 : 0;
-      t.count += took;
-      t.pilot_pulses += took;
-      t.sum[timed] += took_units;
-      t.n[timed] += took;
+    if (c.how == reading_try::in_pilot) {
+      more_of_bit_pilot(t, took, took_units);
       continue;
     }
     const std::uint64_t first = took == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << took) - 1;

@@ -144,10 +144,13 @@ std::size_t turbo_reader::seek(const std::uint8_t* p, std::size_t i, std::size_t
 
 namespace {
 
+// The byte b turned n bits to the left, those leaving it coming in again.
+unsigned turned(unsigned b, int n) { return (b << n | b >> (8 - n)) & 0xFF; }
+
 // Whether b is a turned by some number of bits.
 bool same_turned(unsigned a, unsigned b) {
   for (int n = 0; n < 8; ++n)
-    if (((a << n | a >> (8 - n)) & 0xFF) == b) return true;
+    if (turned(a, n) == b) return true;
   return false;
 }
 
@@ -263,7 +266,7 @@ int turbo_reader::pilot_period(const loader_row& row) {
   if (row.lead != lead_kind::byte_pilot) return 8;
   const unsigned b = row.pilot;
   for (const int p : {1, 2, 4})
-    if (((b << p | b >> (8 - p)) & 0xFF) == b) return p;
+    if (turned(b, p) == b) return p;
   return 8;
 }
 

@@ -126,6 +126,7 @@ class turbo_reader {
   bool feed_tries(const std::uint8_t* p, std::size_t i, std::size_t k, std::size_t before,
                   turbo_found& out);
   bool pilot_band(const lead_try& t, int* low, int* high) const;
+  void more_of_bit_pilot(lead_try& t, unsigned pulses, unsigned units) const;
   static int pilot_period(const loader_row& row);
   static bool sync_shows_start(const loader_row& row);
   bool reads_bytes() const;
