@@ -412,6 +412,8 @@ test('the page\'s worker: a reply the browser will not pass on is an error for i
   };
   globalThis.onmessage = null;
   await import(pathToFileURL(path.join(web, 'worker.mjs')).href);
+  // Handed a core it cannot start from, the worker compiles its own.
+  globalThis.onmessage({data: {type: 'core', module: new Uint8Array(8)}});
   const done = new Promise((resolve) => { answered = resolve; });
   globalThis.onmessage({data: {type: 'batch', file, start: 0, end: Math.max(...members.map(memberEnd)), machine: 'c64-pal',
                                members: members.map((member, i) => ({id: i + 1, name: member.path, member, kind: 'tape'}))}});
@@ -430,6 +432,10 @@ test('the page\'s worker: a reply the browser will not pass on is an error for i
   assert.equal(replies[1].kind, 'tape');
   assert.match(replies[0].message, /could not be given what was found \(DataCloneError\)/);
   same(replies[1].outputs.a, native(TAPES['two.tap'], {all: true}), 'the member after it');
+  // The core it hands the page, for the next worker to start from without compiling.
+  assert.ok(ready.core instanceof WebAssembly.Module);
+  const next = await loadBrivane({module: ready.core});
+  same(next.listNames(TAPES['two.tap'], {all: true}), native(TAPES['two.tap'], {all: true}), 'a core started from it');
 });
 
 test('what a file is, told before any core is loaded, as the loaded module tells it', async () => {

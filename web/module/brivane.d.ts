@@ -247,10 +247,15 @@ export interface Brivane {
   feedAll(scans: (Scan | Catalogue)[], bytes: Uint8Array, check?: Check): boolean;
   /** Bytes of memory the core holds now: it stays the same whatever the tape's size. */
   memoryBytes(): number;
+  /** The compiled core this one started from, for loadBrivane({module}) in another thread. */
+  compiledCore(): WebAssembly.Module;
 }
 
 /** What a recording's first bytes say it is: a format read; null when too few to tell; otherwise {other: words naming it, or ''}. */
 export function soundFormat(bytes: Uint8Array): SoundFormat | null | {other: string};
 
-/** Starts the core. */
-export default function loadBrivane(): Promise<Brivane>;
+/**
+ * Starts the core: from module, a core compiled before (compiledCore(), in
+ * this thread or handed over from another), or compiled now.
+ */
+export default function loadBrivane(options?: {module?: WebAssembly.Module | null}): Promise<Brivane>;

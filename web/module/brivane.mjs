@@ -6,6 +6,10 @@
 //   const brivane = await loadBrivane();
 //   brivane.listNames(bytes, {all: true, escape: true});  // what `brivane -a -e TAPE` prints
 //
+// Another worker's core starts sooner, and runs fast sooner, from the core
+// already compiled (a WebAssembly.Module, which postMessage hands over):
+//   worker.postMessage(brivane.compiledCore());  // there: await loadBrivane({module: data})
+//
 // A sound recording of a cassette becomes a TAP file:
 //   const tap = await brivane.anyRecordingToTap(flacBytes, {machine: 'c64-pal'});
 //
@@ -26,7 +30,7 @@
 import {anyRecordingLayer, soundFormatIn} from './any_recording.mjs';
 import {archiveLayer} from './archive.mjs';
 import {catalogueLayer} from './catalogue.mjs';
-import {startCore, startCoreNow} from './core.mjs';
+import {compiledCore, startCore, startCoreNow} from './core.mjs';
 import {recordingLayer} from './recording.mjs';
 import {scanLayer} from './scan.mjs';
 import {tapLayer} from './tap.mjs';
@@ -39,9 +43,13 @@ export function soundFormat(bytes) {
   return soundFormatIn(coreNow, bytes);
 }
 
-/** Starts a core and gives the module's functions on it. */
-export default async function loadBrivane() {
-  const c = await startCore();
+/**
+ * Starts a core and gives the module's functions on it: from module, a core
+ * compiled before (compiledCore() of a loaded module, in this thread or
+ * another), or compiled now.
+ */
+export default async function loadBrivane({module = null} = {}) {
+  const c = await startCore(module);
   const tap = tapLayer(c);
   const scan = scanLayer(c);
   const catalogue = catalogueLayer(c, tap);
@@ -58,5 +66,7 @@ export default async function loadBrivane() {
     ...tapApi,
     /** Bytes of memory the core holds now: it stays the same whatever the tape's size. */
     memoryBytes: () => c.core.HEAPU8.length,
+    /** The compiled core this one started from, for loadBrivane({module}) in another thread. */
+    compiledCore,
   };
 }

@@ -74,21 +74,40 @@ function around(core) {
   };
 }
 
-/** Starts a core, compiled as the platform prefers: what loadBrivane does. */
-export async function startCore() {
-  return around(await createBrivaneCore({wasmBinary: coreBytes()}));
+// The core compiled, once one has been: what further cores start from.
+let compiled = null;
+
+/**
+ * Starts a core: from module, a compiled core handed over by another thread,
+ * or compiled here the first time. Cores started from one compiled module
+ * share the engine's work on it: each compiles nothing, and code the engine
+ * has made faster for one is fast for all.
+ */
+export async function startCore(module = null) {
+  const use = module ?? compiled ?? (await WebAssembly.compile(coreBytes()));
+  let failed;
+  const failure = new Promise((_, reject) => { failed = reject; });
+  const core = await Promise.race([failure, createBrivaneCore({
+    instantiateWasm(imports, receive) {
+      WebAssembly.instantiate(use, imports).then((instance) => receive(instance, use), failed);
+      return {};  // the exports come with receive
+    },
+  })]);
+  compiled ??= use;
+  return around(core);
 }
+
+/** The core as this thread compiled or was given it, to hand to another (null before any core has started). */
+export const compiledCore = () => compiled;
 
 /**
  * Starts a core at once, compiled where it is asked for: for the calls that
  * are made before any core is loaded and cannot wait.
  */
 export function startCoreNow() {
-  const bytes = coreBytes();
   const core = {
-    wasmBinary: bytes,
     instantiateWasm(imports, receive) {
-      const module = new WebAssembly.Module(bytes);
+      const module = compiled ?? new WebAssembly.Module(coreBytes());
       const instance = new WebAssembly.Instance(module, imports);
       receive(instance, module);
       return instance.exports;

@@ -19,6 +19,7 @@ class Pool {
     this.queue = [];    // tapes waiting for a worker
     this.workers = [];  // {worker, reading, jobs}: reading maps the ids of the tapes it reads to them
     this.broken = false;
+    this.core = null;   // the core as the first worker compiled it, for the rest to start from
   }
 
   fail(message) {
@@ -46,6 +47,12 @@ class Pool {
       this.dispatch();
     };
     this.workers.push(entry);
+    // Its first message: the core to start from, or none (it compiles its own).
+    try {
+      worker.postMessage({type: 'core', module: this.core});
+    } catch {
+      worker.postMessage({type: 'core', module: null});
+    }
     return entry;
   }
 
@@ -127,7 +134,10 @@ class Pool {
 
   onMessage(entry, data) {
     if (data.type === 'broken') return this.fail(data.message);
-    if (data.type === 'ready') return this.view.ready(data);
+    if (data.type === 'ready') {
+      this.core ??= data.core ?? null;
+      return this.view.ready(data);
+    }
     if (data.type === 'read') return this.readFor(entry, data);
     const tape = entry.reading.get(data.id);
     if (!tape) return;

@@ -19,13 +19,18 @@
 //                                                 small members side by side in the
 //                                                 archive, read in one go; each gets
 //                                                 its own reply
+//   {type: 'core',      module}                   the first message: the core the first
+//                                                 worker compiled (a WebAssembly.Module)
+//                                                 to start from, or null to compile it
 //   {type: 'bytes',     request, buffer} or {type: 'bytes', request, error}
 //                                                 the answer to a worker's 'read'
 //
 // Worker to page:
-//   {type: 'ready',     machines, columns}        its core has started: the machines
+//   {type: 'ready',     machines, columns, core}  its core has started: the machines
 //                                                 a TAP can be made for, the table's
-//                                                 column headings and the CSV's first line
+//                                                 column headings and the CSV's first
+//                                                 line; core: the compiled core, where
+//                                                 the browser can hand it over
 //   {type: 'progress',  id, done, total}          bytes of the file read so far
 //   {type: 'result',    id, kind, outputs, nameCount, catalogue, signature, error, tap, tapName}
 //                                                 kind: 'tape' or 'recording', what

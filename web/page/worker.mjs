@@ -12,9 +12,21 @@ import {ArchiveError, listArchive, memberBytes, memberCheck} from './zip.mjs';
 // sets the pace.
 const COMPRESSED = {slice: 4 << 20};
 
-const brivane = loadBrivane();
-brivane.then((b) => postMessage({type: 'ready', machines: b.machines(), columns: b.columns()}),
-  (e) => postMessage({type: 'broken', message: String(e && e.message ? e.message : e)}));
+// The core: started from the one the page hands over in its first message
+// (compiled by the first worker: compiling it again would cost each worker
+// time of its own, and code the engine makes faster for one worker is fast
+// for all), or compiled here where it hands none over or that one fails.
+let coreGiven;
+const brivane = new Promise((resolve) => { coreGiven = resolve; })
+  .then((module) => (module ? loadBrivane({module}).catch(() => loadBrivane()) : loadBrivane()));
+brivane.then((b) => {
+  const ready = {type: 'ready', machines: b.machines(), columns: b.columns()};
+  try {
+    postMessage({...ready, core: b.compiledCore()});
+  } catch {
+    postMessage(ready);  // a browser that cannot hand a compiled core over
+  }
+}, (e) => postMessage({type: 'broken', message: String(e && e.message ? e.message : e)}));
 
 // Where this engine lets only the page's thread read a picked file.
 const asked = new Map();
@@ -234,6 +246,10 @@ async function job(data) {
 }
 
 onmessage = async ({data}) => {
+  if (data.type === 'core') {
+    coreGiven(data.module);
+    return;
+  }
   if (data.type === 'bytes') {
     const waiting = asked.get(data.request);
     asked.delete(data.request);
