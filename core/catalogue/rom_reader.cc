@@ -86,7 +86,7 @@ void rom_reader::read(const std::uint8_t* p, std::size_t n, piece_clock& clock,
         unsigned k = 0;
         bool counted_down = false;  // the payload follows: read as such
         while (k < 3 && state_ == rom_state::next && !counted_down &&
-               whole_byte(p + i, c.shorts, c.mediums, k * BYTE_PULSES)) {
+               whole_byte(p + i, c, k * BYTE_PULSES)) {
           ++k;
           if (counted_down_) {
             counted_down_ = false;
@@ -117,35 +117,43 @@ void rom_reader::claim_from(std::uint64_t after) { claims_.push_back({after}); }
 
 namespace {
 
+// Pulse pairs of 64 pulses: bit k of one where the pair from p[k] on reads
+// 1 (medium, short), of known where it reads 1 or 0 (short, medium), as
+// pair_bit reads them.
+struct pair_masks {
+  std::uint64_t one, known;
+};
+
+pair_masks pairs_of(const class_masks& c) {
+  const std::uint64_t one = c.mediums & c.shorts >> 1;
+  return {one, one | (c.shorts & c.mediums >> 1)};
+}
+
 // A whole byte from its marker's long pulse at p[at] on, when every pulse
-// fits: each bit pair (medium, short) for 1, else (short, medium) for 0, as
-// pair_bit reads them; bit k of shorts and mediums tells the class of p[k],
-// at + 20 <= 64. Gives the byte, and 256 more where its parity holds; -1
-// where a pulse does not fit.
-int decode_whole(const std::uint8_t* p, std::uint64_t shorts, std::uint64_t mediums, unsigned at) {
-  if (!is_long(p[at]) || (mediums >> (at + 1) & 1) == 0) return -1;
-  // Bit k: the pulse k after the marker.
-  const auto m = static_cast<std::uint32_t>(mediums >> (at + 2));
-  const auto s = static_cast<std::uint32_t>(shorts >> (at + 2));
-  const std::uint32_t one = m & s >> 1;
-  const std::uint32_t zero = s & m >> 1 & ~one;
-  if (((one | zero) & 0x5555) != 0x5555) return -1;
-  const std::uint32_t value = even_bits(one);
-  const std::uint32_t parity_known = (one | zero) >> 16 & 1;
+// fits, at + 20 <= 64: mediums and pairs tell the classes and pairs of the
+// 64 pulses from p on. False where a pulse does not fit; else the byte is
+// put in value, and parity_ok is left true only where its parity holds.
+bool decode_whole(const std::uint8_t* p, std::uint64_t mediums, pair_masks pairs, unsigned at,
+                  std::uint8_t& value, bool& parity_ok) {
+  if (!is_long(p[at]) || (mediums >> (at + 1) & 1) == 0 ||
+      (pairs.known >> (at + 2) & 0x5555) != 0x5555)
+    return false;
+  // Bit k: the pair k pulses after the marker.
+  const auto one = static_cast<std::uint32_t>(pairs.one >> (at + 2));
+  const std::uint32_t bits = even_bits(one);
   // Odd parity: the data bits and the parity bit hold an odd number of ones.
-  const bool parity_ok =
-      parity_known != 0 && (__builtin_popcount(value ^ (one >> 16 & 1)) & 1) != 0;
-  return static_cast<int>(value | (parity_ok ? 256u : 0u));
+  parity_ok = parity_ok && (pairs.known >> (at + 18) & 1) != 0 &&
+              (__builtin_popcount(bits ^ (one >> 16 & 1)) & 1) != 0;
+  value = static_cast<std::uint8_t>(bits);
+  return true;
 }
 
 }  // namespace
 
-bool rom_reader::whole_byte(const std::uint8_t* p, std::uint64_t shorts, std::uint64_t mediums,
-                            unsigned at) {
-  const int b = decode_whole(p, shorts, mediums, at);
-  if (b < 0) return false;
-  const auto value = static_cast<std::uint8_t>(b);
-  const bool parity_ok = b >= 256;
+bool rom_reader::whole_byte(const std::uint8_t* p, const class_masks& c, unsigned at) {
+  std::uint8_t value = 0;
+  bool parity_ok = true;
+  if (!decode_whole(p, c.mediums, pairs_of(c), at, value, parity_ok)) return false;
   if (countdown_ == 9 && block_.data.size() < MAX_DATA) {  // a payload byte, as store_byte keeps it
     block_.data.push_back(value);
     block_.parity_ok = block_.parity_ok && parity_ok;
@@ -166,12 +174,11 @@ std::size_t rom_reader::payload(const std::uint8_t* p, std::size_t i, std::size_
   stuck = false;
   while (n - i >= WINDOW && data.size() + 3 <= MAX_DATA) {
     const class_masks c = classes_of64(p + i, path_);
+    const pair_masks pairs = pairs_of(c);
     unsigned k = 0;
-    for (; k < 3; ++k) {
-      const int b = decode_whole(p + i, c.shorts, c.mediums, k * BYTE_PULSES);
-      if (b < 0) break;
-      data.push_back(static_cast<std::uint8_t>(b));
-      parity_ok = parity_ok && b >= 256;
+    for (std::uint8_t value = 0; k < 3; ++k) {
+      if (!decode_whole(p + i, c.mediums, pairs, k * BYTE_PULSES, value, parity_ok)) break;
+      data.push_back(value);
     }
     i += k * BYTE_PULSES;
     if (k < 3) {

@@ -72,7 +72,7 @@ class rom_reader {
   void forget_claims(std::uint64_t offset);
 
  private:
-  bool whole_byte(const std::uint8_t* p, std::uint64_t shorts, std::uint64_t mediums, unsigned at);
+  bool whole_byte(const std::uint8_t* p, const class_masks& c, unsigned at);
   std::size_t payload(const std::uint8_t* p, std::size_t i, std::size_t n, bool& stuck);
   void step(const std::uint8_t* at, piece_clock& clock, std::vector<rom_block>& ended);
   void store_byte(std::uint8_t value, bool parity_ok);
