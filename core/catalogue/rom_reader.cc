@@ -3,6 +3,7 @@
 #include "catalogue/rom_reader.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -41,9 +42,21 @@ class_masks classes_of64(const std::uint8_t* p, class_path path) {
 
 bool rom_block::loads() const {
   if (!whole || !parity_ok || data.empty()) return false;
-  std::uint8_t x = 0;
-  for (const std::uint8_t b : data) x ^= b;
-  return x == 0;  // the payload's XOR equals the checksum byte
+  // The payload's XOR equals the checksum byte: all of it XORed gives 0.
+  // Eight bytes at a time, then folded into one.
+  const std::uint8_t* d = data.data();
+  const std::size_t n = data.size();
+  std::uint64_t wide = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, d + i, 8);
+    wide ^= w;
+  }
+  for (unsigned shift = 32; shift >= 8; shift /= 2) wide ^= wide >> shift;
+  auto x = static_cast<std::uint8_t>(wide);
+  for (; i < n; ++i) x = static_cast<std::uint8_t>(x ^ d[i]);
+  return x == 0;
 }
 
 void rom_reader::read(const std::uint8_t* p, std::size_t n, piece_clock& clock,
