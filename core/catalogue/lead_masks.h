@@ -87,15 +87,17 @@ inline std::uint64_t zero_mask64_sse2(const std::uint8_t* p) {
   return m;
 }
 
-inline std::uint64_t at_least_mask64_sse2(const std::uint8_t* p, int threshold) {
+/// Bit k set when p[k] >= threshold (1 to 255), for 16 pulses.
+inline unsigned at_least_mask16_sse2(const std::uint8_t* p, int threshold) {
   const __m128i t = _mm_set1_epi8(static_cast<char>(threshold));
+  const __m128i x = load16(p);
+  return static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(x, t), x)));
+}
+
+inline std::uint64_t at_least_mask64_sse2(const std::uint8_t* p, int threshold) {
   std::uint64_t m = 0;
-  for (std::size_t g = 0; g < 4; ++g) {
-    const __m128i x = load16(p + 16 * g);
-    m |= std::uint64_t{static_cast<std::uint16_t>(
-             _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(x, t), x)))}
-         << (16 * g);
-  }
+  for (std::size_t g = 0; g < 4; ++g)
+    m |= std::uint64_t{at_least_mask16_sse2(p + 16 * g, threshold)} << (16 * g);
   return m;
 }
 
@@ -165,6 +167,15 @@ struct lead_masks {
     if (fast) return at_least_mask64_sse2(p, threshold);
 #endif
     return at_least_mask64_portable(p, threshold);
+  }
+  /// The same for 16 pulses: bit k set when p[k] >= threshold (1 to 255).
+  unsigned at_least16(const std::uint8_t* p, int threshold) const {
+#ifdef BRIVANE_SSE2
+    if (fast) return at_least_mask16_sse2(p, threshold);
+#endif
+    unsigned m = 0;
+    for (unsigned k = 0; k < 16; ++k) m |= unsigned{p[k] >= threshold} << k;
+    return m;
   }
   /// Of n pulses, n a multiple of 64.
   block_stats stats(const std::uint8_t* p, std::size_t n = 64) const {

@@ -192,9 +192,8 @@ void turbo_reader::engage(const std::uint8_t* at) {
       if (measured_threshold == 0) continue;
       threshold = measured_threshold;
     }
-    unsigned longs = 0;
-    for (unsigned k = 0; k < WINDOW; ++k) longs |= unsigned{window[k] >= threshold} << k;
-    if (!could_lead(r, longs)) continue;
+    static_assert(WINDOW == 16, "a lead's window is classed 16 pulses at once");
+    if (!could_lead(r, masks_.at_least16(window, threshold))) continue;
     // A pilot byte that is itself again turned by fewer than eight bits
     // ($AA by two, $00 by one) shows no place where its bytes begin: but for
     // a lead straight after a pause, the window may start anywhere in one,
