@@ -1,10 +1,11 @@
-// The page's zip reader, the kinds of file it reads and its reads of files, in Node: archives put together byte by
+// The page's zip reader, the kinds of file it reads, its reads of files and its pool of workers, in Node: archives put together byte by
 // byte, one row per shape or damage, so that a fault in either is caught
 // without a browser.
 //   node --test tests/web/page_units_test.mjs
 import {test} from 'node:test';
 import assert from 'node:assert/strict';
 
+import {createPool} from '../../web/page/pool.mjs';
 import {kindOf} from '../../web/page/protocol.mjs';
 import {readBytes, readInto, slices, stallAfter} from '../../web/page/read.mjs';
 import {ArchiveError, checkReadable, dataOffset, listArchive} from '../../web/page/zip.mjs';
@@ -180,4 +181,35 @@ test('a read the browser never answers is read another way, or is an error: neve
   } finally {
     stallAfter(20000);
   }
+});
+
+test('each worker after the first starts from the core the first compiled, or compiles its own where it cannot be handed over', () => {
+  const compiled = {compiled: true};  // stands for the WebAssembly.Module the first worker sends
+  const workers = [];
+  const createWorker = () => {
+    const w = {
+      got: [],
+      refuses: workers.length === 2,  // a browser that will not hand this worker a compiled core
+      postMessage(message) {
+        if (this.refuses && message.module) throw new DOMException('not passed on', 'DataCloneError');
+        this.got.push(message);
+      },
+      terminate() {},
+    };
+    workers.push(w);
+    return w;
+  };
+  const view = {ready() {}, progress() {}, listed: () => [], finished() {}, changed() {}, broken() {}};
+  const pool = createPool(createWorker, view, {size: 3, batch: 16 << 20});
+  pool.start();
+  assert.deepEqual(workers[0].got, [{type: 'core', module: null}]);
+  workers[0].onmessage({data: {type: 'ready', machines: [], columns: {}, core: compiled}});
+  // Large tapes take a worker each: the second and third are started for them.
+  const tape = (id) => ({id, kind: 'tape', name: `${id}.tap`, file: {}, total: 64 << 20, machine: 'c64-pal'});
+  pool.add(tape(1), tape(2), tape(3));
+  assert.equal(workers.length, 3);
+  assert.deepEqual(workers[1].got[0], {type: 'core', module: compiled});
+  assert.deepEqual(workers[2].got[0], {type: 'core', module: null});
+  // Each worker's first message is the core; its tape comes after it.
+  assert.deepEqual(workers.map((w) => w.got.slice(1).map((m) => [m.type, m.id])), [[['tape', 1]], [['tape', 2]], [['tape', 3]]]);
 });
