@@ -1,6 +1,7 @@
 // The whole catalogue, ROM blocks and every turbo loader, over arbitrary
 // pulses: the same records, every field of them, and the same coverage
-// whatever the pieces the tape comes in; a program given whole is as long
+// whatever the pieces the tape comes in, and whether its pulses are crossed
+// many at a time or stepped through one by one; a program given whole is as long
 // as its addresses say; and what the catalogue holds stays flat however
 // long the tape.
 #include <algorithm>
@@ -17,8 +18,9 @@ struct read_out {
   double coverage;
 };
 
-read_out catalogue_of(const std::uint8_t* tape, std::size_t size, std::size_t piece) {
-  tape_catalogue c;
+read_out catalogue_of(const std::uint8_t* tape, std::size_t size, std::size_t piece,
+                      class_path path = class_path::fastest) {
+  tape_catalogue c(machine::c64_pal, path);
   read_out out;
   for (std::size_t at = 0; at < size; at += piece) {
     c.feed(tape + at, std::min(piece, size - at));
@@ -45,10 +47,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!parse_fuzz_input(data, size, in)) return 0;
   const read_out whole = catalogue_of(in.tape, in.tape_size, in.tape_size + 1);
   const read_out cut = catalogue_of(in.tape, in.tape_size, in.read_size);
-  FUZZ_CHECK(whole.entries.size() == cut.entries.size());
-  for (std::size_t i = 0; i < whole.entries.size(); ++i)
-    FUZZ_CHECK(same(whole.entries[i], cut.entries[i]));
-  FUZZ_CHECK(whole.coverage == cut.coverage);
+  const read_out stepped =
+      catalogue_of(in.tape, in.tape_size, in.tape_size + 1, class_path::stepped);
+  for (const read_out* other : {&cut, &stepped}) {
+    FUZZ_CHECK(whole.entries.size() == other->entries.size());
+    for (std::size_t i = 0; i < whole.entries.size(); ++i)
+      FUZZ_CHECK(same(whole.entries[i], other->entries[i]));
+    FUZZ_CHECK(whole.coverage == other->coverage);
+  }
   FUZZ_CHECK(whole.coverage >= 0 && whole.coverage <= 1);
   std::uint64_t last = 0;
   for (const catalogue_entry& e : whole.entries) {
