@@ -588,18 +588,23 @@ turbo_file chain::file(const std::string& loader, copy_check check) const {
     lo = std::min<std::uint32_t>(lo, at);
     hi = std::max<std::uint32_t>(hi, at + static_cast<std::uint32_t>(b.size()));
   }
-  // One stretch of memory when the pieces fill it exactly, none twice.
+  // One stretch of memory when the pieces fill it exactly, none twice: as
+  // their bytes add up to its length, when no two of them overlap.
   bool stretch = hi - lo == size_ && hi <= 0x10000;
   bytes image;
   if (stretch) {
-    image.assign(hi - lo, 0);
-    std::vector<bool> filled(hi - lo, false);
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> spans;  // where each loads, and its end
+    spans.reserve(pieces_.size());
     for (const auto& [at, b] : pieces_)
-      for (std::size_t k = 0; k < b.size() && stretch; ++k) {
-        stretch = !filled[at - lo + k];
-        filled[at - lo + k] = true;
-        image[at - lo + k] = b[k];
-      }
+      if (!b.empty()) spans.emplace_back(at, at + static_cast<std::uint32_t>(b.size()));
+    std::sort(spans.begin(), spans.end());
+    for (std::size_t k = 1; k < spans.size() && stretch; ++k)
+      stretch = spans[k].first >= spans[k - 1].second;
+  }
+  if (stretch) {
+    image.assign(hi - lo, 0);
+    for (const auto& [at, b] : pieces_)
+      if (!b.empty()) std::memcpy(image.data() + (at - lo), b.data(), b.size());
   }
   if (!stretch) {
     image.clear();

@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "catalogue/tape_catalogue.h"
+#include "catalogue/turbo_formats.h"
 #include "catalogue/turbo_reader.h"
 #include "turbo_writer.h"
 
@@ -128,6 +129,47 @@ TEST(Turbo, EveryFormatGivesItsFiles) {
 // tries have had that pulse once, as every other), or start anywhere in a
 // pilot byte that shows no place where its bytes begin ($AA, $00, or one
 // the tape names, whose complement after it shows the place).
+// A chain's sub-blocks made one file: one stretch of memory where they fill
+// it exactly, in whatever order they came; else their bytes in tape order,
+// from the first one's address.
+TEST(Turbo, AChainsPiecesMakeOneFile) {
+  struct piece {
+    std::uint16_t at;
+    std::string bytes;
+  };
+  const struct {
+    const char* what;
+    std::vector<piece> pieces;
+    std::uint16_t start, end;
+    std::string program;
+  } cases[] = {
+      {"in order", {{0x1000, "ab"}, {0x1002, "cd"}}, 0x1000, 0x1004, "abcd"},
+      {"out of order", {{0x1002, "cd"}, {0x1000, "ab"}}, 0x1000, 0x1004, "abcd"},
+      {"an empty one inside",
+       {{0x1000, "ab"}, {0x1001, ""}, {0x1002, "cd"}},
+       0x1000,
+       0x1004,
+       "abcd"},
+      {"a gap", {{0x1000, "ab"}, {0x1004, "cd"}}, 0x1000, 0x1004, "abcd"},
+      {"an overlap as long as a gap",
+       {{0x1000, "abcd"}, {0x1002, "ef"}, {0x1006, "gh"}},
+       0x1000,
+       0x1008,
+       "abcdefgh"},
+      {"later ones lower", {{0x1004, "ef"}, {0x1000, "ab"}}, 0x1004, 0x1008, "efab"},
+      {"past the top of memory", {{0xFFFE, "abcd"}}, 0xFFFE, 0x0002, "abcd"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    turbo::chain ch;
+    for (const piece& p : c.pieces) ch.add(p.at, bytes(p.bytes.begin(), p.bytes.end()));
+    const turbo_file f = ch.file("Chain", copy_check::ok);
+    EXPECT_EQ(f.start, c.start);
+    EXPECT_EQ(f.end, c.end);
+    EXPECT_EQ(std::string(f.program.begin(), f.program.end()), c.program);
+  }
+}
+
 TEST(Turbo, ALeadStraightAfterABrokenBlock) {
   const struct {
     turbo_format before, after;
