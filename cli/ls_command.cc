@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <vector>
@@ -40,6 +41,9 @@ constexpr std::size_t PIECE = 1 << 20;  // bytes read at a time
 // output to catch up, so that memory stays flat however many tapes follow
 // a slow one.
 constexpr std::size_t WAITING_LIMIT = 256;
+// Archives inside archives are read this deep, and no deeper: an archive
+// that holds itself would go on for ever.
+constexpr int NESTING_LIMIT = 4;
 
 // One tape as read: its lines, its programs as PRG files, its messages.
 struct unit_result {
@@ -224,6 +228,7 @@ class lister {
   void read_source(source& s, bool first);
   void read_archive(source& s, bool first);
   void read_members(source& s, archive_input& a, bool first);
+  void read_inner(byte_input& in, const std::string& shown, int depth, unit_result& r);
   unit_result read_tape(byte_input& in, const std::string& shown, name_kind hint);
   bool claim(source& s, std::size_t place);
   void publish(source& s, std::size_t place, unit_result r);
@@ -499,7 +504,9 @@ void lister::read_members(source& s, archive_input& archive, bool first) {
     if (claim(s, place)) {
       const name_kind k = kind_of_name(member);
       unit_result r;
-      if (file && k != name_kind::other && k != name_kind::archive) {
+      if (file && k == name_kind::archive) {
+        read_inner(a->member(), s.shown + "/" + member, 1, r);
+      } else if (file && k != name_kind::other) {
         r = read_tape(a->member(), s.shown + "/" + member, k);
         ++tapes_;
       }
@@ -512,6 +519,48 @@ void lister::read_members(source& s, archive_input& archive, bool first) {
         fault.empty()
             ? ""
             : s.shown + ": the archive is damaged, and what follows could not be read: " + fault);
+}
+
+// An archive that is a member of another, as the stream in, at depth
+// archives down: its tapes one after another into r, and its own archives
+// in turn.
+void lister::read_inner(byte_input& in, const std::string& shown, int depth, unit_result& r) {
+  if (depth > NESTING_LIMIT) {
+    r.messages.push_back(shown + ": not read: an archive inside " + std::to_string(depth) +
+                         " others; brivane-ls opens archives inside archives " +
+                         std::to_string(NESTING_LIMIT) + " deep at most");
+    r.failed = true;
+    return;
+  }
+  std::string why;
+  std::unique_ptr<archive_input> a = open_archive(in, {}, why);
+  if (!a) {
+    r.messages.push_back("cannot read " + shown + ": " + why);
+    r.failed = true;
+    return;
+  }
+  std::string member;
+  bool file = false;
+  std::uint64_t size = 0;
+  while (a->next(member, file, size)) {
+    if (!file) continue;
+    const name_kind k = kind_of_name(member);
+    if (k == name_kind::archive) {
+      read_inner(a->member(), shown + "/" + member, depth + 1, r);
+    } else if (k != name_kind::other) {
+      unit_result t = read_tape(a->member(), shown + "/" + member, k);
+      ++tapes_;
+      r.text += t.text;
+      std::move(t.prgs.begin(), t.prgs.end(), std::back_inserter(r.prgs));
+      std::move(t.messages.begin(), t.messages.end(), std::back_inserter(r.messages));
+      r.failed = r.failed || t.failed;
+    }
+  }
+  if (const std::string fault = a->error(); !fault.empty()) {
+    r.messages.push_back(shown +
+                         ": the archive is damaged, and what follows could not be read: " + fault);
+    r.failed = true;
+  }
 }
 
 // Whether a stream's first bytes are an archive's: a zip, 7z, tar, xz or

@@ -194,6 +194,53 @@ TEST_F(LsCli, DamagedArchive) {
   EXPECT_EQ(r.status, 1);
 }
 
+// Archives inside an archive, as collections are passed around: each read
+// where it lies, its tapes named by the whole path down to them, a damaged
+// one said as at the top, and no deeper than four archives inside others,
+// so that an archive holding itself cannot go on for ever.
+TEST_F(LsCli, ArchivesInsideArchives) {
+  ASSERT_EQ(
+      std::system(("cd " + dir_ +
+                   " && python3 -c \"import zipfile\n"
+                   "with zipfile.ZipFile('nested.zip', 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                   "  [z.write(n) for n in ('games.tar.xz', 'notes.txt', 'cut.zip', 'games.zip')]\n"
+                   "inner = 'demo.tap'\n"
+                   "for n in range(1, 7):\n"
+                   "  with zipfile.ZipFile('deep%d.zip' % n, 'w') as z: z.write(inner)\n"
+                   "  inner = 'deep%d.zip' % n\"")
+                      .c_str()),
+      0);
+  const auto text = [](const std::string& path, const std::vector<std::uint8_t>& tape) {
+    return report_tape(ls_format::text, report_of(path, tape));
+  };
+  const outcome r = run({"--jobs", "1", "nested.zip", "demo.tap"});
+  const std::string cut_part = "nested.zip/cut.zip/demo.tap";
+  EXPECT_EQ(r.out.rfind(text("nested.zip/games.tar.xz/turbo.tap", turbo_) +
+                            text("nested.zip/games.tar.xz/demo.tap", demo_) +
+                            text(cut_part, demo_).substr(0, cut_part.size()),
+                        0),
+            0u);
+  EXPECT_NE(r.out.find(text("nested.zip/games.zip/demo.tap", demo_) +
+                       text("nested.zip/games.zip/turbo.tap", turbo_) + text("demo.tap", demo_)),
+            std::string::npos);
+  EXPECT_NE(r.err.find("brivane-ls: nested.zip/cut.zip: the archive is damaged, and what "
+                       "follows could not be read: "),
+            std::string::npos);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(run({"--jobs", "3", "nested.zip", "demo.tap"}).out, r.out);
+
+  const outcome four = run({"deep5.zip"});
+  EXPECT_EQ(four.out, text("deep5.zip/deep4.zip/deep3.zip/deep2.zip/deep1.zip/demo.tap", demo_));
+  EXPECT_EQ(four.err, "");
+  EXPECT_EQ(four.status, 0);
+  const outcome five = run({"deep6.zip"});
+  EXPECT_EQ(five.out, "");
+  EXPECT_EQ(five.err,
+            "brivane-ls: deep6.zip/deep5.zip/deep4.zip/deep3.zip/deep2.zip/deep1.zip: not read: an "
+            "archive inside 5 others; brivane-ls opens archives inside archives 4 deep at most\n");
+  EXPECT_EQ(five.status, 1);
+}
+
 // CSV and JSON: the core's CSV lines under the page's heading, and one JSON
 // object a record, valid UTF-8 whatever bytes the tape's name holds.
 TEST_F(LsCli, CsvAndJson) {
