@@ -571,8 +571,17 @@ bool archive_stream(const std::vector<std::uint8_t>& head) {
   gzip_reader gz;
   gz.feed(head.data(), head.size());
   std::vector<std::uint8_t> start;
-  for (std::size_t n; start.size() < 512 && (n = gz.step()) > 0;)
-    start.insert(start.end(), gz.output(), gz.output() + n);
+  const auto inflate = [&] {
+    for (std::size_t n; start.size() < 512 && (n = gz.step()) > 0;)
+      start.insert(start.end(), gz.output(), gz.output() + n);
+  };
+  inflate();
+  // The inflater holds back the last bytes it has until it knows no more
+  // follow: a small file may be all in head.
+  if (start.size() < 512) {
+    gz.end();
+    inflate();
+  }
   return archive_start(start);
 }
 
@@ -587,9 +596,15 @@ void lister::read_source(source& s, bool first) {
   if (!in) {
     r.messages.push_back("cannot open " + s.shown + ": " + why);
     r.failed = true;
-  } else if (s.path == "-") {
-    // Standard input: a tape, or an archive, as its first bytes say (enough
-    // of them for a gzip file's to inflate to a tar file's start).
+    publish(s, 0, std::move(r));
+    close(s, 1, "");
+    return;
+  }
+  const bool piped = s.path == "-" || !in->seekable();
+  if (s.path == "-" || s.hint == name_kind::other) {
+    // Standard input, or a file whose name does not say what it is: a tape,
+    // or an archive, as its first bytes say (enough of them for a gzip
+    // file's to inflate to a tar file's start).
     std::vector<std::uint8_t> head(1 << 16);
     std::size_t got = 0;
     for (std::ptrdiff_t n;
@@ -597,33 +612,44 @@ void lister::read_source(source& s, bool first) {
       got += static_cast<std::size_t>(n);
     head.resize(got);
     if (archive_stream(head)) {
+      if (!piped) {  // read again from its name, which lets a zip be shared out
+        in.reset();
+        read_archive(s, first);
+        return;
+      }
       std::unique_ptr<archive_input> a = open_archive(*in, head, why);
       if (a) {
         read_members(s, *a, first);
       } else {
-        close(s, 0, "cannot read standard input: " + why);
+        close(s, 0,
+              (s.path == "-" ? "cannot read standard input: " : "cannot read " + s.shown + ": ") +
+                  why);
       }
       return;
     }
-    std::atomic<std::uint64_t> unused{0};  // the tape's reading counts what it reads
-    replay_input again(*in, head, unused);
-    r = read_tape(again, s.shown, s.hint);
-    ++tapes_;
-  } else {
-#ifdef BRIVANE_THREADS
-    // A large file on a disk is read ahead; a recording, which may be gone
-    // back in, is not.
-    if (in->seekable() && in->size() >= 8 * PIECE && s.hint != name_kind::recording) {
-      read_ahead ahead(*in);
-      r = read_tape(ahead, s.shown, s.hint);
-    } else {
-      r = read_tape(*in, s.shown, s.hint);
+    if (piped || !in->seek(0)) {
+      std::atomic<std::uint64_t> unused{0};  // the tape's reading counts what it reads
+      replay_input again(*in, head, unused);
+      r = read_tape(again, s.shown, s.hint);
+      ++tapes_;
+      publish(s, 0, std::move(r));
+      close(s, 1, "");
+      return;
     }
-#else
-    r = read_tape(*in, s.shown, s.hint);
-#endif
-    ++tapes_;
   }
+#ifdef BRIVANE_THREADS
+  // A large file on a disk is read ahead; a recording, which may be gone
+  // back in, is not.
+  if (in->seekable() && in->size() >= 8 * PIECE && s.hint != name_kind::recording) {
+    read_ahead ahead(*in);
+    r = read_tape(ahead, s.shown, s.hint);
+  } else {
+    r = read_tape(*in, s.shown, s.hint);
+  }
+#else
+  r = read_tape(*in, s.shown, s.hint);
+#endif
+  ++tapes_;
   publish(s, 0, std::move(r));
   close(s, 1, "");
 }

@@ -237,6 +237,20 @@ std::unique_ptr<archive_input> open_archive(byte_input& in, std::vector<std::uin
 #endif
 }
 
+namespace {
+
+// A bzip2 stream: "BZh", its block size from 1 to 9, then a block's magic
+// or the end's. "BZh" alone is three pulses a headerless tape may begin with.
+bool bzip2_start(const std::vector<std::uint8_t>& h) {
+  static const std::uint8_t block[] = {0x31, 0x41, 0x59, 0x26, 0x53, 0x59};
+  static const std::uint8_t end[] = {0x17, 0x72, 0x45, 0x38, 0x50, 0x90};
+  return h.size() >= 10 && h[0] == 'B' && h[1] == 'Z' && h[2] == 'h' && h[3] >= '1' &&
+         h[3] <= '9' &&
+         (std::equal(block, block + 6, h.begin() + 4) || std::equal(end, end + 6, h.begin() + 4));
+}
+
+}  // namespace
+
 bool archive_start(const std::vector<std::uint8_t>& h) {
   const auto starts = [&](std::initializer_list<std::uint8_t> magic, std::size_t at = 0) {
     return h.size() >= at + magic.size() &&
@@ -244,7 +258,7 @@ bool archive_start(const std::vector<std::uint8_t>& h) {
   };
   return starts({'P', 'K', 3, 4}) || starts({'P', 'K', 5, 6}) ||
          starts({'7', 'z', 0xBC, 0xAF, 0x27, 0x1C}) || starts({0xFD, '7', 'z', 'X', 'Z', 0}) ||
-         starts({'B', 'Z', 'h'}) || starts({'u', 's', 't', 'a', 'r'}, 257);
+         bzip2_start(h) || starts({'u', 's', 't', 'a', 'r'}, 257);
 }
 
 namespace {

@@ -179,6 +179,37 @@ TEST_F(LsCli, FoldersArchivesAndStandardInput) {
             report_tape(ls_format::text, report_of("-", demo_)));
   EXPECT_EQ(run({"demo.tap.gz"}).out,
             report_tape(ls_format::text, report_of("demo.tap.gz", demo_)));
+
+  // Files whose names say nothing, told by their first bytes, on the command
+  // line and through standard input: archives (a gzipped tar small enough to
+  // be all in the first look, and a bzip2 one), and tapes that begin as a
+  // bzip2 file would ("BZh" are pulses too).
+  tape_writer w;
+  w.rom_file(1, "SMALL", bytes(64, 0x20));
+  const std::vector<std::uint8_t> small = tap_file(w.pulses());
+  spill(dir_ + "/small.tap", small);
+  std::vector<std::uint8_t> bz = {'B', 'Z', 'h', '9'};
+  bz.insert(bz.end(), demo_.begin(), demo_.end());
+  spill(dir_ + "/bz.raw", bz);
+  ASSERT_EQ(std::system(("cd " + dir_ +
+                         " && python3 -c \"import tarfile\n"
+                         "with tarfile.open('small.bin', 'w:gz') as t: t.add('small.tap')\n"
+                         "with tarfile.open('games.bz', 'w:bz2') as t: t.add('small.tap')\n"
+                         "open('games.bin', 'wb').write(open('games.zip', 'rb').read())\"")
+                            .c_str()),
+            0);
+  const auto text = [](const std::string& path, const std::vector<std::uint8_t>& tape) {
+    return report_tape(ls_format::text, report_of(path, tape));
+  };
+  const outcome named = run({"small.bin", "games.bin", "games.bz", "bz.raw"});
+  EXPECT_EQ(named.out, text("small.bin/small.tap", small) + text("games.bin/demo.tap", demo_) +
+                           text("games.bin/turbo.tap", turbo_) + text("games.bz/small.tap", small) +
+                           text("bz.raw", bz));
+  EXPECT_EQ(named.err, "");
+  EXPECT_EQ(named.status, 0);
+  for (const char* file : {"small.bin", "games.bz"})
+    EXPECT_EQ(run({"-"}, dir_ + "/" + file).out, text("-/small.tap", small)) << file;
+  EXPECT_EQ(run({"-"}, dir_ + "/bz.raw").out, text("-", bz));
 }
 
 // An archive cut short: the tapes before the damage listed, then what is
