@@ -545,10 +545,12 @@ void lister::read_inner(byte_input& in, const std::string& shown, int depth, uni
   while (a->next(member, file, size)) {
     if (!file) continue;
     const name_kind k = kind_of_name(member);
+    std::string path = shown;
+    path.append("/").append(member);
     if (k == name_kind::archive) {
-      read_inner(a->member(), shown + "/" + member, depth + 1, r);
+      read_inner(a->member(), path, depth + 1, r);
     } else if (k != name_kind::other) {
-      unit_result t = read_tape(a->member(), shown + "/" + member, k);
+      unit_result t = read_tape(a->member(), path, k);
       ++tapes_;
       r.text += t.text;
       std::move(t.prgs.begin(), t.prgs.end(), std::back_inserter(r.prgs));
