@@ -158,6 +158,7 @@ class system_host : public tap_host {
   std::unique_ptr<tap_output> tap_file(const std::string& path) override {
     return std::make_unique<file_tap>(path);
   }
+  bool same_file(const std::string& a, const std::string& b) override { return ::same_file(a, b); }
   text_sink& out() override { return out_; }
   text_sink& err() override { return err_; }
   bool flush_out() override { return !out_.failed(); }

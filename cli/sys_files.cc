@@ -122,6 +122,40 @@ void fd_sink::write(std::string_view bytes) {
     failed_ = true;
 }
 
+#ifdef _WIN32
+namespace {
+
+// The volume and the file index of what path names; false where it cannot
+// be opened to ask.
+bool file_id(const std::string& path, std::uint64_t& volume, std::uint64_t& index) {
+  const HANDLE h =
+      CreateFileW(widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool known = GetFileInformationByHandle(h, &info) != 0;
+  CloseHandle(h);
+  if (!known) return false;
+  volume = info.dwVolumeSerialNumber;
+  index = std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
+  return true;
+}
+
+}  // namespace
+#endif
+
+bool same_file(const std::string& a, const std::string& b) {
+#ifdef _WIN32
+  std::uint64_t va = 0, ia = 0, vb = 0, ib = 0;
+  return file_id(a, va, ia) && file_id(b, vb, ib) && va == vb && ia == ib;
+#else
+  struct stat x {
+  }, y{};
+  return ::stat(a.c_str(), &x) == 0 && ::stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev &&
+         x.st_ino == y.st_ino;
+#endif
+}
+
 path_facts look_at(const std::string& path) {
   path_facts f;
 #ifdef _WIN32
@@ -141,6 +175,11 @@ path_facts look_at(const std::string& path) {
   f.device = static_cast<std::uint64_t>(st.st_dev);
   f.inode = static_cast<std::uint64_t>(st.st_ino);
   f.size = static_cast<std::uint64_t>(st.st_size);
+#ifdef _WIN32
+  // Windows gives no inode in a stat: a folder's volume and file index say
+  // the same, so that a loop through a junction is seen.
+  if (f.kind == path_kind::folder) file_id(path, f.device, f.inode);
+#endif
   return f;
 }
 

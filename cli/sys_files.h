@@ -70,6 +70,9 @@ struct path_facts {
 /// Looks at path, following links.
 path_facts look_at(const std::string& path);
 
+/// Whether a and b name one file, through links or spelled otherwise.
+bool same_file(const std::string& a, const std::string& b);
+
 /// Standard error for the program's own messages: a descriptor of its own,
 /// while descriptor 2, where libraries print their warnings, leads nowhere.
 int own_stderr();

@@ -183,6 +183,12 @@ int run_brivane_tap(int argc, const char* const* argv, tap_host& sys) {
     return TAP_USAGE;
   }
   const std::string name = o.recording == "-" ? "standard input" : o.recording;
+  if (o.recording != "-" && o.tape != "-" && sys.same_file(o.recording, o.tape)) {
+    // The TAP would take the recording's place, and the recording be lost.
+    sys.err().write("brivane-tap: cannot write " + o.tape +
+                    ": it is the recording itself; name another file for the TAP\n");
+    return TAP_CANNOT_WRITE;
+  }
   std::string why;
   std::unique_ptr<byte_input> input = sys.open_recording(o.recording, why);
   tap_outcome made{TAP_CANNOT_OPEN, "cannot open " + name + ": " + why};

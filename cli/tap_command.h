@@ -58,6 +58,9 @@ class tap_host {
   virtual std::unique_ptr<byte_input> open_recording(const std::string& path, std::string& why) = 0;
   /// The TAP to write ("-": standard output).
   virtual std::unique_ptr<tap_output> tap_file(const std::string& path) = 0;
+  /// Whether the two paths name one file (through a link, or spelled
+  /// otherwise), so that writing the one would destroy the other.
+  virtual bool same_file(const std::string& a, const std::string& b) = 0;
   virtual text_sink& out() = 0;
   virtual text_sink& err() = 0;
   /// Pushes out what is still buffered for out(); false if any of it was lost.

@@ -165,6 +165,37 @@ TEST_F(TapCli, NeverHalfWrittenUnderItsName) {
   closedir(d);
 }
 
+// The TAP never takes the recording's place, however its name is spelled:
+// the same name, another way to it, a hard link, or a recording whose own
+// name ends in .tap, which is the TAP's name when none is given.
+TEST_F(TapCli, NeverWrittenOverItsRecording) {
+  spill(dir_ + "/rec.tap", wav_);
+  ASSERT_EQ(link((dir_ + "/side.wav").c_str(), (dir_ + "/linked.wav").c_str()), 0);
+  const struct {
+    std::vector<std::string> args;
+    std::string tape;
+  } cases[] = {
+      {{"side.wav", "side.wav"}, "side.wav"},
+      {{"side.wav", "./folder/../side.wav"}, "./folder/../side.wav"},
+      {{"linked.wav", "side.wav"}, "side.wav"},
+      {{"rec.tap"}, "rec.tap"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.tape);
+    const outcome r = run(c.args);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "brivane-tap: cannot write " + c.tape +
+                         ": it is the recording itself; name another file for the TAP\n");
+    EXPECT_EQ(r.status, 6);
+  }
+  const std::string wav(wav_.begin(), wav_.end());
+  EXPECT_EQ(slurp(dir_ + "/side.wav"), wav);
+  EXPECT_EQ(slurp(dir_ + "/rec.tap"), wav);
+  EXPECT_EQ(run({"linked.wav", "out.tap"}).status, 0) << "a link read is no link written";
+  unlink((dir_ + "/linked.wav").c_str());
+  unlink((dir_ + "/rec.tap").c_str());
+}
+
 // A recording played into brivane-tap through a pipe, a piece at a time
 // with pauses, as a sound card gives it: each name reaches brivane -a on a
 // terminal before the next piece is played.

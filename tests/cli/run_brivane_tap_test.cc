@@ -93,6 +93,7 @@ struct tap_memory_host : tap_host {
   std::unique_ptr<tap_output> tap_file(const std::string& path) override {
     return std::make_unique<memory_output>(taps[path], tap_limit);
   }
+  bool same_file(const std::string& a, const std::string& b) override { return a == b; }
   text_sink& out() override { return out_; }
   text_sink& err() override { return err_; }
   bool flush_out() override { return true; }
