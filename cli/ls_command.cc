@@ -30,6 +30,7 @@
 #include "ls_report.h"
 #include "ls_sources.h"
 #include "recording/sound_format.h"
+#include "sound_sources.h"
 #include "sys_files.h"
 #include "tap_options.h"
 #include "words/fault_words.h"
@@ -397,7 +398,22 @@ unit_result lister::read_tape(byte_input& in, const std::string& shown, name_kin
   bool cut = false;
   if (hint == name_kind::recording ||
       (hint != name_kind::tape && hint != name_kind::gzip_tape && is_sound)) {
-    replay_input replay(in, head, bytes_);
+    // A recording that libsndfile reads, which goes back and forth in it,
+    // is held aside first where it comes out of an archive or down a pipe.
+    std::unique_ptr<byte_input> aside;
+    if (!in.seekable() && is_sound && !decoder_for(sound.format, false) &&
+        decoder_for(sound.format, true)) {
+      std::string why;
+      aside = spool(in, head, why);
+      if (!aside) {
+        r.messages.push_back("cannot read " + shown + ": " + why);
+        r.failed = true;
+        return r;
+      }
+      bytes_ += aside->size() - head.size();
+    }
+    const std::vector<std::uint8_t> none;
+    replay_input replay(aside ? *aside : in, aside ? none : head, bytes_);
     catalogue_tap tap(feed);
     const tap_outcome made = make_tap(replay, shown, o_.for_machine, tap, "its TAP");
     if (made.status != TAP_OK) {

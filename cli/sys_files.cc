@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #ifdef _WIN32
@@ -115,6 +116,42 @@ std::unique_ptr<byte_input> open_input(const std::string& path, std::string& why
     return nullptr;
   }
   return std::make_unique<fd_input>(fd, true);
+}
+
+std::unique_ptr<byte_input> spool(byte_input& in, const std::vector<std::uint8_t>& head,
+                                  std::string& why) {
+#ifdef _WIN32
+  (void)in;
+  (void)head;
+  why = "this build cannot hold it aside in a temporary file";
+  return nullptr;
+#else
+  const char* dir = std::getenv("TMPDIR");
+  std::string pattern =
+      std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/brivane-XXXXXX";
+  const int fd = mkstemp(&pattern[0]);
+  if (fd < 0) {
+    why = std::string("no temporary file could be made for it: ") + std::strerror(errno);
+    return nullptr;
+  }
+  unlink(pattern.c_str());  // it goes with its descriptor
+  bool written = write_all(fd, head.data(), head.size());
+  std::vector<std::uint8_t> buf(std::size_t{1} << 16);
+  for (std::ptrdiff_t n; written && (n = in.read(buf.data(), buf.size())) != 0;) {
+    if (n < 0) {
+      why = in.error();
+      close_fd(fd);
+      return nullptr;
+    }
+    written = write_all(fd, buf.data(), static_cast<std::size_t>(n));
+  }
+  if (!written || seek_fd(fd, 0) != 0) {
+    why = std::string("it could not be held in a temporary file: ") + std::strerror(errno);
+    close_fd(fd);
+    return nullptr;
+  }
+  return std::make_unique<fd_input>(fd, true);
+#endif
 }
 
 void fd_sink::write(std::string_view bytes) {

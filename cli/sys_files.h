@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "scan/tape_scan.h"
 #include "tap_command.h"
@@ -45,6 +46,13 @@ class fd_input : public byte_input {
 /// Opens path for reading ("-": standard input); null, with why in words
 /// ("No such file or directory", "it is a folder"), where it cannot.
 std::unique_ptr<byte_input> open_input(const std::string& path, std::string& why);
+
+/// The head already read from in, and the rest of it, held aside in a
+/// temporary file (gone once closed) that can be read from any place: for a
+/// reader that goes back and forth in what comes down a pipe or out of an
+/// archive. Null, with why in words, where it cannot be.
+std::unique_ptr<byte_input> spool(byte_input& in, const std::vector<std::uint8_t>& head,
+                                  std::string& why);
 
 /// A descriptor as a text sink, that remembers whether any write failed.
 class fd_sink : public text_sink {
