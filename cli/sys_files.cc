@@ -186,8 +186,8 @@ bool same_file(const std::string& a, const std::string& b) {
   std::uint64_t va = 0, ia = 0, vb = 0, ib = 0;
   return file_id(a, va, ia) && file_id(b, vb, ib) && va == vb && ia == ib;
 #else
-  struct stat x {
-  }, y{};
+  struct stat x {};
+  struct stat y {};
   return ::stat(a.c_str(), &x) == 0 && ::stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev &&
          x.st_ino == y.st_ino;
 #endif
