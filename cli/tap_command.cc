@@ -3,6 +3,8 @@
 // words and status for each way it can end.
 #include "tap_command.h"
 
+#include <memory>
+
 #include "sound_sources.h"
 #include "tap_options.h"
 #include "words/fault_words.h"
@@ -160,6 +162,17 @@ tap_outcome run::make_tap() {
   return {TAP_OK, ""};
 }
 
+// The TAP where it would be written over the recording: nothing of it is.
+class refused_tap : public tap_output {
+ public:
+  bool write(const std::uint8_t*, std::size_t) override { return false; }
+  bool finish(const std::vector<std::uint8_t>&) override { return false; }
+  void abandon() override {}
+  std::string error() const override {
+    return "it is the recording itself; name another file for the TAP";
+  }
+};
+
 }  // namespace
 
 tap_outcome make_tap(byte_input& in, const std::string& name, machine m, tap_output& tap,
@@ -183,17 +196,16 @@ int run_brivane_tap(int argc, const char* const* argv, tap_host& sys) {
     return TAP_USAGE;
   }
   const std::string name = o.recording == "-" ? "standard input" : o.recording;
-  if (o.recording != "-" && o.tape != "-" && sys.same_file(o.recording, o.tape)) {
-    // The TAP would take the recording's place, and the recording be lost.
-    sys.err().write("brivane-tap: cannot write " + o.tape +
-                    ": it is the recording itself; name another file for the TAP\n");
-    return TAP_CANNOT_WRITE;
-  }
   std::string why;
   std::unique_ptr<byte_input> input = sys.open_recording(o.recording, why);
   tap_outcome made{TAP_CANNOT_OPEN, "cannot open " + name + ": " + why};
   if (input) {
-    std::unique_ptr<tap_output> tap = sys.tap_file(o.tape);
+    // A TAP that would take the recording's place is refused at its first
+    // byte: what is no recording is still said to be none.
+    const bool over_recording =
+        o.recording != "-" && o.tape != "-" && sys.same_file(o.recording, o.tape);
+    std::unique_ptr<tap_output> tap =
+        over_recording ? std::make_unique<refused_tap>() : sys.tap_file(o.tape);
     made = make_tap(*input, name, o.for_machine, *tap, o.tape == "-" ? "standard output" : o.tape);
   }
   if (made.status != TAP_OK) sys.err().write("brivane-tap: " + made.message + "\n");

@@ -192,6 +192,13 @@ TEST_F(TapCli, NeverWrittenOverItsRecording) {
   EXPECT_EQ(slurp(dir_ + "/side.wav"), wav);
   EXPECT_EQ(slurp(dir_ + "/rec.tap"), wav);
   EXPECT_EQ(run({"linked.wav", "out.tap"}).status, 0) << "a link read is no link written";
+  // A TAP given as a recording is still said to be none, and left alone.
+  const outcome tap = run({"out.tap"});
+  EXPECT_EQ(tap.err,
+            "brivane-tap: out.tap: it is not a recording brivane reads: it is a TAP file, not a "
+            "recording\n");
+  EXPECT_EQ(tap.status, 4);
+  EXPECT_EQ(slurp(dir_ + "/out.tap"), tap_of(wav_));
   unlink((dir_ + "/linked.wav").c_str());
   unlink((dir_ + "/rec.tap").c_str());
 }
