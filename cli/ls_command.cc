@@ -581,41 +581,23 @@ void lister::read_inner(byte_input& in, const std::string& shown, int depth, uni
   }
 }
 
-// Whether a stream's first bytes are an archive's: a zip, 7z, tar, xz or
-// bzip2 file's, or a gzip file's whose first bytes inflate to a tar file's.
-bool archive_stream(const std::vector<std::uint8_t>& head) {
-  if (archive_start(head)) return true;
-  if (head.size() < 2 || head[0] != 0x1F || head[1] != 0x8B) return false;
-  gzip_reader gz;
-  gz.feed(head.data(), head.size());
-  std::vector<std::uint8_t> start;
-  const auto inflate = [&] {
-    for (std::size_t n; start.size() < 512 && (n = gz.step()) > 0;)
-      start.insert(start.end(), gz.output(), gz.output() + n);
-  };
-  inflate();
-  // The inflater holds back the last bytes it has until it knows no more
-  // follow: a small file may be all in head.
-  if (start.size() < 512) {
-    gz.end();
-    inflate();
-  }
-  return archive_start(start);
-}
-
 void lister::read_source(source& s, bool first) {
   if (s.what == source::kind::archive) {
     read_archive(s, first);
     return;
   }
-  std::string why;
-  unit_result r;
-  std::unique_ptr<byte_input> in = open_input(s.path, why);
-  if (!in) {
-    r.messages.push_back("cannot open " + s.shown + ": " + why);
-    r.failed = true;
+  // The source is one tape, or one message.
+  const auto one = [&](unit_result r) {
     publish(s, 0, std::move(r));
     close(s, 1, "");
+  };
+  std::string why;
+  std::unique_ptr<byte_input> in = open_input(s.path, why);
+  if (!in) {
+    unit_result r;
+    r.messages.push_back("cannot open " + s.shown + ": " + why);
+    r.failed = true;
+    one(std::move(r));
     return;
   }
   const bool piped = s.path == "-" || !in->seekable();
@@ -648,28 +630,22 @@ void lister::read_source(source& s, bool first) {
     if (piped || !in->seek(0)) {
       std::atomic<std::uint64_t> unused{0};  // the tape's reading counts what it reads
       replay_input again(*in, head, unused);
-      r = read_tape(again, s.shown, s.hint);
       ++tapes_;
-      publish(s, 0, std::move(r));
-      close(s, 1, "");
+      one(read_tape(again, s.shown, s.hint));
       return;
     }
   }
+  ++tapes_;
 #ifdef BRIVANE_THREADS
   // A large file on a disk is read ahead; a recording, which may be gone
   // back in, is not.
   if (in->seekable() && in->size() >= 8 * PIECE && s.hint != name_kind::recording) {
     read_ahead ahead(*in);
-    r = read_tape(ahead, s.shown, s.hint);
-  } else {
-    r = read_tape(*in, s.shown, s.hint);
+    one(read_tape(ahead, s.shown, s.hint));
+    return;
   }
-#else
-  r = read_tape(*in, s.shown, s.hint);
 #endif
-  ++tapes_;
-  publish(s, 0, std::move(r));
-  close(s, 1, "");
+  one(read_tape(*in, s.shown, s.hint));
 }
 
 // A tape read: out at once where one worker reads in order, else kept for

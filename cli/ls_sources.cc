@@ -25,6 +25,7 @@
 #include <archive_entry.h>
 #endif
 
+#include "archive/gzip.h"
 #include "sys_files.h"
 
 namespace {
@@ -259,6 +260,26 @@ bool archive_start(const std::vector<std::uint8_t>& h) {
   return starts({'P', 'K', 3, 4}) || starts({'P', 'K', 5, 6}) ||
          starts({'7', 'z', 0xBC, 0xAF, 0x27, 0x1C}) || starts({0xFD, '7', 'z', 'X', 'Z', 0}) ||
          bzip2_start(h) || starts({'u', 's', 't', 'a', 'r'}, 257);
+}
+
+bool archive_stream(const std::vector<std::uint8_t>& head) {
+  if (archive_start(head)) return true;
+  if (head.size() < 2 || head[0] != 0x1F || head[1] != 0x8B) return false;
+  gzip_reader gz;
+  gz.feed(head.data(), head.size());
+  std::vector<std::uint8_t> start;
+  const auto inflate = [&] {
+    for (std::size_t n; start.size() < 512 && (n = gz.step()) > 0;)
+      start.insert(start.end(), gz.output(), gz.output() + n);
+  };
+  inflate();
+  // The inflater holds back the last bytes it has until it knows no more
+  // follow: a small file may be all in head.
+  if (start.size() < 512) {
+    gz.end();
+    inflate();
+  }
+  return archive_start(start);
 }
 
 namespace {

@@ -59,6 +59,10 @@ std::unique_ptr<archive_input> open_archive(byte_input& in, std::vector<std::uin
 /// (zip, 7z, tar, xz, bzip2); a gzip file's are not told apart here.
 bool archive_start(const std::vector<std::uint8_t>& head);
 
+/// Whether a stream's first bytes are an archive's: archive_start's, or a
+/// gzip file's whose first bytes inflate to a tar file's.
+bool archive_stream(const std::vector<std::uint8_t>& head);
+
 /// Writes bytes as a new file in folder dir, under name or, where a file
 /// of that name is there already, "name (2)", "name (3)" ...: never over a
 /// file, and never a part of one under its final name. Returns the name

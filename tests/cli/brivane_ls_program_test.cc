@@ -45,6 +45,11 @@ tape_report report_of(const std::string& path, const std::vector<std::uint8_t>& 
   return t;
 }
 
+// A tape's lines as brivane-ls writes them for a person.
+std::string lines_of(const std::string& path, const std::vector<std::uint8_t>& tape) {
+  return report_tape(ls_format::text, report_of(path, tape));
+}
+
 class LsCli : public testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -199,18 +204,16 @@ TEST_F(LsCli, FoldersArchivesAndStandardInput) {
                          "open('games.bin', 'wb').write(open('games.zip', 'rb').read())\"")
                             .c_str()),
             0);
-  const auto text = [](const std::string& path, const std::vector<std::uint8_t>& tape) {
-    return report_tape(ls_format::text, report_of(path, tape));
-  };
   const outcome named = run({"small.bin", "games.bin", "games.bz", "bz.raw"});
-  EXPECT_EQ(named.out, text("small.bin/small.tap", small) + text("games.bin/demo.tap", demo_) +
-                           text("games.bin/turbo.tap", turbo_) + text("games.bz/small.tap", small) +
-                           text("bz.raw", bz));
+  EXPECT_EQ(named.out, lines_of("small.bin/small.tap", small) +
+                           lines_of("games.bin/demo.tap", demo_) +
+                           lines_of("games.bin/turbo.tap", turbo_) +
+                           lines_of("games.bz/small.tap", small) + lines_of("bz.raw", bz));
   EXPECT_EQ(named.err, "");
   EXPECT_EQ(named.status, 0);
   for (const char* file : {"small.bin", "games.bz"})
-    EXPECT_EQ(run({"-"}, dir_ + "/" + file).out, text("-/small.tap", small)) << file;
-  EXPECT_EQ(run({"-"}, dir_ + "/bz.raw").out, text("-", bz));
+    EXPECT_EQ(run({"-"}, dir_ + "/" + file).out, lines_of("-/small.tap", small)) << file;
+  EXPECT_EQ(run({"-"}, dir_ + "/bz.raw").out, lines_of("-", bz));
 }
 
 // An archive cut short: the tapes before the damage listed, then what is
@@ -242,19 +245,17 @@ TEST_F(LsCli, ArchivesInsideArchives) {
                    "  inner = 'deep%d.zip' % n\"")
                       .c_str()),
       0);
-  const auto text = [](const std::string& path, const std::vector<std::uint8_t>& tape) {
-    return report_tape(ls_format::text, report_of(path, tape));
-  };
   const outcome r = run({"--jobs", "1", "nested.zip", "demo.tap"});
   const std::string cut_part = "nested.zip/cut.zip/demo.tap";
-  EXPECT_EQ(r.out.rfind(text("nested.zip/games.tar.xz/turbo.tap", turbo_) +
-                            text("nested.zip/games.tar.xz/demo.tap", demo_) +
-                            text(cut_part, demo_).substr(0, cut_part.size()),
+  EXPECT_EQ(r.out.rfind(lines_of("nested.zip/games.tar.xz/turbo.tap", turbo_) +
+                            lines_of("nested.zip/games.tar.xz/demo.tap", demo_) +
+                            lines_of(cut_part, demo_).substr(0, cut_part.size()),
                         0),
             0u);
-  EXPECT_NE(r.out.find(text("nested.zip/games.zip/demo.tap", demo_) +
-                       text("nested.zip/games.zip/turbo.tap", turbo_) + text("demo.tap", demo_)),
-            std::string::npos);
+  EXPECT_NE(
+      r.out.find(lines_of("nested.zip/games.zip/demo.tap", demo_) +
+                 lines_of("nested.zip/games.zip/turbo.tap", turbo_) + lines_of("demo.tap", demo_)),
+      std::string::npos);
   EXPECT_NE(r.err.find("brivane-ls: nested.zip/cut.zip: the archive is damaged, and what "
                        "follows could not be read: "),
             std::string::npos);
@@ -262,7 +263,8 @@ TEST_F(LsCli, ArchivesInsideArchives) {
   EXPECT_EQ(run({"--jobs", "3", "nested.zip", "demo.tap"}).out, r.out);
 
   const outcome four = run({"deep5.zip"});
-  EXPECT_EQ(four.out, text("deep5.zip/deep4.zip/deep3.zip/deep2.zip/deep1.zip/demo.tap", demo_));
+  EXPECT_EQ(four.out,
+            lines_of("deep5.zip/deep4.zip/deep3.zip/deep2.zip/deep1.zip/demo.tap", demo_));
   EXPECT_EQ(four.err, "");
   EXPECT_EQ(four.status, 0);
   const outcome five = run({"deep6.zip"});
