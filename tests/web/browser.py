@@ -193,7 +193,7 @@ def settled(b, timeout=60):
     # What is left: the count, and the tapes and archives not yet read.
     left = b.js("return [document.getElementById('status').textContent, [...document.querySelectorAll('.tape, .archive')]"
                 ".filter(t => t.querySelector(':scope > p.note')?.textContent === 'Waiting to be read.')"
-                ".map(t => t.querySelector('h3, h4').textContent)]")
+                ".map(t => t.querySelector(':scope > :is(h3, h4, h5, h6)').textContent)]")
     raise TimeoutError("the page is still reading after %d s: %s" % (timeout, left))
 
 

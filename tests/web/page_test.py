@@ -122,6 +122,25 @@ class Files:
         add("Z64.ZIP", build_zip([("a/one.tap", one, D), ("two.tap", two, S)], zip64=True), listed=False)
         self.want.update({"Z64.ZIP/a/one.tap": one, "Z64.ZIP/two.tap": two})
 
+        # Archives inside an archive, read where they lie, four deep at the most;
+        # a damaged one said in its place; a zip picked under a name that says nothing.
+        chain = build_zip([("level 5.tap", one, D)])
+        for level in range(4, 0, -1):
+            chain = build_zip([("chain.zip", chain, D), ("level %d.tap" % level, one, S)])
+            self.want["nested.zip" + "/chain.zip" * level + "/level %d.tap" % level] = one
+        inner = build_zip([("a.tap", one, D), ("Side/b.tap", two, S), ("more.zip", build_zip([("c.tap", DEMO, D)]), S)])
+        add("nested.zip", build_zip([("inner.zip", inner, D), ("x.tap", two, D), ("chain.zip", chain, S)]), listed=False)
+        self.want.update({"nested.zip/inner.zip/a.tap": one, "nested.zip/inner.zip/Side/b.tap": two,
+                          "nested.zip/inner.zip/more.zip/c.tap": DEMO, "nested.zip/x.tap": two})
+        self.errors["nested.zip" + "/chain.zip" * 5] = "inside 5 other archives; the page opens archives inside archives 4 deep"
+        bad_inner = build_zip([("bad.zip", inner, D), ("fine.tap", one, S)])
+        patch_directory(bad_inner, "bad.zip", 16, "<I", 0x12345678)
+        add("nested-bad.zip", bad_inner, listed=False)
+        self.errors["nested-bad.zip/bad.zip"] = "CRC-32"
+        self.want["nested-bad.zip/fine.tap"] = one
+        add("collection.bin", build_zip([("e.tap", two, D)]), listed=False)
+        self.want["collection.bin/e.tap"] = two
+
         add("notazip.zip", b"this is not an archive\n" * 50, listed=False)
         self.errors["notazip.zip"] = "not a zip archive"
         whole = build_zip([("x.tap", one, D), ("y.tap", two, D)])
@@ -299,8 +318,16 @@ class Listing:
                          [n for n in FILES.want if n.startswith("games.zip/")])
         notes = B.js("const o = {}; for (const a of document.querySelectorAll('.tape, .archive')) {"
                      " const n = a.querySelector(':scope > p:not(.meta):not(.coverage)');"
-                     " o[a.querySelector('h3, h4').textContent] = [n.textContent, n.hidden]; } return o;")
+                     " o[a.querySelector(':scope > :is(h3, h4, h5, h6)').textContent] = [n.textContent, n.hidden]; }"
+                     " return o;")
         self.assertIn("3 other files skipped", notes["games.zip"][0])
+        self.assertEqual("1 tape and 2 archives in it.", notes["nested.zip"][0])
+        self.assertEqual("1 tape in it.", notes["collection.bin"][0])
+        self.assertEqual([n for n in order if n.startswith("nested.zip/")],
+                         ["nested.zip/inner.zip/a.tap", "nested.zip/inner.zip/Side/b.tap",
+                          "nested.zip/inner.zip/more.zip/c.tap", "nested.zip/x.tap"] +
+                         ["nested.zip" + "/chain.zip" * n + "/level %d.tap" % n for n in (4, 3, 2, 1)])
+        self.assertEqual("1 tape and 1 archive in it.", notes["nested.zip" + "/chain.zip" * 4][0])
         self.assertIn("empty", notes["empty.tap"][0])
         self.assertIn("not a TAP file", notes["notes.txt"][0])
         self.assertTrue(notes["demo.tap"][1], "a note shown beside names")
@@ -362,7 +389,7 @@ class Listing:
               return await blob.text();
             })()""")
         tapes = ("demo.tap", "one.tap", "two.tap", "empty.tap", 'comma, "quote".tap', "mystery.tap", "large.tap",
-                 "turbo.zip", "games.zip", "Z64.ZIP", "demo.tap.gz")
+                 "turbo.zip", "games.zip", "Z64.ZIP", "demo.tap.gz", "nested.zip", "collection.bin")
         picked = [os.path.basename(p) for p in FILES.paths if os.path.basename(p) in tapes]
         ls = subprocess.run([os.path.join(os.path.dirname(BIN), "brivane-ls"), "--csv", "--"] + picked,
                             cwd=FILES.dir, capture_output=True, check=False)
@@ -452,8 +479,8 @@ class Listing:
             self.assertTrue(all(r[9] in ("ok", "no checksum") for r in got), member)
         coverage = B.js("const o = {}; for (const a of document.querySelectorAll('.tape')) {"
                         " const c = a.querySelector('.coverage');"
-                        " o[a.querySelector('h3, h4').textContent] = c && [c.textContent, Number(c.dataset.coverage)]; }"
-                        " return o;")
+                        " o[a.querySelector(':scope > :is(h3, h4, h5, h6)').textContent] ="
+                        " c && [c.textContent, Number(c.dataset.coverage)]; } return o;")
         for member in FILES.turbo:
             self.assertGreater(coverage[member][1], 0.98, member)
         self.assertIn("all of its time", coverage["demo.tap"][0])

@@ -104,7 +104,7 @@ function addEntry(name, size, kind, file, parent = results, member = null) {
   tape.pre = el('pre');
   tape.pre.dataset.tape = name;
   tape.note = el('p', {className: 'note', textContent: 'Waiting to be read.'});
-  const heading = kind === 'archive' || parent === results ? 'h3' : 'h4';
+  const heading = parent === results ? 'h3' : `h${Math.min(6, Number(parent.firstChild.tagName[1]) + 1)}`;
   tape.element = el(kind === 'archive' ? 'section' : 'article', {className: kind === 'archive' ? 'archive' : 'tape'},
     el(heading, {textContent: name}),
     el('p', {className: 'meta', textContent: plural(size, 'byte', 'bytes') + (kind === 'archive' ? ', zip archive' : '')}),
@@ -133,19 +133,30 @@ function addTapes(files, skipped = 0) {
   updateStatus();  // Cancel at once, not a frame later
 }
 
-// An archive's members are known, each as the worker typed it: each tape and
-// recording in it gets its own entry, in the archive's order; the pool reads
-// them, by whichever worker is free.
-function listed(archive, members) {
-  const tapesIn = members.filter((m) => m.kind !== 'other');
-  const others = members.length - tapesIn.length;
-  archive.note.textContent = `${plural(tapesIn.length, 'tape', 'tapes')} in it` +
+// An archive's members are known, each as the worker typed it: each tape,
+// recording and archive in it gets its own entry, in the archive's order;
+// the pool reads them, by whichever worker is free. An archive inside
+// another is read from inner, its bytes.
+function listed(archive, members, inner) {
+  if (archive.kind !== 'archive') {  // a file picked by a name the page does not know, a zip by its contents
+    archive.kind = 'archive';
+    archive.element.className = 'archive';
+    archive.element.querySelector('.meta').textContent += ', zip archive';
+  }
+  const read = members.filter((m) => m.kind !== 'other');
+  const archives = read.filter((m) => m.kind === 'archive').length;
+  const others = members.length - read.length;
+  const tapes = read.length - archives;
+  archive.note.textContent = [...(tapes || !archives ? [plural(tapes, 'tape', 'tapes')] : []),
+                              ...(archives ? [plural(archives, 'archive', 'archives')] : [])].join(' and ') + ' in it' +
     (others ? `; ${plural(others, 'other file', 'other files')} skipped.` : '.');
   archive.note.className = 'skipped';
-  const added = tapesIn.map(({member: m, kind}) => {
-    const t = addEntry(`${archive.name}/${m.path}`, m.size, 'member', archive.file, archive.element, m);
+  const added = read.map(({member: m, kind}) => {
+    const t = addEntry(`${archive.name}/${m.path}`, m.size, kind === 'archive' ? 'archive' : 'member',
+                       inner || archive.file, archive.element, m);
     t.memberKind = kind;
     t.archive = archive;
+    t.depth = (archive.depth || 0) + 1;
     t.place = [...archive.place, t.id];  // under the archive, in its order
     t.machine = archive.machine;  // as it was chosen when the archive was picked
     return t;

@@ -88,7 +88,7 @@ class Pool {
                                 members: job.batch.map((t) => ({id: t.id, name: t.name, member: t.member, kind: t.memberKind}))});
     } else {
       entry.worker.postMessage({type: tape.kind, id: tape.id, name: tape.name, file: tape.file, member: tape.member,
-                                kind: tape.memberKind, machine: tape.machine});
+                                kind: tape.memberKind, machine: tape.machine, depth: tape.depth});
     }
   }
 
@@ -152,7 +152,7 @@ class Pool {
       // The archive's tapes go straight into the queue, in its order, each
       // with the entry the view made for it.
       tape.state = 'done';
-      this.queue.push(...this.queued(this.view.listed(tape, data.members)));
+      this.queue.push(...this.queued(this.view.listed(tape, data.members, data.file)));
     } else if (data.type === 'result') {
       this.finish(tape, data);
     } else {
@@ -196,14 +196,15 @@ class Pool {
 
 /**
  * A pool of workers made by createWorker(). A tape is an object {id, kind,
- * name, file, member, memberKind, archive, total, machine} (name: its path as
- * shown; memberKind: what an archive's member is, 'tape' or 'recording';
- * machine: what a recording's TAP is made for) that the pool adds to: state
+ * name, file, member, memberKind, archive, depth, total, machine} (name: its
+ * path as shown; memberKind: what an archive's member is, 'tape' or
+ * 'recording'; depth: how many archives an archive lies inside; machine:
+ * what a recording's TAP is made for) that the pool adds to: state
  * ('queued', 'reading', then 'done', 'failed' or 'cancelled') and done
  * (bytes read). view gets ready(message) when a worker's core has started,
- * progress(tape), listed(archive, members) which is given the archive's
- * members as the worker typed them ({member, kind}) and returns its tapes
- * to read, finished(tape, reply) with the worker's reply or {cancelled:
+ * progress(tape), listed(archive, members, inner) which is given the
+ * archive's members as the worker typed them ({member, kind}) and, for an
+ * archive inside another, its bytes as a Blob, and returns its tapes to read, finished(tape, reply) with the worker's reply or {cancelled:
  * true}, changed() after anything, and broken(message) when the workers
  * cannot start. size: how many workers at most; batch: the most bytes of an
  * archive one batch reads at once.

@@ -12,7 +12,10 @@
 //   {type: 'file',      id, name, file, machine}  a file picked by a name the page
 //                                                 does not know: its contents say
 //                                                 whether it is a recording or a tape
-//   {type: 'archive',   id, name, file}           list a zip archive's members
+//   {type: 'archive',   id, name, file, member, depth}
+//                                                 list a zip archive's members; with
+//                                                 member, the archive is that member of
+//                                                 file, lying inside depth archives
 //   {type: 'member',    id, name, file, member, kind, machine}
 //                                                 one large member, by itself
 //   {type: 'batch',     file, start, end, machine, members: [{id, name, member, kind}]}
@@ -42,9 +45,11 @@
 //                                                 could not be read to its end; tap and
 //                                                 tapName, for a recording: the TAP made
 //                                                 from it, whose names these are
-//   {type: 'listing',   id, members: [{member, kind}]}
+//   {type: 'listing',   id, members: [{member, kind}], file}
 //                                                 an archive's members, in its order,
-//                                                 each 'tape', 'recording' or 'other'
+//                                                 each 'tape', 'recording', 'archive'
+//                                                 or 'other'; file: for an archive
+//                                                 that is a member, its bytes (a Blob)
 //   {type: 'error',     id, kind, message}        nothing could be read (kind: what it
 //                                                 was taken for, where known)
 //   {type: 'read',      request, blob}            this engine lets only the page's own

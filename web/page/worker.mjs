@@ -217,14 +217,56 @@ async function readBatch(data) {
   return null;
 }
 
+// A zip archive's first bytes: a member's local header, or the end of its
+// directory where it has no members.
+const zipStart = (head) => head.length >= 4 && head[0] === 0x50 && head[1] === 0x4b &&
+  ((head[2] === 3 && head[3] === 4) || (head[2] === 5 && head[3] === 6));
+
+// Archives inside archives are opened this deep, as brivane-ls opens them:
+// an archive that holds itself stops here.
+const NESTING_LIMIT = 4;
+
+// An archive that is a member of another, inflated into memory (checked
+// against the size and CRC-32 its archive records), for its own members to
+// be read from as from a picked file.
+async function innerArchive({id, file, member: m, depth}) {
+  if (depth > NESTING_LIMIT) {
+    throw new ArchiveError(`it lies inside ${depth} other archives; the page opens archives inside archives ` +
+                           `${NESTING_LIMIT} deep at most`);
+  }
+  const b = await brivane;
+  const check = {crc: 0, size: 0};
+  const parts = [];
+  const keep = (bytes) => {
+    b.feedAll([], bytes, check);
+    parts.push(bytes.slice());  // an inflater's bytes are good only until its next step
+  };
+  await pour(memberBytes(fileSource(file), m, COMPRESSED), m.method === 8 ? 'raw' : null, keep,
+             progress(id, m.compressedSize));
+  const fault = memberCheck(m, check);
+  if (fault) throw new ArchiveError(fault);
+  return new Blob(parts);
+}
+
+// An archive's members, each typed by its name; inner, the archive's bytes
+// where it is itself a member of one, for the page to read its members from.
+async function listing({id, file}, inner) {
+  const members = (await listArchive(inner || file)).map((member) => {
+    const kind = kindOf(member.path);
+    return {member, kind: kind === 'tape' || kind === 'recording' || kind === 'archive' ? kind : 'other'};
+  });
+  return {type: 'listing', id, members, ...(inner ? {file: inner} : {})};
+}
+
 async function job(data) {
   const plain = (take, advance) => pour(slices(data.file), null, take, advance);
   switch (data.type) {
     case 'tape':
       return readTape(data, plain, data.file.size);
     case 'file': {
-      // A name the page does not know: a recording if it starts as one.
+      // A name the page does not know: an archive or a recording if it starts as one.
       const head = await readBytes(data.file.slice(0, 512));
+      if (zipStart(head)) return listing(data, null);
       if (typeof (await brivane).soundFormat(head) !== 'string') return readTape(data, plain, data.file.size);
       return readRecording(data, plain, data.file.size);
     }
@@ -237,10 +279,7 @@ async function job(data) {
     case 'batch':
       return readBatch(data);
     case 'archive':
-      return {type: 'listing', id: data.id, members: (await listArchive(data.file)).map((member) => {
-        const kind = kindOf(member.path);
-        return {member, kind: kind === 'tape' || kind === 'recording' ? kind : 'other'};
-      })};
+      return listing(data, data.member ? await innerArchive(data) : null);
   }
   return {type: 'error', id: data.id, message: 'the page cannot read this'};
 }
