@@ -13,6 +13,16 @@ std::uint32_t le32(const std::uint8_t* p) {
 }
 std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 
+// A data chunk's length that says only that the sound runs to the end of
+// the file: what a recorder writing to a pipe, which cannot go back to set
+// the length once it knows it, puts there: zero, all ones or the largest
+// signed length by most, 0x7FFFF000 by sox, 0x80000000 by arecord. Any other
+// length is the sound's, and a file that ends before it is cut short.
+bool streamed_length(std::uint32_t length) {
+  return length == 0 || length == 0xFFFFFFFFu || length == 0x7FFFF000u || length == 0x7FFFFFFFu ||
+         length == 0x80000000u;
+}
+
 }  // namespace
 
 bool wav_reader::fail(recording_fault f) {
@@ -150,8 +160,7 @@ bool wav_reader::feed(const std::uint8_t* bytes, std::size_t size, frame_sink& s
         if (data) {
           if (!have_format_) return fail(recording_fault::unsupported);
           data_left_ = length;
-          data_to_end_ =
-              length == 0 || length == 0xFFFFFFFFu;  // as a recorder that was stopped leaves it
+          data_to_end_ = streamed_length(length);
           stage_ = stage::data;
         } else if (fmt) {
           if (length < 16 || length > 4096) return fail(recording_fault::unsupported);

@@ -164,6 +164,13 @@ TEST(RunBrivaneTap, EachWayARunEnds) {
   quiet.noise = 0.01;
   bytes cut = wav;  // its data chunk says more than there is
   cut.resize(wav.size() * 2 / 3);
+  // As recorders write to a pipe: a length that says only "to the end".
+  const auto streamed = [&wav](std::uint32_t length) {
+    bytes b = wav;
+    const auto at = std::search(b.begin(), b.end(), std::begin("data"), std::end("data") - 1);
+    for (int i = 0; i < 4; ++i) at[4 + i] = static_cast<std::uint8_t>(length >> 8 * i);
+    return b;
+  };
   const struct {  // NOLINT(clang-analyzer-optin.performance.Padding): in the order the rows read
     const char* what;
     bytes file;
@@ -175,6 +182,10 @@ TEST(RunBrivaneTap, EachWayARunEnds) {
   } rows[] = {
       {"whole", wav, false, SIZE_MAX, SIZE_MAX, "", TAP_OK, true},
       {"whole, through a pipe", wav, true, SIZE_MAX, SIZE_MAX, "", TAP_OK, true},
+      {"from arecord on a pipe", streamed(0x80000000), true, SIZE_MAX, SIZE_MAX, "", TAP_OK, true},
+      {"from sox on a pipe", streamed(0x7FFFF000), false, SIZE_MAX, SIZE_MAX, "", TAP_OK, true},
+      {"a length past the end by one", streamed(0x80000001), false, SIZE_MAX, SIZE_MAX,
+       std::string("brivane-tap: in.wav: ") + CUT_SHORT_WORDS + "\n", TAP_CUT_SHORT, true},
       {"quiet", record_tape(tape_of_two(), quiet), false, SIZE_MAX, SIZE_MAX,
        "brivane-tap: in.wav: there is no tape signal in it\n", TAP_NO_SIGNAL, false},
       {"cut part-way", cut, false, SIZE_MAX, SIZE_MAX,
