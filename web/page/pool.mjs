@@ -197,8 +197,8 @@ class Pool {
 /**
  * A pool of workers made by createWorker(). A tape is an object {id, kind,
  * name, file, member, memberKind, archive, depth, total, machine} (name: its
- * path as shown; memberKind: what an archive's member is, 'tape' or
- * 'recording'; depth: how many archives an archive lies inside; machine:
+ * path as shown; memberKind: what an archive's member is, 'tape', 'gzip'
+ * or 'recording'; depth: how many archives an archive lies inside; machine:
  * what a recording's TAP is made for) that the pool adds to: state
  * ('queued', 'reading', then 'done', 'failed' or 'cancelled') and done
  * (bytes read). view gets ready(message) when a worker's core has started,

@@ -47,8 +47,8 @@
 //                                                 from it, whose names these are
 //   {type: 'listing',   id, members: [{member, kind}], file}
 //                                                 an archive's members, in its order,
-//                                                 each 'tape', 'recording', 'archive'
-//                                                 or 'other'; file: for an archive
+//                                                 each 'tape', 'gzip', 'recording',
+//                                                 'archive' or 'other'; file: for an archive
 //                                                 that is a member, its bytes (a Blob)
 //   {type: 'error',     id, kind, message}        nothing could be read (kind: what it
 //                                                 was taken for, where known)

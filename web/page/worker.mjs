@@ -184,6 +184,10 @@ async function readRecording(job, read, total, check) {
 // its archive records for it.
 async function readMember(job, source) {
   const {member: m} = job;
+  if (job.kind === 'gzip') {  // a gzipped tape: inflated as the archive keeps it, then as gzip
+    const gz = await memberBlob(job, source);
+    return readTape(job, (use) => pour(slices(gz, COMPRESSED), 'gzip', use, () => {}), m.compressedSize);
+  }
   const check = {crc: 0, size: 0};
   const scan = job.kind === 'recording' ? readRecording : readTape;
   const wrapping = m.method === 8 ? 'raw' : null;
@@ -226,14 +230,10 @@ const zipStart = (head) => head.length >= 4 && head[0] === 0x50 && head[1] === 0
 // an archive that holds itself stops here.
 const NESTING_LIMIT = 4;
 
-// An archive that is a member of another, inflated into memory (checked
-// against the size and CRC-32 its archive records), for its own members to
-// be read from as from a picked file.
-async function innerArchive({id, file, member: m, depth}) {
-  if (depth > NESTING_LIMIT) {
-    throw new ArchiveError(`it lies inside ${depth} other archives; the page opens archives inside archives ` +
-                           `${NESTING_LIMIT} deep at most`);
-  }
+// A member whose bytes are themselves compressed (an archive, a gzipped
+// tape), inflated into memory from source and checked against the size and
+// CRC-32 its archive records, to be read again from there.
+async function memberBlob({id, member: m}, source) {
   const b = await brivane;
   const check = {crc: 0, size: 0};
   const parts = [];
@@ -241,11 +241,20 @@ async function innerArchive({id, file, member: m, depth}) {
     b.feedAll([], bytes, check);
     parts.push(bytes.slice());  // an inflater's bytes are good only until its next step
   };
-  await pour(memberBytes(fileSource(file), m, COMPRESSED), m.method === 8 ? 'raw' : null, keep,
-             progress(id, m.compressedSize));
+  await pour(memberBytes(source, m, COMPRESSED), m.method === 8 ? 'raw' : null, keep, progress(id, m.compressedSize));
   const fault = memberCheck(m, check);
   if (fault) throw new ArchiveError(fault);
   return new Blob(parts);
+}
+
+// An archive that is a member of another, for its own members to be read
+// from as from a picked file.
+async function innerArchive(job) {
+  if (job.depth > NESTING_LIMIT) {
+    throw new ArchiveError(`it lies inside ${job.depth} other archives; the page opens archives inside archives ` +
+                           `${NESTING_LIMIT} deep at most`);
+  }
+  return memberBlob(job, fileSource(job.file));
 }
 
 // An archive's members, each typed by its name; inner, the archive's bytes
@@ -253,7 +262,7 @@ async function innerArchive({id, file, member: m, depth}) {
 async function listing({id, file}, inner) {
   const members = (await listArchive(inner || file)).map((member) => {
     const kind = kindOf(member.path);
-    return {member, kind: kind === 'tape' || kind === 'recording' || kind === 'archive' ? kind : 'other'};
+    return {member, kind: kind || 'other'};
   });
   return {type: 'listing', id, members, ...(inner ? {file: inner} : {})};
 }
