@@ -133,10 +133,16 @@ class Files:
         self.want.update({"nested.zip/inner.zip/a.tap": one, "nested.zip/inner.zip/Side/b.tap": two,
                           "nested.zip/inner.zip/more.zip/c.tap": DEMO, "nested.zip/x.tap": two})
         self.errors["nested.zip" + "/chain.zip" * 5] = "inside 5 other archives; the page opens archives inside archives 4 deep"
-        bad_inner = build_zip([("bad.zip", inner, D), ("fine.tap", one, S)])
+        bad_inner = build_zip([("bad.zip", inner, D), ("fine.tap", one, S), ("huge.zip", inner, D), ("liar.zip", inner, D),
+                               ("stored-bad.zip", inner, S)])
         patch_directory(bad_inner, "bad.zip", 16, "<I", 0x12345678)
+        patch_directory(bad_inner, "stored-bad.zip", 16, "<I", 0x12345678)
+        patch_directory(bad_inner, "huge.zip", 24, "<I", 0xC0000000)  # held in memory, it would take 3 GiB
+        patch_directory(bad_inner, "liar.zip", 24, "<I", 100)
         add("nested-bad.zip", bad_inner, listed=False)
-        self.errors["nested-bad.zip/bad.zip"] = "CRC-32"
+        self.errors.update({"nested-bad.zip/bad.zip": "CRC-32", "nested-bad.zip/stored-bad.zip": "CRC-32",
+                            "nested-bad.zip/huge.zip": "inflates to 3,221,225,472 bytes, more than the 1,073,741,824",
+                            "nested-bad.zip/liar.zip": "inflates to more than the 100 bytes the archive records"})
         self.want["nested-bad.zip/fine.tap"] = one
         add("collection.bin", build_zip([("e.tap", two, D)]), listed=False)
         self.want["collection.bin/e.tap"] = two

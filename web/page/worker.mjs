@@ -230,21 +230,35 @@ const zipStart = (head) => head.length >= 4 && head[0] === 0x50 && head[1] === 0
 // an archive that holds itself stops here.
 const NESTING_LIMIT = 4;
 
+// The most of a member the page holds in memory to read it again: a
+// deflated archive inside another, or a gzipped tape in an archive.
+const HELD_MOST = 1 << 30;
+
 // A member whose bytes are themselves compressed (an archive, a gzipped
-// tape), inflated into memory from source and checked against the size and
-// CRC-32 its archive records, to be read again from there.
+// tape), checked against the size and CRC-32 its archive records, as a Blob
+// to be read again: a stored one is where it lies in source's file, a
+// deflated one is inflated into memory, up to HELD_MOST bytes.
 async function memberBlob({id, member: m}, source) {
+  const stored = m.method === 0;
+  if (!stored && m.size > HELD_MOST) {
+    throw new ArchiveError(`it inflates to ${m.size.toLocaleString('en')} bytes, more than the ` +
+                           `${HELD_MOST.toLocaleString('en')} the page holds in memory to read it`);
+  }
   const b = await brivane;
   const check = {crc: 0, size: 0};
   const parts = [];
+  let dataAt = -1;
   const keep = (bytes) => {
     b.feedAll([], bytes, check);
-    parts.push(bytes.slice());  // an inflater's bytes are good only until its next step
+    if (!stored) parts.push(bytes.slice());  // an inflater's bytes are good only until its next step
+    return check.size <= m.size;  // past what the archive records is damage: no more is held
   };
-  await pour(memberBytes(source, m, COMPRESSED), m.method === 8 ? 'raw' : null, keep, progress(id, m.compressedSize));
+  const pieces = memberBytes(source, m, COMPRESSED, (at) => { dataAt = at; });
+  await pour(pieces, stored ? null : 'raw', keep, progress(id, m.compressedSize));
+  if (check.size > m.size) throw new ArchiveError(`it inflates to more than the ${m.size.toLocaleString('en')} bytes the archive records`);
   const fault = memberCheck(m, check);
   if (fault) throw new ArchiveError(fault);
-  return new Blob(parts);
+  return stored ? source.file.slice(dataAt, dataAt + m.size) : new Blob(parts);
 }
 
 // An archive that is a member of another, for its own members to be read

@@ -130,14 +130,16 @@ export function dataOffset(header) {
  * A member's compressed bytes, piece by piece, from a source (read.mjs's
  * fileSource or memorySource): its local header and, for a member of at
  * most slice bytes, its data in one read; a larger one in slices of the file.
+ * found, when given, hears where in the file its data starts.
  */
-export async function* memberBytes(source, m, {slice}) {
+export async function* memberBytes(source, m, {slice}, found = () => {}) {
   checkReadable(m);
   const small = m.compressedSize <= slice;
   const first = await source.read(m.headerOffset, Math.min(source.size, small ? memberEnd(m) : m.headerOffset + LOCAL_HEADER_MAX));
   const skip = dataOffset(first);
   const start = m.headerOffset + skip;
   if (start + m.compressedSize > source.size) throw new ArchiveError('the archive is cut short: part of this member is missing');
+  found(start);
   if (skip + m.compressedSize <= first.byteLength) {
     if (m.compressedSize > 0) yield first.subarray(skip, skip + m.compressedSize);
     return;
