@@ -146,6 +146,8 @@ class Files:
         self.want["nested-bad.zip/fine.tap"] = one
         add("collection.bin", build_zip([("e.tap", two, D)]), listed=False)
         self.want["collection.bin/e.tap"] = two
+        add("side.gz", gzip.compress(two, mtime=0), listed=False)
+        self.want["side.gz"] = two
         # Gzipped tapes in an archive, stored and deflated; one whose gzip stream is cut.
         gzipped = build_zip([("a.tap.gz", gzip.compress(two, mtime=0), S), ("b/c.TAP.GZ", gzip.compress(DEMO, mtime=0), D),
                              ("cut.tap.gz", gzip.compress(one, mtime=0)[:-20], D)])
@@ -402,7 +404,7 @@ class Listing:
             })()""")
         tapes = ("demo.tap", "one.tap", "two.tap", "empty.tap", 'comma, "quote".tap', "mystery.tap", "large.tap",
                  "turbo.zip", "games.zip", "Z64.ZIP", "demo.tap.gz", "nested.zip", "collection.bin",
-                 "gzipped.zip")
+                 "gzipped.zip", "side.gz")
         picked = [os.path.basename(p) for p in FILES.paths if os.path.basename(p) in tapes]
         ls = subprocess.run([os.path.join(os.path.dirname(BIN), "brivane-ls"), "--csv", "--"] + picked,
                             cwd=FILES.dir, capture_output=True, check=False)

@@ -287,9 +287,10 @@ async function job(data) {
     case 'tape':
       return readTape(data, plain, data.file.size);
     case 'file': {
-      // A name the page does not know: an archive or a recording if it starts as one.
+      // A name the page does not know: an archive, a gzipped tape or a recording if it starts as one.
       const head = await readBytes(data.file.slice(0, 512));
       if (zipStart(head)) return listing(data, null);
+      if (head[0] === 0x1f && head[1] === 0x8b) return job({...data, type: 'gzip'});
       if (typeof (await brivane).soundFormat(head) !== 'string') return readTape(data, plain, data.file.size);
       return readRecording(data, plain, data.file.size);
     }
