@@ -122,8 +122,8 @@ std::vector<loader_row> make_rows() {
        ocean_imagine_reader},
       // Accolade's blocks are Cyberload F4's, at timings of its own: it is
       // tried first.
-      {"Accolade", 62, 0x29, 0x4A, MSB, PULSE, BYTE, 0x0F, 6, {0xAA}, false, {}, accolade_reader},
-      {"Accolade", 54, 0x24, 0x40, MSB, PULSE, BYTE, 0x0F, 6, {0xAA}, false, {}, accolade_reader},
+      {"Accolade", 62, 0x29, 0x4A, MSB, PULSE, BYTE, 0x0F, 4, {0xAA}, false, {}, accolade_reader},
+      {"Accolade", 54, 0x24, 0x40, MSB, PULSE, BYTE, 0x0F, 4, {0xAA}, false, {}, accolade_reader},
       {"Cyberload",
        0,
        0x31,
@@ -132,7 +132,7 @@ std::vector<loader_row> make_rows() {
        PULSE,
        BYTE,
        0x0F,
-       6,
+       4,
        {0xF0, 0xCC, 0xAA, 0x96, 0x99},
        true,
        {},

@@ -195,12 +195,12 @@ void turbo_reader::engage(const std::uint8_t* at) {
     static_assert(WINDOW == 16, "a lead's window is classed 16 pulses at once");
     if (!could_lead(r, masks_.at_least16(window, threshold))) continue;
     // A pilot byte that is itself again turned by fewer than eight bits
-    // ($AA by two, $00 by one) shows no place where its bytes begin: but for
-    // a lead straight after a pause, the window may start anywhere in one,
-    // and a try is made for each place; or one try that finds its place at
-    // the sync, where the sync shows it.
-    const bool floating = since_break_ != WINDOW && sync_shows_start(row);
-    const int period = since_break_ == WINDOW || floating ? 8 : pilot_period(row);
+    // ($AA by two, $00 by one) shows no place where its bytes begin, and
+    // the window may start anywhere in one, straight after a pause too (a
+    // tape often loses a pulse or two there): a try is made for each place;
+    // or one try that finds its place at the sync, where the sync shows it.
+    const bool floating = sync_shows_start(row);
+    const int period = floating ? 8 : pilot_period(row);
     const int alignments = row.lead == lead_kind::named_byte_pilot ? 8 : 8 / period;
     for (int a = 0; a < alignments; ++a) {
       lead_try t;

@@ -286,6 +286,55 @@ TEST(Turbo, DamagedCutAndOffSpeed) {
   }
 }
 
+// Leads as real tapes show them: a pulse or a few lost after the pause (so
+// that a pilot read from the pause is cut into bytes in the wrong places),
+// noise before the lead, or its first pulses garbled. Each file is found
+// whole, as the machine would load it; all but Jetload's, whose pilot is two
+// bytes that the damage leaves nothing of to find its lead by.
+TEST(Turbo, LeadsAsRealTapesShowThem) {
+  const struct {
+    const char* what;
+    std::size_t lost, noise, garbled;
+  } rows[] = {
+      {"the first pulse after each pause lost", 1, 0, 0},
+      {"the first three lost", 3, 0, 0},
+      {"noise before each lead", 0, 12, 0},
+      {"the first 24 pulses of each lead garbled", 0, 0, 24},
+  };
+  for (const turbo_format f : turbo_formats()) {
+    const std::vector<turbo_program> files = two_files(f);
+    const bytes clean = turbo_tape(f, files);
+    for (const auto& r : rows) {
+      SCOPED_TRACE(std::string(turbo_format_name(f)) + " (format " +
+                   std::to_string(static_cast<int>(f)) + "): " + r.what);
+      if (f == turbo_format::jetload && r.noise == 0) continue;
+      std::mt19937 rng(7);
+      const auto noise = [&rng] { return static_cast<std::uint8_t>(0x10 + rng() % 0x60); };
+      bytes tape;
+      for (std::size_t at = 0; at < clean.size();) {
+        const bool pause = clean[at] == 0;  // a 0 and three bytes of its length
+        const std::size_t next = at + (pause ? 4 : 1);
+        tape.insert(tape.end(), clean.begin() + static_cast<long>(at),
+                    clean.begin() + static_cast<long>(next));
+        at = next;
+        if (!pause || at == clean.size()) continue;
+        at = std::min(clean.size(), at + r.lost);
+        for (std::size_t k = 0; k < r.noise; ++k) tape.push_back(noise());
+        for (std::size_t k = 0; k < r.garbled && at < clean.size() && clean[at] != 0; ++k, ++at)
+          tape.push_back(noise());
+      }
+      const auto got = turbo_files(catalogue_of(tap_file(tape)));
+      EXPECT_EQ(got.size(), files.size());
+      for (std::size_t i = 0; i < std::min(files.size(), got.size()); ++i) {
+        EXPECT_EQ(got[i].start, files[i].start);
+        if (gives_program(f)) {
+          EXPECT_TRUE(got[i].program == files[i].data) << "file " << i;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 
 namespace {
