@@ -147,8 +147,10 @@ function listed(archive, members, inner) {
   const archives = read.filter((m) => m.kind === 'archive').length;
   const others = members.length - read.length;
   const tapes = read.length - archives;
-  archive.note.textContent = [...(tapes || !archives ? [plural(tapes, 'tape', 'tapes')] : []),
-                              ...(archives ? [plural(archives, 'archive', 'archives')] : [])].join(' and ') + ' in it' +
+  const held = [];
+  if (tapes > 0 || archives === 0) held.push(plural(tapes, 'tape', 'tapes'));
+  if (archives > 0) held.push(plural(archives, 'archive', 'archives'));
+  archive.note.textContent = `${held.join(' and ')} in it` +
     (others ? `; ${plural(others, 'other file', 'other files')} skipped.` : '.');
   archive.note.className = 'skipped';
   const added = read.map(({member: m, kind}) => {
