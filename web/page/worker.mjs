@@ -6,7 +6,7 @@
 import loadBrivane from './brivane.mjs';
 import {VARIANTS, kindOf} from './protocol.mjs';
 import {borrow, fileSource, giveBack, memorySource, readBytes, readInto, readThroughPage, slices} from './read.mjs';
-import {ArchiveError, listArchive, memberBytes, memberCheck} from './zip.mjs';
+import {ArchiveError, listArchive, memberBytes, memberCheck, startsAsZip} from './zip.mjs';
 
 // Compressed data is read in smaller slices: inflating, not the reading,
 // sets the pace.
@@ -221,11 +221,6 @@ async function readBatch(data) {
   return null;
 }
 
-// A zip archive's first bytes: a member's local header, or the end of its
-// directory where it has no members.
-const zipStart = (head) => head.length >= 4 && head[0] === 0x50 && head[1] === 0x4b &&
-  ((head[2] === 3 && head[3] === 4) || (head[2] === 5 && head[3] === 6));
-
 // Archives inside archives are opened this deep, as brivane-ls opens them:
 // an archive that holds itself stops here.
 const NESTING_LIMIT = 4;
@@ -289,7 +284,7 @@ async function job(data) {
     case 'file': {
       // A name the page does not know: an archive, a gzipped tape or a recording if it starts as one.
       const head = await readBytes(data.file.slice(0, 512));
-      if (zipStart(head)) return listing(data, null);
+      if (startsAsZip(head)) return listing(data, null);
       if (head[0] === 0x1f && head[1] === 0x8b) return job({...data, type: 'gzip'});
       if (typeof (await brivane).soundFormat(head) !== 'string') return readTape(data, plain, data.file.size);
       return readRecording(data, plain, data.file.size);

@@ -24,6 +24,15 @@ async function bytesAt(file, start, length) {
   return new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
 }
 
+const LOCAL_HEADER = 0x04034b50, DIRECTORY_END = 0x06054b50;
+
+/** Whether bytes start as a zip archive does: a member's local header, or the end of a directory with no members. */
+export function startsAsZip(bytes) {
+  if (bytes.length < 4) return false;
+  const first = new DataView(bytes.buffer, bytes.byteOffset, 4).getUint32(0, true);
+  return first === LOCAL_HEADER || first === DIRECTORY_END;
+}
+
 const u64 = (v, at) => v.getUint32(at, true) + v.getUint32(at + 4, true) * 2 ** 32;
 
 // The end of the central directory: where it is and how many entries it has.
@@ -32,14 +41,14 @@ async function directoryEnd(file) {
   const v = await bytesAt(file, file.size - tail, tail);
   let at = -1;
   for (let i = tail - 22; i >= 0; i--) {
-    if (v.getUint32(i, true) === 0x06054b50 && i + 22 + v.getUint16(i + 20, true) <= tail) {
+    if (v.getUint32(i, true) === DIRECTORY_END && i + 22 + v.getUint16(i + 20, true) <= tail) {
       at = i;
       break;
     }
   }
   if (at < 0) {
     const head = file.size >= 4 ? await bytesAt(file, 0, 4) : null;
-    if (head && head.getUint32(0, true) === 0x04034b50)
+    if (head && head.getUint32(0, true) === LOCAL_HEADER)
       throw new ArchiveError('the archive is cut short: its directory, at the end, is missing');
     throw new ArchiveError('this file is not a zip archive');
   }
@@ -121,7 +130,7 @@ export function checkReadable(m) {
 /** Where a member's data starts, from its header on, given the bytes there. */
 export function dataOffset(header) {
   const h = new DataView(header.buffer, header.byteOffset, header.byteLength);
-  if (header.byteLength < 30 || h.getUint32(0, true) !== 0x04034b50)
+  if (header.byteLength < 30 || h.getUint32(0, true) !== LOCAL_HEADER)
     throw new ArchiveError('the archive is cut short or damaged: this member is not where its directory says');
   return 30 + h.getUint16(26, true) + h.getUint16(28, true);
 }
