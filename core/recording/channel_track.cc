@@ -82,6 +82,21 @@ void channel_track::add(const float* xs, std::size_t n) {
   release(false);
 }
 
+void channel_track::pass_quiet() {
+  if (last_edge_ < 0 || now_ - last_edge_ <= HOLD_SECONDS * rate_) return;
+  if (halves_.empty() && held_.empty()) return;
+  pair_the_rest();
+  pending_ = false;  // a run that no marker followed: not the ROM's pilot
+  after_run_ = 0;
+  release(true);
+}
+
+double channel_track::settled_to() const {
+  if (!held_.empty()) return held_.front().end;
+  if (!halves_.empty()) return time_;
+  return now_ - 1;  // the next wave ends at an edge still to come
+}
+
 void channel_track::follow(const float* xs, std::size_t n) {
   // The state in locals for the loop, which is most of the converter's time.
   double x1 = x1_, y1 = y1_, envelope = envelope_, peak = peak_, prev = prev_, now = now_;
@@ -298,10 +313,17 @@ void channel_track::release(bool all) {
   }
 }
 
-void channel_track::finish() {
-  for (std::size_t i = 0; i + 1 < halves_.size(); i += 2) period(halves_[i] + halves_[i + 1]);
+// The half waves not yet paired, paired as they stand: no more follow.
+void channel_track::pair_the_rest() {
+  std::size_t i = 0;
+  for (; i + 1 < halves_.size(); i += 2) period(halves_[i] + halves_[i + 1]);
+  if (i < halves_.size()) time_ += halves_[i];  // a lone half wave: part of no pulse
   halves_.clear();
   unlike_.clear();
   even_ = odd_ = 0;
+}
+
+void channel_track::finish() {
+  pair_the_rest();
   release(true);
 }

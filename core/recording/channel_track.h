@@ -31,12 +31,18 @@ class channel_track {
   channel_track(double rate, double clock);
   /// Takes the next n samples.
   void add(const float* x, std::size_t n);
+  /// Where no wave has come for a while, what the last ones left unpaired
+  /// or held comes out, as at the end: the quiet is not waited through.
+  void pass_quiet();
   /// The channel has ended: every pulse still held comes out.
   void finish();
   /// The pulses made so far, in order; the caller takes them from the front.
   std::deque<timed_pulse>& made() { return made_; }
   /// Samples taken so far.
   double now() const { return now_; }
+  /// Every pulse that ends before this sample has been made: none made
+  /// later ends before it.
+  double settled_to() const;
   /// The strongest the signal has been lately, in full scale.
   double peak() const { return peak_; }
   /// No edge below this, whatever the channel's own strength: set from the
@@ -54,6 +60,7 @@ class channel_track {
   bool tape_length(double units) const;
   bool like_its_neighbours(double units) const;
   void release(bool all);
+  void pair_the_rest();
   void hold(const timed_pulse& p);
   void mark_again();
 

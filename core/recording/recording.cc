@@ -134,12 +134,34 @@ void recording_converter::choose(double until, std::vector<std::uint8_t>& out) {
       }
       if (static_cast<int>(c) == channel_) chosen_count = count;
     }
+    const int was = channel_;
     if (best_count >= TAKE_OVER_MIN && 2 * chosen_count < best_count)
       channel_ = static_cast<int>(best);
+    // A channel given up keeps its tape up to where that stops in the
+    // stretch (a tape ends, and hiss beside it goes on): the other takes
+    // over from there.
+    double cut = -1;
+    if (channel_ != was) {
+      auto& made = tracks_[static_cast<std::size_t>(was)].made();
+      bool tape = true;
+      for (; !made.empty() && made.front().end < end; made.pop_front()) {
+        tape = tape && made.front().tape_like;
+        if (!tape) continue;
+        cut = made.front().end;
+        emit(made.front(), out);
+      }
+    }
+    // One channel's waves do not go on into another's: the first pulse
+    // taken after a change is a break, as a pause is.
+    bool broken = channel_ != was;
     for (std::size_t c = 0; c < tracks_.size(); ++c) {
       auto& made = tracks_[c].made();
-      for (; !made.empty() && made.front().end < end; made.pop_front())
-        if (static_cast<int>(c) == channel_) emit(made.front(), out);
+      for (; !made.empty() && made.front().end < end; made.pop_front()) {
+        if (static_cast<int>(c) != channel_ || made.front().end <= cut) continue;
+        if (broken) made.front().tape_like = false;
+        broken = false;
+        emit(made.front(), out);
+      }
     }
     chosen_to_ = end;
   }
@@ -160,6 +182,8 @@ void recording_converter::blocks(std::size_t frames, each_channel&& block,
       tracks_[static_cast<std::size_t>(c)].add(x, n);
     }
     frames_ += n;
+    if (frames_ % BLOCK == 0)
+      for (channel_track& t : tracks_) t.pass_quiet();
     if (frames_ % BLOCK == 0 && channels_ > 1) {
       double strongest = 0;
       for (const channel_track& t : tracks_) strongest = std::max(strongest, t.peak());
@@ -167,7 +191,10 @@ void recording_converter::blocks(std::size_t frames, each_channel&& block,
     }
     at += n;
   }
-  choose(tracks_[0].now() - CHOICE_DELAY_SECONDS * rate_, out);
+  // A stretch is chosen once every channel's pulses in it are known.
+  double until = tracks_[0].now() - CHOICE_DELAY_SECONDS * rate_;
+  for (const channel_track& t : tracks_) until = std::min(until, t.settled_to());
+  choose(until, out);
 }
 
 bool recording_converter::feed(const std::uint8_t* bytes, std::size_t size,
@@ -185,7 +212,7 @@ bool recording_converter::finish(std::vector<std::uint8_t>& out) {
   if (!samples_ && !wav_.finish()) return false;
   if (!have_format_) return fail(recording_fault::cut_short);
   finished_ = true;
-  double last = 0;
+  double last = chosen_to_;  // pulses held through a quiet may end before what was chosen
   for (channel_track& t : tracks_) {
     t.finish();
     if (!t.made().empty()) last = std::max(last, t.made().back().end);

@@ -407,6 +407,7 @@ TEST(Recording, AnySplitGivesWhatTheWholeGives) {
   k.format = sample_format::s24;
   k.extra_chunks = true;
   k.noise = 0.05;
+  k.silence = 1.5;  // past the quiet after which the tape's last pulses come out
   const std::vector<std::uint8_t> wav = record_tape(one_header("SPLIT", 5600), k);
   const converted whole = convert(wav);
   ASSERT_EQ(names(whole.tap).size(), 1u);
@@ -516,17 +517,24 @@ std::vector<turbo_program> turbo_files_of(turbo_format f) {
 
 // A recording of a turbo tape, at the common rates, clean and with noise,
 // of a C64 and of a VIC-20, gives back a TAP in which every turbo block
-// loads: the converter keeps every pulse a loader uses, timed as it is.
+// loads: the converter keeps every pulse a loader uses, timed as it is;
+// up to the last, where quiet follows the tape, or hiss on another channel
+// goes on after it.
 TEST(Recording, TurboTapesKeepEveryBlock) {
   const struct {
     const char* what;
     double rate, noise, clock;
     machine m;
+    double silence = 0.2, speed = 1;
+    int channels = 1;
   } rows[] = {
       {"44.1 kHz, clean, C64", 44100, 0, PAL_CLOCK, machine::c64_pal},
       {"48 kHz, with noise, C64", 48000, 0.05, PAL_CLOCK, machine::c64_pal},
       {"44.1 kHz, with noise, VIC-20", 44100, 0.05, VIC20_PAL_CLOCK, machine::vic20_pal},
       {"48 kHz, clean, VIC-20", 48000, 0, VIC20_PAL_CLOCK, machine::vic20_pal},
+      {"44.1 kHz, clean, 1.5 s of quiet around it", 44100, 0, PAL_CLOCK, machine::c64_pal, 1.5},
+      {"stereo, hiss on both channels, 3 s of it around the tape", 44100, 0.02, PAL_CLOCK,
+       machine::c64_pal, 3, 1, 2},
   };
   for (const turbo_format f : turbo_formats()) {
     const std::vector<turbo_program> files = turbo_files_of(f);
@@ -536,6 +544,8 @@ TEST(Recording, TurboTapesKeepEveryBlock) {
                    std::to_string(static_cast<int>(f)) + "), " + r.what);
       recording_knobs k;
       k.rate = r.rate, k.noise = r.noise, k.clock = r.clock, k.low_pass_hz = r.noise > 0 ? 8000 : 0;
+      k.silence = r.silence, k.speed = r.speed, k.channels = r.channels;
+      k.tape_channel = r.channels - 1;
       const converted got = convert(record_tape(tape, k), 0, timing_of(r.m).clock);
       ASSERT_EQ(got.fault, recording_fault::none);
       tape_catalogue c(r.m);
