@@ -21,8 +21,10 @@ constexpr std::size_t BLOCK = 4096;
 constexpr double STRETCH_SECONDS = 0.25, CHOICE_DELAY_SECONDS = 0.75;
 constexpr std::size_t TAKE_OVER_MIN = 16;
 
-// Pulses in the ROM's range that a recording must give to hold a tape.
+// Pulses of a loader's lengths that a recording must give to hold a tape:
+// from Turbotape's short pulse (25) on a deck a tenth fast to the ROM's long.
 constexpr std::uint64_t TAPE_LIKE_MIN = 256;
+constexpr long long TAPE_LIKE_SHORTEST = 20, TAPE_LIKE_LONGEST = 95;
 
 }  // namespace
 
@@ -99,7 +101,7 @@ void recording_converter::emit(const timed_pulse& p, std::vector<std::uint8_t>& 
   emit_pause(out);
   const long long value = std::llround(p.units);
   out.push_back(static_cast<std::uint8_t>(std::clamp(value, 1LL, 255LL)));
-  if (value >= 39 && value <= 95) ++tape_like_;
+  if (value >= TAPE_LIKE_SHORTEST && value <= TAPE_LIKE_LONGEST) ++tape_like_;
 }
 
 // A pause, as TAP version 1 gives one: 0, then its length in cycles, 24

@@ -68,7 +68,7 @@ class recording_converter : private frame_sink {
   int channel_ = 0;              // the channel that holds the tape in the stretch given out last
   double chosen_to_ = 0;         // the time up to which pulses have been given out, in samples
   double pause_ = 0;             // units of quiet or noise not yet given out as a pause
-  std::uint64_t tape_like_ = 0;  // pulses in the range of the ROM's
+  std::uint64_t tape_like_ = 0;  // pulses of a loader's lengths
   std::uint64_t frames_ = 0;     // frames taken so far
 };
 
