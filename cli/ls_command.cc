@@ -326,6 +326,11 @@ void lister::walk(const std::string& path, const std::string& shown,
       continue;  // not a tape, a recording nor an archive
     } else if (c.kind == path_kind::missing) {
       add_message("cannot open " + child_shown + ": " + c.why);
+    } else if (c.kind == path_kind::other) {
+      // A pipe would wait for a writer for good, and a device may never end:
+      // read only where named.
+      add_message("cannot read " + child_shown +
+                  ": it is a pipe, a socket or a device, which is read only where named");
     } else {
       add(k == name_kind::archive ? source::kind::archive : source::kind::tape, child, child_shown,
           k);

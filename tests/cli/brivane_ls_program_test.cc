@@ -74,6 +74,7 @@ class LsCli : public testing::Test {
     spill(dir_ + "/col/readme.txt", bytes_of("hello\n"));
     spill(dir_ + "/col/turbo.tap", turbo_);
     ASSERT_EQ(symlink("..", (dir_ + "/col/b/up").c_str()), 0);
+    ASSERT_EQ(mkfifo((dir_ + "/col/b/waiting.tap").c_str(), 0644), 0);  // no one writes to it
     // Names with a line break and with bytes that are no UTF-8.
     odd_ = std::string("line\nbreak \xff\xfe.tap");
     spill(dir_ + "/" + odd_, demo_);
@@ -155,8 +156,8 @@ TEST_F(LsCli, MessagesAndStatuses) {
 
 // Every kind of path, in the order given, each tape's lines the core's: a
 // folder walked in name order (its recording made a TAP, the file that is
-// none passed over, the loop said and not followed), archives, a gzipped
-// tape from standard input.
+// none passed over, the loop said and not followed, a pipe said and not
+// waited on), archives, a gzipped tape from standard input.
 TEST_F(LsCli, FoldersArchivesAndStandardInput) {
   const outcome r = run({"col", "games.tar.xz"});
   EXPECT_EQ(r.out.find("col/a/heard.wav  001  HEARD"), 0u);
@@ -172,7 +173,9 @@ TEST_F(LsCli, FoldersArchivesAndStandardInput) {
             std::string::npos);
   EXPECT_EQ(r.out.find("readme"), std::string::npos);
   EXPECT_EQ(r.err,
-            "brivane-ls: col/b/up: a folder loop: it leads back to col, which is not read again\n");
+            "brivane-ls: col/b/up: a folder loop: it leads back to col, which is not read again\n"
+            "brivane-ls: cannot read col/b/waiting.tap: it is a pipe, a socket or a device, which "
+            "is read only where named\n");
   EXPECT_EQ(r.status, 1);
 
   // A zip through standard input, and a gzipped tape.
