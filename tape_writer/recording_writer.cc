@@ -22,31 +22,41 @@ void tag(std::vector<std::uint8_t>& b, const char* t) {
   for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(t[i]));
 }
 
-// The ideal wave: -1 or +1 from the edge times, averaged over each sample's
-// span, so that an edge between samples falls where it should.
+// The ideal wave from its steps, each a time and the level after it, averaged
+// over each sample's span, so that a step between samples falls where it
+// should. A deck's line rests high before the tape and low after its last
+// falling edge; a converter's wave rests at the middle, and each pause of a
+// version 1 TAP (0 and three bytes) is silence there.
 std::vector<double> square_wave(const bytes& pulses, const recording_knobs& k) {
-  std::vector<double> edges;  // seconds of every edge; the wave is low after even ones
+  std::vector<std::pair<double, double>> steps;
+  const double rest = k.silent_pauses ? 0 : 1;
   double t = k.silence;
-  for (const std::uint8_t v : pulses) {
+  for (std::size_t i = 0; i < pulses.size(); ++i) {
+    if (k.silent_pauses && pulses[i] == 0 && i + 3 < pulses.size()) {
+      const std::uint32_t cycles = pulses[i + 1] | pulses[i + 2] << 8 | pulses[i + 3] << 16;
+      steps.emplace_back(t, 0);
+      t += cycles / k.clock / k.speed;
+      i += 3;
+      continue;
+    }
     const double wobble = 1 + k.wander * std::sin(2 * PI * 2 * t);
-    const double period = v * 8 / k.clock / (k.speed * wobble);
-    edges.push_back(t);
-    edges.push_back(t + period / 2);
+    const double period = pulses[i] * 8 / k.clock / (k.speed * wobble);
+    steps.emplace_back(t, -1);
+    steps.emplace_back(t + period / 2, 1);
     t += period;
   }
-  edges.push_back(t);  // the last pulse's end: a falling edge
+  steps.emplace_back(t, k.silent_pauses ? 0 : -1);  // the last pulse's end
   const double end = t + k.silence;
-  std::vector<double> wave(static_cast<std::size_t>(std::ceil(end * k.rate)), 1.0);
-  // Before the first edge and after the last, the line rests high.
+  std::vector<double> wave(static_cast<std::size_t>(std::ceil(end * k.rate)), rest);
   std::size_t e = 0;
+  double level = rest;
   for (std::size_t n = 0; n < wave.size(); ++n) {
     const double a = static_cast<double>(n) / k.rate, b = static_cast<double>(n + 1) / k.rate;
-    double level = (e % 2 == 0) ? 1 : -1, sum = 0, at = a;
-    while (e < edges.size() && edges[e] < b) {
-      sum += level * (std::max(edges[e], a) - at);
-      at = std::max(edges[e], a);
-      ++e;
-      level = (e % 2 == 1) ? -1 : 1;
+    double sum = 0, at = a;
+    while (e < steps.size() && steps[e].first < b) {
+      sum += level * (std::max(steps[e].first, a) - at);
+      at = std::max(steps[e].first, a);
+      level = steps[e++].second;
     }
     sum += level * (b - at);
     wave[n] = sum * k.rate;

@@ -47,6 +47,9 @@ struct recording_knobs {
   double gain = 0.5;       ///< the wave's amplitude in full scale; above 1, it clips
   double silence = 0.2;    ///< seconds of quiet before and after
   int dither = 0;          ///< with s16: every sample off by up to this many steps, at random
+  /// As TAP-to-WAV converters write it: the wave rests at the middle, and
+  /// each pause (0 and three bytes) is silence, not pulses.
+  bool silent_pauses = false;
 };
 
 /// The WAV file's bytes for the pulses.

@@ -124,7 +124,9 @@ void channel_track::follow(const float* xs, std::size_t n) {
       // above, so that a period, from one falling edge to the next, keeps no
       // offset.
       const double at = now - 1 + (prev - crossed * band) / (prev - y);
-      const bool edge = side != 0;
+      // The first crossing of all is an edge where it falls: out of the
+      // quiet a recording starts in, the first pulse's own.
+      const bool edge = side != 0 || crossed < 0;
       side = crossed;
       if (edge) {
         // A wave is timed from a falling edge: the first one starts the count.
@@ -156,6 +158,10 @@ void channel_track::follow(const float* xs, std::size_t n) {
 // pairs are the more alike is kept: an inverted recording is paired the
 // other way round from its first data on, losing one half wave of pilot.
 void channel_track::half_wave(double length) {
+  if (length * units_per_sample_ > TAPE_HI) {
+    quiet(length);
+    return;
+  }
   // unlike_[i] is how unlike half waves i and i + 1 are, worked out once,
   // and summed over the even and the odd places as it goes.
   if (!halves_.empty()) {
@@ -164,7 +170,14 @@ void channel_track::half_wave(double length) {
     unlike_.push_back(u);
   }
   halves_.push_back(length);
-  while (halves_.size() >= 2 * PAIRS_AHEAD + 1) {
+  pair_front(2 * PAIRS_AHEAD + 1);
+}
+
+// Pairs the half waves at the front while at least this many wait, each
+// pair as kept or, where the other way round is the more alike, after
+// letting one go.
+void channel_track::pair_front(std::size_t waiting) {
+  while (halves_.size() >= waiting) {
     // Pairs as kept (0 with 1, 2 with 3, ...) against the other way round.
     const double kept = even_, other = odd_;
     if (other < 0.5 * kept && kept - other > 0.5) {
@@ -184,6 +197,17 @@ void channel_track::half_wave(double length) {
     unlike_.pop_front();
     if (unlike_.empty()) even_ = odd_ = 0;  // no rounding carried on
   }
+}
+
+// A half wave longer than any pulse of a tape: quiet between blocks, or
+// hum. The half waves before it pair up as they stand; a lone one left is
+// a pulse whose second half went into the quiet, as where a converter
+// writes each pulse as one wave and then silence, and is given a second
+// half as long as itself. The rest is a period of its own.
+void channel_track::quiet(double length) {
+  const double lone = halves_.size() % 2 == 1 ? halves_.back() : 0;
+  pair_the_rest();
+  period(length - lone);
 }
 
 // A whole wave: held back with its time, and measured against the pilot
@@ -313,11 +337,12 @@ void channel_track::release(bool all) {
   }
 }
 
-// The half waves not yet paired, paired as they stand: no more follow.
+// The half waves not yet paired, paired as they stand: quiet follows. A
+// lone one left is given a second half as long as itself (see quiet()).
 void channel_track::pair_the_rest() {
   std::size_t i = 0;
   for (; i + 1 < halves_.size(); i += 2) period(halves_[i] + halves_[i + 1]);
-  if (i < halves_.size()) time_ += halves_[i];  // a lone half wave: part of no pulse
+  if (i < halves_.size()) period(2 * halves_[i]);
   halves_.clear();
   unlike_.clear();
   even_ = odd_ = 0;

@@ -55,6 +55,8 @@ class channel_track {
  private:
   void follow(const float* x, std::size_t n);
   void half_wave(double length);
+  void pair_front(std::size_t waiting);
+  void quiet(double length);
   void period(double samples);
   void settle(double units);
   bool tape_length(double units) const;

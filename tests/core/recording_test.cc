@@ -519,8 +519,9 @@ std::vector<turbo_program> turbo_files_of(turbo_format f) {
 // of a C64 and of a VIC-20, gives back a TAP in which every turbo block
 // loads: the converter keeps every pulse a loader uses, timed as it is;
 // up to the last, where quiet follows the tape, or hiss on another channel
-// goes on after it; and on a deck a little fast, where a tape of Turbotape
-// files alone has no pulse as long as the ROM's.
+// goes on after it; on a deck a little fast, where a tape of Turbotape
+// files alone has no pulse as long as the ROM's; and as converters write
+// TAPs, where the last pulse before a pause ends in silence, not an edge.
 TEST(Recording, TurboTapesKeepEveryBlock) {
   const struct {
     const char* what;
@@ -528,6 +529,7 @@ TEST(Recording, TurboTapesKeepEveryBlock) {
     machine m;
     double silence = 0.2, speed = 1;
     int channels = 1;
+    bool silent_pauses = false;
   } rows[] = {
       {"44.1 kHz, clean, C64", 44100, 0, PAL_CLOCK, machine::c64_pal},
       {"48 kHz, with noise, C64", 48000, 0.05, PAL_CLOCK, machine::c64_pal},
@@ -537,6 +539,8 @@ TEST(Recording, TurboTapesKeepEveryBlock) {
       {"stereo, hiss on both channels, 3 s of it around the tape", 44100, 0.02, PAL_CLOCK,
        machine::c64_pal, 3, 1, 2},
       {"a deck 5% fast", 44100, 0, PAL_CLOCK, machine::c64_pal, 0.2, 1.05},
+      {"a converter's, each pulse one wave, each pause silence", 44100, 0, PAL_CLOCK,
+       machine::c64_pal, 0.2, 1, 1, true},
   };
   for (const turbo_format f : turbo_formats()) {
     const std::vector<turbo_program> files = turbo_files_of(f);
@@ -547,7 +551,7 @@ TEST(Recording, TurboTapesKeepEveryBlock) {
       recording_knobs k;
       k.rate = r.rate, k.noise = r.noise, k.clock = r.clock, k.low_pass_hz = r.noise > 0 ? 8000 : 0;
       k.silence = r.silence, k.speed = r.speed, k.channels = r.channels;
-      k.tape_channel = r.channels - 1;
+      k.tape_channel = r.channels - 1, k.silent_pauses = r.silent_pauses;
       const converted got = convert(record_tape(tape, k), 0, timing_of(r.m).clock);
       ASSERT_EQ(got.fault, recording_fault::none);
       tape_catalogue c(r.m);
