@@ -52,6 +52,11 @@ std::vector<double> square_wave(const bytes& pulses, const recording_knobs& k) {
   double level = rest;
   for (std::size_t n = 0; n < wave.size(); ++n) {
     const double a = static_cast<double>(n) / k.rate, b = static_cast<double>(n + 1) / k.rate;
+    if (k.edges_on_samples) {  // the level at the sample's middle: each edge on a sample
+      while (e < steps.size() && steps[e].first < (a + b) / 2) level = steps[e++].second;
+      wave[n] = level;
+      continue;
+    }
     double sum = 0, at = a;
     while (e < steps.size() && steps[e].first < b) {
       sum += level * (std::max(steps[e].first, a) - at);

@@ -50,6 +50,9 @@ struct recording_knobs {
   /// As TAP-to-WAV converters write it: the wave rests at the middle, and
   /// each pause (0 and three bytes) is silence, not pulses.
   bool silent_pauses = false;
+  /// Each sample the wave's level at its middle, as a converter writes a
+  /// square wave: every edge moved to a sample, none between two.
+  bool edges_on_samples = false;
 };
 
 /// The WAV file's bytes for the pulses.

@@ -42,8 +42,13 @@ constexpr double AROUND_TAPE = 0.9;
 constexpr std::size_t HOLD = 384;
 constexpr double HOLD_SECONDS = 0.5;
 
-// How unlike the two halves of a wave are: 0 when equal.
-double unlike(double a, double b) { return std::fabs(a - b) / (a + b); }
+// How unlike the two halves of a wave are, in samples: 0 when equal, or
+// when they differ by no more than where a converter's square wave puts
+// its edges, on the nearest sample.
+constexpr double SAMPLE_JITTER = 0.5;
+double unlike(double a, double b) {
+  return std::max(0.0, std::fabs(a - b) - SAMPLE_JITTER) / (a + b);
+}
 
 // A run of like periods that would change the speed is the ROM's pilot only
 // if what follows it is the ROM's first byte marker: a long pulse, then a
@@ -124,20 +129,17 @@ void channel_track::follow(const float* xs, std::size_t n) {
       // above, so that a period, from one falling edge to the next, keeps no
       // offset.
       const double at = now - 1 + (prev - crossed * band) / (prev - y);
-      // The first crossing of all is an edge where it falls: out of the
-      // quiet a recording starts in, the first pulse's own.
-      const bool edge = side != 0 || crossed < 0;
       side = crossed;
-      if (edge) {
-        // A wave is timed from a falling edge: the first one starts the count.
-        if (last_edge_ >= 0) {
-          now_ = now;  // for the pulses' times
-          half_wave(at - last_edge_);
-        } else if (crossed < 0) {
-          time_ = at;
-        }
-        if (last_edge_ >= 0 || crossed < 0) last_edge_ = at;
+      // The first crossing of all starts the count, whichever way it goes:
+      // out of the quiet a recording starts in, it is the first pulse's
+      // first edge, whichever way up the recording is.
+      if (last_edge_ >= 0) {
+        now_ = now;  // for the pulses' times
+        half_wave(at - last_edge_);
+      } else {
+        time_ = at;
       }
+      last_edge_ = at;
     }
     prev = y;
     now += 1;

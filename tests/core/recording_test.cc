@@ -529,7 +529,7 @@ TEST(Recording, TurboTapesKeepEveryBlock) {
     machine m;
     double silence = 0.2, speed = 1;
     int channels = 1;
-    bool silent_pauses = false;
+    bool silent_pauses = false, inverted = false, edges_on_samples = false;
   } rows[] = {
       {"44.1 kHz, clean, C64", 44100, 0, PAL_CLOCK, machine::c64_pal},
       {"48 kHz, with noise, C64", 48000, 0.05, PAL_CLOCK, machine::c64_pal},
@@ -541,6 +541,8 @@ TEST(Recording, TurboTapesKeepEveryBlock) {
       {"a deck 5% fast", 44100, 0, PAL_CLOCK, machine::c64_pal, 0.2, 1.05},
       {"a converter's, each pulse one wave, each pause silence", 44100, 0, PAL_CLOCK,
        machine::c64_pal, 0.2, 1, 1, true},
+      {"a converter's, upside down, each edge on a sample", 44100, 0, PAL_CLOCK, machine::c64_pal,
+       0.2, 1, 1, true, true, true},
   };
   for (const turbo_format f : turbo_formats()) {
     const std::vector<turbo_program> files = turbo_files_of(f);
@@ -552,6 +554,7 @@ TEST(Recording, TurboTapesKeepEveryBlock) {
       k.rate = r.rate, k.noise = r.noise, k.clock = r.clock, k.low_pass_hz = r.noise > 0 ? 8000 : 0;
       k.silence = r.silence, k.speed = r.speed, k.channels = r.channels;
       k.tape_channel = r.channels - 1, k.silent_pauses = r.silent_pauses;
+      k.inverted = r.inverted, k.edges_on_samples = r.edges_on_samples;
       const converted got = convert(record_tape(tape, k), 0, timing_of(r.m).clock);
       ASSERT_EQ(got.fault, recording_fault::none);
       tape_catalogue c(r.m);
