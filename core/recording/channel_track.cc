@@ -157,8 +157,9 @@ void channel_track::follow(const float* xs, std::size_t n) {
 // long as each other; timed from the wrong edge, a period is half of one
 // pulse and half of the next, and halves of a short and a medium pulse are
 // unlike. So of the two ways to pair the half waves ahead, the one whose
-// pairs are the more alike is kept: an inverted recording is paired the
-// other way round from its first data on, losing one half wave of pilot.
+// pairs are the more alike is kept: a recording that starts in the middle
+// of a wave is paired the other way round from its first data on, losing
+// one half wave of pilot.
 void channel_track::half_wave(double length) {
   if (length * units_per_sample_ > TAPE_HI) {
     quiet(length);
