@@ -45,7 +45,8 @@ name_kind kind_of_name(const std::string& name) {
     if (ends_with(n, t)) return name_kind::archive;
   if (ends_with(n, ".tap.gz")) return name_kind::gzip_tape;
   if (ends_with(n, ".tap")) return name_kind::tape;
-  for (const char* t : {".wav", ".flac", ".ogg", ".oga", ".opus", ".mp3"})
+  for (const char* t : {".wav", ".flac", ".ogg", ".oga", ".opus", ".mp3", ".aif", ".aiff", ".aifc",
+                        ".rf64", ".w64"})
     if (ends_with(n, t)) return name_kind::recording;
   return name_kind::other;
 }

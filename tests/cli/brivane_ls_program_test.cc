@@ -31,6 +31,37 @@ void spill(const std::string& path, const std::vector<std::uint8_t>& data) {
 
 std::vector<std::uint8_t> bytes_of(const std::string& s) { return {s.begin(), s.end()}; }
 
+// The tape writer's recording (16-bit mono, 44.1 kHz, its sound in the last
+// chunk) as an AIFF file, as a Mac keeps one: big-endian samples, the rate an
+// 80-bit float.
+std::vector<std::uint8_t> aiff_of(const std::vector<std::uint8_t>& wav) {
+  std::size_t at = 12;
+  while (std::string(wav.begin() + static_cast<std::ptrdiff_t>(at),
+                     wav.begin() + static_cast<std::ptrdiff_t>(at) + 4) != "data")
+    at += 8 + (wav[at + 4] | wav[at + 5] << 8 | wav[at + 6] << 16 | std::size_t{wav[at + 7]} << 24);
+  const std::size_t size = wav.size() - at - 8;
+  std::vector<std::uint8_t> out;
+  const auto be32 = [&](std::size_t v) {
+    for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<std::uint8_t>(v >> s));
+  };
+  const auto text = [&](const char* t) { out.insert(out.end(), t, t + 4); };
+  text("FORM");
+  be32(4 + 26 + 16 + size);
+  text("AIFF");
+  text("COMM");
+  be32(18);
+  out.insert(out.end(), {0, 1});                                             // one channel
+  be32(size / 2);                                                            // its frames
+  out.insert(out.end(), {0, 16, 0x40, 0x0E, 0xAC, 0x44, 0, 0, 0, 0, 0, 0});  // 16 bits, 44100
+  text("SSND");
+  be32(8 + size);
+  be32(0);
+  be32(0);
+  for (std::size_t i = at + 8; i + 1 < wav.size(); i += 2)
+    out.insert(out.end(), {wav[i + 1], wav[i]});
+  return out;
+}
+
 std::string ls_bin() {
   const char* given = std::getenv("BRIVANE_LS_BIN");
   return given != nullptr && *given != '\0' ? given : BRIVANE_LS_BUILT;
@@ -278,36 +309,44 @@ TEST_F(LsCli, ArchivesInsideArchives) {
   EXPECT_EQ(five.status, 1);
 }
 
-// A recording that libsndfile reads (Ogg Vorbis here) goes back and forth
-// in its bytes: out of an archive and down a pipe it is listed as from a
-// file on the disk.
+// A recording that libsndfile reads (Ogg Vorbis and AIFF here) goes back
+// and forth in its bytes: out of an archive and down a pipe it is listed as
+// from a file on the disk, and in a folder or an archive it is found by the
+// same names as on the command line.
 TEST_F(LsCli, RecordingsOutOfArchivesAndPipes) {
   if (std::system("command -v oggenc >/dev/null 2>&1") != 0) {
     std::fprintf(stderr, "NOT RUN: no oggenc (Debian's vorbis-tools) to make an Ogg recording\n");
     GTEST_SKIP();
   }
-  ASSERT_EQ(
-      std::system(("cd " + dir_ +
-                   " && oggenc -Q col/a/heard.wav -o heard.ogg && python3 -c \"import zipfile\n"
-                   "with zipfile.ZipFile('heard.zip', 'w') as z: z.write('heard.ogg')\"")
-                      .c_str()),
-      0);
-  const outcome file = run({"heard.ogg"});
-  ASSERT_EQ(file.out.find("heard.ogg  001  HEARD"), 0u) << file.err;
+  ASSERT_EQ(mkdir((dir_ + "/heard").c_str(), 0755), 0);
+  spill(dir_ + "/heard/heard.aiff", aiff_of(bytes_of(slurp(dir_ + "/col/a/heard.wav"))));
+  ASSERT_EQ(std::system(("cd " + dir_ +
+                         " && oggenc -Q col/a/heard.wav -o heard/heard.ogg && python3 -c \"import "
+                         "zipfile\nwith zipfile.ZipFile('heard.zip', 'w') as z:\n"
+                         "  [z.write('heard/' + n, n) for n in ('heard.aiff', 'heard.ogg')]\"")
+                            .c_str()),
+            0);
+  const outcome file = run({"heard/heard.ogg"});
+  ASSERT_EQ(file.out.find("heard/heard.ogg  001  HEARD"), 0u) << file.err;
   const auto moved = [&](const std::string& to) {
     std::string text = file.out;
-    for (std::size_t at = 0; (at = text.find("heard.ogg", at)) != std::string::npos;
+    for (std::size_t at = 0; (at = text.find("heard/heard.ogg", at)) != std::string::npos;
          at += to.size())
-      text.replace(at, 9, to);
+      text.replace(at, 15, to);
     return text;
   };
-  const outcome zipped = run({"heard.zip"});
-  EXPECT_EQ(zipped.out, moved("heard.zip/heard.ogg"));
-  EXPECT_EQ(zipped.err, "");
-  EXPECT_EQ(zipped.status, 0);
+  EXPECT_EQ(run({"heard/heard.aiff"}).out, moved("heard/heard.aiff"));
+  for (const char* where : {"heard", "heard.zip"}) {
+    const outcome found = run({where});
+    EXPECT_EQ(found.out,
+              moved(where + std::string("/heard.aiff")) + moved(where + std::string("/heard.ogg")));
+    EXPECT_EQ(found.err, "");
+    EXPECT_EQ(found.status, 0);
+  }
   const std::string piped_out = dir_ + "/piped.txt";
-  ASSERT_EQ(std::system(("cat " + dir_ + "/heard.ogg | " + ls_bin() + " - > " + piped_out).c_str()),
-            0);
+  ASSERT_EQ(
+      std::system(("cat " + dir_ + "/heard/heard.ogg | " + ls_bin() + " - > " + piped_out).c_str()),
+      0);
   EXPECT_EQ(slurp(piped_out), moved("-"));
 }
 
