@@ -322,10 +322,13 @@ void lister::walk(const std::string& path, const std::string& shown,
         back.resize(cut == std::string::npos ? 0 : cut);
       }
       walk(child, child_shown, within, back);
+    } else if (c.kind == path_kind::missing && (k != name_kind::other || !c.nothing)) {
+      // A tape out of reach is said, and so is anything else out of reach (a
+      // path too long for the system, in a folder it may not search): it may
+      // be a folder of tapes. A link to nothing leads to no tape.
+      add_message("cannot open " + child_shown + ": " + c.why);
     } else if (k == name_kind::other) {
       continue;  // not a tape, a recording nor an archive
-    } else if (c.kind == path_kind::missing) {
-      add_message("cannot open " + child_shown + ": " + c.why);
     } else if (c.kind == path_kind::other) {
       // A pipe would wait for a writer for good, and a device may never end:
       // read only where named.

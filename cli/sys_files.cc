@@ -202,6 +202,7 @@ path_facts look_at(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
 #endif
+    f.nothing = errno == ENOENT || errno == ELOOP;
     f.why = std::strerror(errno);
     return f;
   }

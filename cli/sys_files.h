@@ -74,6 +74,9 @@ struct path_facts {
   std::uint64_t device = 0, inode = 0;  ///< which folder it is, where the system says
   std::uint64_t size = 0;
   std::string why;  ///< where it cannot be looked at: why, in words
+  /// Where it cannot be looked at: whether nothing is there to look at (a
+  /// link to nothing, or in a loop of links), not that it is out of reach.
+  bool nothing = false;
 };
 /// Looks at path, following links.
 path_facts look_at(const std::string& path);

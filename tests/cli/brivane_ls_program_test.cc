@@ -105,6 +105,7 @@ class LsCli : public testing::Test {
     spill(dir_ + "/col/readme.txt", bytes_of("hello\n"));
     spill(dir_ + "/col/turbo.tap", turbo_);
     ASSERT_EQ(symlink("..", (dir_ + "/col/b/up").c_str()), 0);
+    ASSERT_EQ(symlink("nowhere", (dir_ + "/col/b/gone").c_str()), 0);   // leads to no tape
     ASSERT_EQ(mkfifo((dir_ + "/col/b/waiting.tap").c_str(), 0644), 0);  // no one writes to it
     // Names with a line break and with bytes that are no UTF-8.
     odd_ = std::string("line\nbreak \xff\xfe.tap");
@@ -208,6 +209,18 @@ TEST_F(LsCli, FoldersArchivesAndStandardInput) {
             "brivane-ls: cannot read col/b/waiting.tap: it is a pipe, a socket or a device, which "
             "is read only where named\n");
   EXPECT_EQ(r.status, 1);
+
+  // A folder too deep for the system to reach its bottom: said, not passed over.
+  ASSERT_EQ(std::system(("cd " + dir_ +
+                         " && python3 -c \"import os\nfor _ in range(2100): os.mkdir('a'); "
+                         "os.chdir('a')\nopen('deep.tap', 'wb').write(b'')\"")
+                            .c_str()),
+            0);
+  const outcome deep = run({"a"});
+  EXPECT_EQ(deep.out, "");
+  EXPECT_EQ(deep.err.rfind("brivane-ls: cannot open a/a/a/", 0), 0u) << deep.err.substr(0, 80);
+  EXPECT_EQ(deep.err.find(": File name too long\n"), deep.err.size() - 21);
+  EXPECT_EQ(deep.status, 1);
 
   // A zip through standard input, and a gzipped tape.
   const outcome piped = run({"-"}, dir_ + "/games.zip");
