@@ -525,24 +525,28 @@ std::vector<turbo_program> turbo_files_of(turbo_format f) {
 TEST(Recording, TurboTapesKeepEveryBlock) {
   const struct {
     const char* what;
-    double rate, noise, clock;
     machine m;
-    double silence = 0.2, speed = 1;
-    int channels = 1;
-    bool silent_pauses = false, inverted = false, edges_on_samples = false;
+    recording_knobs k;
   } rows[] = {
-      {"44.1 kHz, clean, C64", 44100, 0, PAL_CLOCK, machine::c64_pal},
-      {"48 kHz, with noise, C64", 48000, 0.05, PAL_CLOCK, machine::c64_pal},
-      {"44.1 kHz, with noise, VIC-20", 44100, 0.05, VIC20_PAL_CLOCK, machine::vic20_pal},
-      {"48 kHz, clean, VIC-20", 48000, 0, VIC20_PAL_CLOCK, machine::vic20_pal},
-      {"44.1 kHz, clean, 1.5 s of quiet around it", 44100, 0, PAL_CLOCK, machine::c64_pal, 1.5},
-      {"stereo, hiss on both channels, 3 s of it around the tape", 44100, 0.02, PAL_CLOCK,
-       machine::c64_pal, 3, 1, 2},
-      {"a deck 5% fast", 44100, 0, PAL_CLOCK, machine::c64_pal, 0.2, 1.05},
-      {"a converter's, each pulse one wave, each pause silence", 44100, 0, PAL_CLOCK,
-       machine::c64_pal, 0.2, 1, 1, true},
-      {"a converter's, upside down, each edge on a sample", 44100, 0, PAL_CLOCK, machine::c64_pal,
-       0.2, 1, 1, true, true, true},
+      {"44.1 kHz, clean, C64", machine::c64_pal, {}},
+      {"48 kHz, with noise, C64", machine::c64_pal,
+       knobs([](recording_knobs& k) { k.rate = 48000, k.noise = 0.05, k.low_pass_hz = 8000; })},
+      {"44.1 kHz, with noise, VIC-20", machine::vic20_pal, knobs([](recording_knobs& k) {
+         k.noise = 0.05, k.low_pass_hz = 8000, k.clock = VIC20_PAL_CLOCK;
+       })},
+      {"48 kHz, clean, VIC-20", machine::vic20_pal,
+       knobs([](recording_knobs& k) { k.rate = 48000, k.clock = VIC20_PAL_CLOCK; })},
+      {"1.5 s of quiet around it", machine::c64_pal,
+       knobs([](recording_knobs& k) { k.silence = 1.5; })},
+      {"stereo, hiss on both channels, 3 s of it around the tape", machine::c64_pal,
+       knobs([](recording_knobs& k) {
+         k.channels = 2, k.tape_channel = 1, k.noise = 0.02, k.low_pass_hz = 8000, k.silence = 3;
+       })},
+      {"a deck 5% fast", machine::c64_pal, knobs([](recording_knobs& k) { k.speed = 1.05; })},
+      {"a converter's, each pulse one wave, each pause silence", machine::c64_pal,
+       knobs([](recording_knobs& k) { k.silent_pauses = true; })},
+      {"a converter's, upside down, each edge on a sample", machine::c64_pal,
+       knobs([](recording_knobs& k) { k.silent_pauses = k.inverted = k.edges_on_samples = true; })},
   };
   for (const turbo_format f : turbo_formats()) {
     const std::vector<turbo_program> files = turbo_files_of(f);
@@ -550,12 +554,7 @@ TEST(Recording, TurboTapesKeepEveryBlock) {
     for (const auto& r : rows) {
       SCOPED_TRACE(std::string(turbo_format_name(f)) + " (format " +
                    std::to_string(static_cast<int>(f)) + "), " + r.what);
-      recording_knobs k;
-      k.rate = r.rate, k.noise = r.noise, k.clock = r.clock, k.low_pass_hz = r.noise > 0 ? 8000 : 0;
-      k.silence = r.silence, k.speed = r.speed, k.channels = r.channels;
-      k.tape_channel = r.channels - 1, k.silent_pauses = r.silent_pauses;
-      k.inverted = r.inverted, k.edges_on_samples = r.edges_on_samples;
-      const converted got = convert(record_tape(tape, k), 0, timing_of(r.m).clock);
+      const converted got = convert(record_tape(tape, r.k), 0, timing_of(r.m).clock);
       ASSERT_EQ(got.fault, recording_fault::none);
       tape_catalogue c(r.m);
       c.feed(got.tap.data(), got.tap.size());
