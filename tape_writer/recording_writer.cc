@@ -85,9 +85,17 @@ std::vector<std::uint8_t> record_tape(const bytes& pulses, const recording_knobs
     }
     return s * std::sqrt(3.0);
   };
+  const auto dropout = [&](double t) {  // the tape's wave's share left at t seconds
+    if (k.dropout_every <= 0) return 1.0;
+    constexpr double RAMP = 0.002;
+    const double in = std::fmod(t, k.dropout_every), out = k.dropout_seconds - in;
+    const double depth = std::clamp(std::min(in, out) / RAMP, 0.0, 1.0);
+    return 1 - depth * (1 - k.dropout_gain);
+  };
   for (std::size_t n = 0; n < wave.size(); ++n) {
     lp = pole * lp + (1 - pole) * wave[n];
-    double v = (k.inverted ? -lp : lp) +
+    const double tape = lp * dropout(static_cast<double>(n) / k.rate);
+    double v = (k.inverted ? -tape : tape) +
                k.hum * std::sin(2 * PI * 50 * static_cast<double>(n) / k.rate) + k.noise * noise() +
                k.offset;
     wave[n] = std::clamp(v * k.gain, -1.0, 1.0);

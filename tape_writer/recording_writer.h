@@ -53,6 +53,10 @@ struct recording_knobs {
   /// Each sample the wave's level at its middle, as a converter writes a
   /// square wave: every edge moved to a sample, none between two.
   bool edges_on_samples = false;
+  /// Dropouts, where the tape's coating is thin: every dropout_every seconds
+  /// (0: none) the tape's wave, not the deck's hiss and hum, falls to
+  /// dropout_gain of itself for dropout_seconds, in and out over 2 ms.
+  double dropout_every = 0, dropout_seconds = 0.05, dropout_gain = 0.1;
 };
 
 /// The WAV file's bytes for the pulses.

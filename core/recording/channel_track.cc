@@ -73,7 +73,9 @@ channel_track::channel_track(double rate, double clock)
   // across zero, which would look like an edge after a long wave.
   const double rc = 1 / (2 * PI * HIGH_PASS_HZ);
   pole_ = rc / (rc + 1 / rate);
-  env_release_ = std::exp(-1 / (0.005 * rate));  // follows the wave's strength over 5 ms
+  // The wave's strength is followed over 2 ms: where a worn tape's signal
+  // drops, its edges are taken again within a pulse or two.
+  env_release_ = std::exp(-1 / (0.002 * rate));
   peak_release_ = std::exp(-1 / (10.0 * rate));  // and the recording's over ten seconds
 }
 

@@ -520,7 +520,8 @@ std::vector<turbo_program> turbo_files_of(turbo_format f) {
 // loads: the converter keeps every pulse a loader uses, timed as it is;
 // up to the last, where quiet follows the tape, or hiss on another channel
 // goes on after it; on a deck a little fast, where a tape of Turbotape
-// files alone has no pulse as long as the ROM's; and as converters write
+// files alone has no pulse as long as the ROM's; through dropouts, after
+// which the edges must be taken again at once; and as converters write
 // TAPs, where the last pulse before a pause ends in silence, not an edge.
 TEST(Recording, TurboTapesKeepEveryBlock) {
   const struct {
@@ -543,6 +544,10 @@ TEST(Recording, TurboTapesKeepEveryBlock) {
          k.channels = 2, k.tape_channel = 1, k.noise = 0.02, k.low_pass_hz = 8000, k.silence = 3;
        })},
       {"a deck 5% fast", machine::c64_pal, knobs([](recording_knobs& k) { k.speed = 1.05; })},
+      {"a worn tape: 50 ms dropouts to 15%, every half second", machine::c64_pal,
+       knobs([](recording_knobs& k) {
+         k.dropout_every = 0.5, k.dropout_gain = 0.15, k.noise = 0.02;
+       })},
       {"a converter's, each pulse one wave, each pause silence", machine::c64_pal,
        knobs([](recording_knobs& k) { k.silent_pauses = true; })},
       {"a converter's, upside down, each edge on a sample", machine::c64_pal,
