@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -31,14 +32,12 @@ void spill(const std::string& path, const std::vector<std::uint8_t>& data) {
 
 std::vector<std::uint8_t> bytes_of(const std::string& s) { return {s.begin(), s.end()}; }
 
-// The tape writer's recording (16-bit mono, 44.1 kHz, its sound in the last
+// The tape writer's recording (16-bit mono, 44.1 kHz, its sound the last
 // chunk) as an AIFF file, as a Mac keeps one: big-endian samples, the rate an
 // 80-bit float.
 std::vector<std::uint8_t> aiff_of(const std::vector<std::uint8_t>& wav) {
-  std::size_t at = 12;
-  while (std::string(wav.begin() + static_cast<std::ptrdiff_t>(at),
-                     wav.begin() + static_cast<std::ptrdiff_t>(at) + 4) != "data")
-    at += 8 + (wav[at + 4] | wav[at + 5] << 8 | wav[at + 6] << 16 | std::size_t{wav[at + 7]} << 24);
+  const auto at = static_cast<std::size_t>(
+      std::search(wav.begin(), wav.end(), std::begin("data"), std::end("data") - 1) - wav.begin());
   const std::size_t size = wav.size() - at - 8;
   std::vector<std::uint8_t> out;
   const auto be32 = [&](std::size_t v) {
