@@ -43,12 +43,19 @@ constexpr std::size_t HOLD = 384;
 constexpr double HOLD_SECONDS = 0.5;
 
 // How unlike the two halves of a wave are, in samples: 0 when equal, or
-// when they differ by no more than where a converter's square wave puts
-// its edges, on the nearest sample.
-constexpr double SAMPLE_JITTER = 0.5;
-double unlike(double a, double b) {
-  return std::max(0.0, std::fabs(a - b) - SAMPLE_JITTER) / (a + b);
+// when they differ by no more than where their edges may be off. An edge
+// between samples is found to well within half a sample; a converter's
+// square wave puts each edge on a sample, so its halves may be a whole
+// sample out.
+constexpr double EDGE_JITTER = 0.5, STEP_JITTER = 1.0;
+double unlike(double a, double b, double jitter) {
+  return std::max(0.0, std::fabs(a - b) - jitter) / (a + b);
 }
+// An edge is a step when the wave was flat into it, within this share of
+// its strength, and then crossed more than its strength in one sample. The
+// last edges are weighed at this share each; the channel's edges are on
+// samples while most of them are steps.
+constexpr double STEP_FLAT = 0.2, STEP_FOLLOW = 1.0 / 32;
 
 // A run of like periods that would change the speed is the ROM's pilot only
 // if what follows it is the ROM's first byte marker: a long pulse, then a
@@ -106,7 +113,8 @@ double channel_track::settled_to() const {
 
 void channel_track::follow(const float* xs, std::size_t n) {
   // The state in locals for the loop, which is most of the converter's time.
-  double x1 = x1_, y1 = y1_, envelope = envelope_, peak = peak_, prev = prev_, now = now_;
+  double x1 = x1_, y1 = y1_, envelope = envelope_, peak = peak_, prev = prev_, before = before_,
+         now = now_;
   int side = side_;
   const double pole = pole_, env_release = env_release_, peak_release = peak_release_,
                floor = floor_;
@@ -132,6 +140,9 @@ void channel_track::follow(const float* xs, std::size_t n) {
       // offset.
       const double at = now - 1 + (prev - crossed * band) / (prev - y);
       side = crossed;
+      const bool step =
+          std::fabs(prev - before) < STEP_FLAT * envelope && std::fabs(y - prev) > envelope;
+      steps_ += ((step ? 1.0 : 0.0) - steps_) * STEP_FOLLOW;
       // The first crossing of all starts the count, whichever way it goes:
       // out of the quiet a recording starts in, it is the first pulse's
       // first edge, whichever way up the recording is.
@@ -143,6 +154,7 @@ void channel_track::follow(const float* xs, std::size_t n) {
       }
       last_edge_ = at;
     }
+    before = prev;
     prev = y;
     now += 1;
   }
@@ -151,6 +163,7 @@ void channel_track::follow(const float* xs, std::size_t n) {
   envelope_ = envelope;
   peak_ = peak;
   prev_ = prev;
+  before_ = before;
   now_ = now;
   side_ = side;
 }
@@ -170,7 +183,7 @@ void channel_track::half_wave(double length) {
   // unlike_[i] is how unlike half waves i and i + 1 are, worked out once,
   // and summed over the even and the odd places as it goes.
   if (!halves_.empty()) {
-    const double u = unlike(halves_.back(), length);
+    const double u = unlike(halves_.back(), length, on_samples() ? STEP_JITTER : EDGE_JITTER);
     (unlike_.size() % 2 == 0 ? even_ : odd_) += u;
     unlike_.push_back(u);
   }
@@ -275,7 +288,8 @@ bool channel_track::tape_length(double units) const {
 
 // A pulse shorter than any of the ROM's is a turbo loader's only among
 // pulses not much longer than it, as its loader's other pulses are; beside
-// the ROM's or in the lead-in to a tape, it is noise.
+// the ROM's or in the lead-in to a tape, it is noise. Where a converter put
+// each edge on a sample, a wave may have lost up to a sample of its length.
 bool channel_track::like_its_neighbours(double units) const {
   double sum = 0;
   std::size_t n = 0;
@@ -285,7 +299,8 @@ bool channel_track::like_its_neighbours(double units) const {
     ++n;
   }
   for (std::size_t i = 0; i < recent_.size(); ++i, ++n) sum += recent_[i];
-  return n > 0 && units >= NEIGHBOUR_SHARE * sum / static_cast<double>(n);
+  const double lost = on_samples() ? units_per_sample_ : 0;
+  return n > 0 && units + lost >= NEIGHBOUR_SHARE * sum / static_cast<double>(n);
 }
 
 // The first AROUND periods held are those after the one given out next.

@@ -61,6 +61,7 @@ class channel_track {
   void settle(double units);
   bool tape_length(double units) const;
   bool like_its_neighbours(double units) const;
+  bool on_samples() const { return steps_ > 0.5; }
   void release(bool all);
   void pair_the_rest();
   void hold(const timed_pulse& p);
@@ -71,7 +72,10 @@ class channel_track {
   // The high-pass, the wave's strength and the recording's.
   double pole_, x1_ = 0, y1_ = 0;
   double envelope_ = 0, peak_ = 0, env_release_, peak_release_, floor_ = FLOOR_LEVEL;
-  double prev_ = 0, last_edge_ = -1, now_ = 0;
+  double prev_ = 0, before_ = 0, last_edge_ = -1, now_ = 0;
+  // How many of the last edges or so were a step from one level straight to
+  // the other, as in a converter's square wave, whose edges fall on samples.
+  double steps_ = 0;
   int side_ = 0;  // +1 above the hysteresis band, -1 below, 0 not yet known
   bool started_ = false;
   // Half waves not yet paired, and how unlike each is the next.

@@ -126,6 +126,9 @@ std::vector<spoil> spoilings() {
        knobs([](recording_knobs& k) { k.rate = MIN_RATE, k.low_pass_hz = 4000; })},
       {"the lowest rate read, with noise",
        knobs([](recording_knobs& k) { k.rate = MIN_RATE, k.low_pass_hz = 4000, k.noise = 0.05; })},
+      {"the lowest rate read, a VIC-20's", knobs([](recording_knobs& k) {
+         k.rate = MIN_RATE, k.low_pass_hz = 5000, k.clock = VIC20_PAL_CLOCK;
+       })},
   };
   // Every sample format at every common rate.
   const std::pair<sample_format, const char*> formats[] = {
@@ -552,6 +555,10 @@ TEST(Recording, TurboTapesKeepEveryBlock) {
        knobs([](recording_knobs& k) { k.silent_pauses = true; })},
       {"a converter's, upside down, each edge on a sample", machine::c64_pal,
        knobs([](recording_knobs& k) { k.silent_pauses = k.inverted = k.edges_on_samples = true; })},
+      {"a converter's at 22,050 Hz, each edge on a sample", machine::c64_pal,
+       knobs([](recording_knobs& k) {
+         k.rate = 22050, k.silent_pauses = k.edges_on_samples = true;
+       })},
   };
   for (const turbo_format f : turbo_formats()) {
     const std::vector<turbo_program> files = turbo_files_of(f);
