@@ -209,6 +209,7 @@ void turbo_reader::engage(const std::uint8_t* at) {
       t.lead_offset = lead_offset;
       t.lead_units = lead_units;
       t.floating = floating;
+      t.after_pause = since_break_ == WINDOW;
       if (row.lead == lead_kind::named_byte_pilot) {
         // The byte is the tape's: each of the eight ways of cutting the
         // window into bytes proposes one, and only the right one sees its
@@ -249,11 +250,14 @@ void turbo_reader::engage(const std::uint8_t* at) {
   // kinds, while each pulse is like the one eight before.
   const auto [least, most] = std::minmax_element(window, window + WINDOW);
   banded_ = *most - *least <= ONE_KIND;
-  if (banded_) {  // and no gap between its lengths wider than two of one kind differ by
+  if (banded_) {
+    // and no gap between its lengths wider than two of one kind differ by,
+    // even without one pulse of them: one cut short after a pause can lie
+    // between a lead's short and long pulses and seem to join them.
     std::uint8_t sorted[WINDOW];
     std::copy(window, window + WINDOW, sorted);
     std::sort(sorted, sorted + WINDOW);
-    for (unsigned k = 1; k < WINDOW; ++k) banded_ = banded_ && sorted[k] - sorted[k - 1] <= LIKE;
+    for (unsigned k = 2; k < WINDOW; ++k) banded_ = banded_ && sorted[k] - sorted[k - 2] <= LIKE;
   }
   band_lo_ = *least - LIKE / 2;
   band_hi_ = *most + LIKE / 2;
@@ -316,7 +320,13 @@ bool turbo_reader::one_kind(const lead_try& t) const {
 // One more pulse of a pilot of one kind: whether it is near the others.
 bool turbo_reader::steady(lead_try& t, std::uint8_t pulse) {
   if (t.pilot_pulses >= PILOT_MEAN) return pulse >= t.band_lo && pulse <= t.band_hi;
-  if (t.pilot_pulses > 0 && std::fabs(pulse - t.pilot_mean) > 0.25 * t.pilot_mean) return false;
+  if (t.pilot_pulses > 0 && std::fabs(pulse - t.pilot_mean) > 0.25 * t.pilot_mean) {
+    // The first pulse after a pause is often cut short or drawn out: the
+    // pilot is measured from the next one instead.
+    if (t.pilot_pulses > 1 || !t.after_pause) return false;
+    t.pilot_pulses = 0;
+    t.pilot_mean = 0;
+  }
   t.pilot_mean += (pulse - t.pilot_mean) / (t.pilot_pulses + 1);
   if (++t.pilot_pulses == PILOT_MEAN) {
     t.band_lo = static_cast<int>(std::ceil(0.75 * t.pilot_mean));

@@ -295,11 +295,14 @@ TEST(Turbo, LeadsAsRealTapesShowThem) {
   const struct {
     const char* what;
     std::size_t lost, noise, garbled;
+    int first_off;  // added to the first pulse after each pause
   } rows[] = {
-      {"the first pulse after each pause lost", 1, 0, 0},
-      {"the first three lost", 3, 0, 0},
-      {"noise before each lead", 0, 12, 0},
-      {"the first 24 pulses of each lead garbled", 0, 0, 24},
+      {"the first pulse after each pause lost", 1, 0, 0, 0},
+      {"the first three lost", 3, 0, 0, 0},
+      {"noise before each lead", 0, 12, 0, 0},
+      {"the first 24 pulses of each lead garbled", 0, 0, 24, 0},
+      {"the first pulse after each pause cut short", 0, 0, 0, -8},
+      {"the first pulse after each pause drawn out", 0, 0, 0, 8},
   };
   for (const turbo_format f : turbo_formats()) {
     const std::vector<turbo_program> files = two_files(f);
@@ -322,6 +325,8 @@ TEST(Turbo, LeadsAsRealTapesShowThem) {
         for (std::size_t k = 0; k < r.noise; ++k) tape.push_back(noise());
         for (std::size_t k = 0; k < r.garbled && at < clean.size() && clean[at] != 0; ++k, ++at)
           tape.push_back(noise());
+        if (r.first_off != 0 && at < clean.size() && clean[at] != 0)
+          tape.push_back(static_cast<std::uint8_t>(clean[at++] + r.first_off));
       }
       const auto got = turbo_files(catalogue_of(tap_file(tape)));
       EXPECT_EQ(got.size(), files.size());
