@@ -30,6 +30,7 @@ const std::uint8_t END_OF_TAPE = 0;
 void turbo_reader::lead_over() {
   lead_open_ = false;
   banded_ = false;
+  rearm_at_ = 0;
 }
 
 void turbo_reader::remember(const std::uint8_t* at, turbo_found& out) {
@@ -124,7 +125,7 @@ void turbo_reader::read_pulses(const std::uint8_t* bytes, std::size_t i, std::si
 std::size_t turbo_reader::seek(const std::uint8_t* p, std::size_t i, std::size_t n,
                                turbo_found& out) {
   while (i < n) {
-    if (bulk_ && n - i >= 64 && since_break_ >= 8) {
+    if (bulk_ && n - i >= 64 && since_break_ >= 8 && since_break_ >= rearm_at_) {
       const std::size_t crossed = cross(p + i, n - i);
       i += crossed;
       if (crossed >= 64) continue;
@@ -133,7 +134,7 @@ std::size_t turbo_reader::seek(const std::uint8_t* p, std::size_t i, std::size_t
     if (p[i] == 0) return i;
     remember(p + i, out);
     if (periodic_ == 0) lead_over();
-    if (periodic_ >= LEAD && !lead_open_) {
+    if (periodic_ >= LEAD && (!lead_open_ || since_break_ == rearm_at_)) {
       engage(p + i);
       if (engaged_) return i + 1;
     }
@@ -667,7 +668,7 @@ void turbo_reader::block_kept() {
 std::size_t turbo_reader::step_engaged(const std::uint8_t* p, std::size_t i, std::size_t n,
                                        turbo_found& out) {
   for (; i < n; ++i) {
-    if (bulk_ && n - i >= 64 && since_break_ >= 8) {
+    if (bulk_ && n - i >= 64 && since_break_ >= 8 && since_break_ >= rearm_at_) {
       const std::size_t crossed = cross(p + i, n - i);
       if (crossed >= 64) {
         i += crossed - 1;  // and one more, as the loop goes on
@@ -695,7 +696,7 @@ std::size_t turbo_reader::step_engaged(const std::uint8_t* p, std::size_t i, std
     remember(p + i, out);
     if (periodic_ == 0) lead_over();
     const std::size_t before = tries_.size();
-    if (periodic_ >= LEAD && !lead_open_) engage(p + i);
+    if (periodic_ >= LEAD && (!lead_open_ || since_break_ == rearm_at_)) engage(p + i);
     if (feed_tries(p, i, 0, before, out)) return i + 1;
   }
   return n;
@@ -710,6 +711,14 @@ turbo_reader::taken turbo_reader::take(std::size_t k, fed f, const std::uint8_t*
     return taken::kept;
   }
   if (f == fed::going) return taken::stays;
+  // A try that read a pilot for a while and then failed in it, or at its
+  // sync, met a pulse the tape garbled or lost: the lead is tried again,
+  // once its window of pulses has passed that one, while it goes on.
+  const lead_try& t = tries_[k];
+  const unsigned read = rows_[t.row].lead == lead_kind::bit_pilot ? WINDOW : 2;
+  if (f == fed::failed && (t.phase == lead_try::pilot || t.phase == lead_try::sync) &&
+      t.count >= read)
+    rearm_at_ = since_break_ + WINDOW;
   tries_.erase(tries_.begin() + static_cast<std::ptrdiff_t>(k));
   return taken::dropped;
 }

@@ -176,8 +176,9 @@ class turbo_reader {
   void read_pulses(const std::uint8_t* bytes, std::size_t i, std::size_t n, turbo_found& out);
 
   bool engaged_ = false;
-  bool lead_open_ = false;  // the lead last tried goes on: it is not tried again
-  bool banded_ = false;     // it is of one kind of pulse, these long at the most and least:
+  bool lead_open_ = false;      // the lead last tried goes on: it is not tried again
+  std::uint64_t rearm_at_ = 0;  // but once more when since_break_ comes to this (0: not)
+  bool banded_ = false;         // it is of one kind of pulse, these long at the most and least:
   int band_lo_ = 0, band_hi_ = 0;
   void block_kept();
   void lead_over();

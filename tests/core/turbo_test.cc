@@ -295,14 +295,16 @@ TEST(Turbo, LeadsAsRealTapesShowThem) {
   const struct {
     const char* what;
     std::size_t lost, noise, garbled;
-    int first_off;  // added to the first pulse after each pause
+    int first_off;      // added to the first pulse after each pause
+    std::size_t later;  // or to the one this many pulses after it
   } rows[] = {
-      {"the first pulse after each pause lost", 1, 0, 0, 0},
-      {"the first three lost", 3, 0, 0, 0},
-      {"noise before each lead", 0, 12, 0, 0},
-      {"the first 24 pulses of each lead garbled", 0, 0, 24, 0},
-      {"the first pulse after each pause cut short", 0, 0, 0, -8},
-      {"the first pulse after each pause drawn out", 0, 0, 0, 8},
+      {"the first pulse after each pause lost", 1, 0, 0, 0, 0},
+      {"the first three lost", 3, 0, 0, 0, 0},
+      {"noise before each lead", 0, 12, 0, 0, 0},
+      {"the first 24 pulses of each lead garbled", 0, 0, 24, 0, 0},
+      {"the first pulse after each pause cut short", 0, 0, 0, -8, 0},
+      {"the first pulse after each pause drawn out", 0, 0, 0, 8, 0},
+      {"a pulse 20 into each lead drawn out", 0, 0, 0, 8, 20},
   };
   for (const turbo_format f : turbo_formats()) {
     const std::vector<turbo_program> files = two_files(f);
@@ -325,6 +327,8 @@ TEST(Turbo, LeadsAsRealTapesShowThem) {
         for (std::size_t k = 0; k < r.noise; ++k) tape.push_back(noise());
         for (std::size_t k = 0; k < r.garbled && at < clean.size() && clean[at] != 0; ++k, ++at)
           tape.push_back(noise());
+        for (std::size_t k = 0; k < r.later && at < clean.size() && clean[at] != 0; ++k)
+          tape.push_back(clean[at++]);
         if (r.first_off != 0 && at < clean.size() && clean[at] != 0)
           tape.push_back(static_cast<std::uint8_t>(clean[at++] + r.first_off));
       }
