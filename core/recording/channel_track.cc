@@ -140,8 +140,8 @@ void channel_track::follow(const float* xs, std::size_t n) {
       // offset.
       const double at = now - 1 + (prev - crossed * band) / (prev - y);
       side = crossed;
-      const bool step =
-          std::fabs(prev - before) < STEP_FLAT * envelope && std::fabs(y - prev) > envelope;
+      const bool flat = std::fabs(prev - before) < STEP_FLAT * envelope;
+      const bool step = flat && std::fabs(y - prev) > envelope;
       steps_ += ((step ? 1.0 : 0.0) - steps_) * STEP_FOLLOW;
       // The first crossing of all starts the count, whichever way it goes:
       // out of the quiet a recording starts in, it is the first pulse's
