@@ -38,7 +38,9 @@ struct lead_try {
   bool short_pending = false;   // the first short pulse of a Pavloda 1
   bool floating = false;        // a pilot of one kind met with no pause before it
   bool named_floating = false;  // a named pilot whose bytes' place its complement shows
-  bool after_pause = false;     // its lead's first pulse is the first after a pause
+  // Its lead's first pulse is the first after a break in the stream: a
+  // pause, or a ROM block passed over.
+  bool after_pause = false;
   // A pilot of one kind of pulse (of one bit, or of the byte 0 or 255): its
   // pulses so far, their mean over the first sixteen, and then the band
   // every later one must lie in, a quarter either side of it.
