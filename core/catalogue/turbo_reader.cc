@@ -125,7 +125,7 @@ void turbo_reader::read_pulses(const std::uint8_t* bytes, std::size_t i, std::si
 std::size_t turbo_reader::seek(const std::uint8_t* p, std::size_t i, std::size_t n,
                                turbo_found& out) {
   while (i < n) {
-    if (bulk_ && n - i >= 64 && since_break_ >= 8 && since_break_ >= rearm_at_) {
+    if (bulk_ && n - i >= 64 && since_break_ >= WINDOW && since_break_ >= rearm_at_) {
       const std::size_t crossed = cross(p + i, n - i);
       i += crossed;
       if (crossed >= 64) continue;
@@ -134,10 +134,11 @@ std::size_t turbo_reader::seek(const std::uint8_t* p, std::size_t i, std::size_t
     if (p[i] == 0) return i;
     remember(p + i, out);
     if (periodic_ == 0) lead_over();
-    if (periodic_ >= LEAD && (!lead_open_ || since_break_ == rearm_at_)) {
+    if (periodic_ >= LEAD && (!lead_open_ || since_break_ == rearm_at_))
       engage(p + i);
-      if (engaged_) return i + 1;
-    }
+    else if (since_break_ == WINDOW && !lead_open_)
+      engage_short(p + i);
+    if (engaged_) return i + 1;
     ++i;
   }
   return n;
@@ -161,14 +162,68 @@ bool same_turned(unsigned a, unsigned b) {
 void turbo_reader::engage(const std::uint8_t* at) {
   std::uint8_t window[WINDOW];
   for (unsigned k = 0; k < WINDOW; ++k) window[k] = history_[(since_break_ - WINDOW + k) & 63];
-  const std::uint64_t lead_offset = clock_.offset_of(at) + 1 - WINDOW;
   std::uint64_t lead_units = 0;
   for (const std::uint8_t v : window) lead_units += v;
+  try_lead(window, WINDOW, clock_.offset_of(at) + 1 - WINDOW, lead_units, since_break_ == WINDOW,
+           false);
+  engaged_ = !tries_.empty();
+  lead_open_ = true;
+  // A lead of one kind of pulse goes on while its pulses stay near the
+  // lengths it began with, however they wobble about them; a lead of two
+  // kinds, while each pulse is like the one eight before.
+  const auto [least, most] = std::minmax_element(window, window + WINDOW);
+  banded_ = *most - *least <= ONE_KIND;
+  if (banded_) {
+    // and no gap between its lengths wider than two of one kind differ by,
+    // even without one pulse of them: one cut short after a pause can lie
+    // between a lead's short and long pulses and seem to join them.
+    std::uint8_t sorted[WINDOW];
+    std::copy(window, window + WINDOW, sorted);
+    std::sort(sorted, sorted + WINDOW);
+    for (unsigned k = 2; k < WINDOW; ++k) banded_ = banded_ && sorted[k] - sorted[k - 2] <= LIKE;
+  }
+  band_lo_ = *least - LIKE / 2;
+  band_hi_ = *most + LIKE / 2;
+}
+
+// Right after a break a tape often garbles its first pulse or loses it,
+// which leaves a pilot of two bytes 15 good pulses: too few to make a lead.
+// Where the 16 pulses since the break are 15 such and the garbled first,
+// or 15 such and then the sync's first, the loaders whose pilots are that
+// short are tried on them, the garbled or lost pulse stood in for by its
+// neighbour. The lead stays open to every other loader: a longer pilot goes
+// on to make a lead of its own.
+void turbo_reader::engage_short(const std::uint8_t* at) {
+  unsigned unlike = 0;  // bit k: pulse k since the break is unlike the one eight before
+  for (unsigned k = 8; k < WINDOW; ++k)
+    if (std::abs(history_[k] - history_[k - 8]) > LIKE) unlike |= 1u << k;
+  std::uint8_t window[WINDOW + 1];
+  unsigned size = 0;
+  if (unlike == 1u << 8) {  // the first garbled
+    window[size++] = history_[1];
+    for (unsigned k = 1; k < WINDOW; ++k) window[size++] = history_[k];
+  } else if (unlike == 1u << 15) {  // the first lost: the 16th is the sync's
+    window[size++] = history_[0];
+    for (unsigned k = 0; k < WINDOW; ++k) window[size++] = history_[k];
+  } else {
+    return;
+  }
+  std::uint64_t lead_units = 0;
+  for (unsigned k = 0; k < WINDOW; ++k) lead_units += history_[k];
+  try_lead(window, size, clock_.offset_of(at) + 1 - WINDOW, lead_units, true, true);
+  engaged_ = !tries_.empty();
+}
+
+// Tries every loader (or those with pilots of two bytes at most) whose lead
+// could be the window's, its first 16 pulses; each try takes them all.
+void turbo_reader::try_lead(const std::uint8_t* window, unsigned size, std::uint64_t lead_offset,
+                            std::uint64_t lead_units, bool after_pause, bool short_only) {
   bool measured = false;  // the threshold between the window's short and long pulses, once found
   int measured_threshold = 0;
   for (std::size_t r = 0; r < rows_.size(); ++r) {
     const loader_row& row = rows_[r];
     if (r == burner_row_ && !burner_known_) continue;
+    if (short_only && (row.lead != lead_kind::byte_pilot || row.min_pilot * 8 > WINDOW)) continue;
     // A try of the row still in a lead reads this one too: a pilot whose
     // pulses wobble breaks off and is met again and again, and a try for
     // each would pile up.
@@ -210,7 +265,7 @@ void turbo_reader::engage(const std::uint8_t* at) {
       t.lead_offset = lead_offset;
       t.lead_units = lead_units;
       t.floating = floating;
-      t.after_pause = since_break_ == WINDOW;
+      t.after_pause = after_pause;
       if (row.lead == lead_kind::named_byte_pilot) {
         // The byte is the tape's: each of the eight ways of cutting the
         // window into bytes proposes one, and only the right one sees its
@@ -238,30 +293,12 @@ void turbo_reader::engage(const std::uint8_t* at) {
         break;
       }
       bool alive = true;
-      for (unsigned k = static_cast<unsigned>(a * period); k < WINDOW; ++k)
+      for (unsigned k = static_cast<unsigned>(a * period); k < size; ++k)
         alive = alive && feed(t, window[k]) == fed::going;
       if (alive && t.phase == lead_try::pilot && pilot_timed(t, row))
         tries_.push_back(std::move(t));
     }
   }
-  engaged_ = !tries_.empty();
-  lead_open_ = true;
-  // A lead of one kind of pulse goes on while its pulses stay near the
-  // lengths it began with, however they wobble about them; a lead of two
-  // kinds, while each pulse is like the one eight before.
-  const auto [least, most] = std::minmax_element(window, window + WINDOW);
-  banded_ = *most - *least <= ONE_KIND;
-  if (banded_) {
-    // and no gap between its lengths wider than two of one kind differ by,
-    // even without one pulse of them: one cut short after a pause can lie
-    // between a lead's short and long pulses and seem to join them.
-    std::uint8_t sorted[WINDOW];
-    std::copy(window, window + WINDOW, sorted);
-    std::sort(sorted, sorted + WINDOW);
-    for (unsigned k = 2; k < WINDOW; ++k) banded_ = banded_ && sorted[k] - sorted[k - 2] <= LIKE;
-  }
-  band_lo_ = *least - LIKE / 2;
-  band_hi_ = *most + LIKE / 2;
 }
 
 // The fewest bits a row's pilot byte turns by to be itself again: 8 for
@@ -668,7 +705,7 @@ void turbo_reader::block_kept() {
 std::size_t turbo_reader::step_engaged(const std::uint8_t* p, std::size_t i, std::size_t n,
                                        turbo_found& out) {
   for (; i < n; ++i) {
-    if (bulk_ && n - i >= 64 && since_break_ >= 8 && since_break_ >= rearm_at_) {
+    if (bulk_ && n - i >= 64 && since_break_ >= WINDOW && since_break_ >= rearm_at_) {
       const std::size_t crossed = cross(p + i, n - i);
       if (crossed >= 64) {
         i += crossed - 1;  // and one more, as the loop goes on
@@ -696,7 +733,10 @@ std::size_t turbo_reader::step_engaged(const std::uint8_t* p, std::size_t i, std
     remember(p + i, out);
     if (periodic_ == 0) lead_over();
     const std::size_t before = tries_.size();
-    if (periodic_ >= LEAD && (!lead_open_ || since_break_ == rearm_at_)) engage(p + i);
+    if (periodic_ >= LEAD && (!lead_open_ || since_break_ == rearm_at_))
+      engage(p + i);
+    else if (since_break_ == WINDOW && !lead_open_)
+      engage_short(p + i);
     if (feed_tries(p, i, 0, before, out)) return i + 1;
   }
   return n;

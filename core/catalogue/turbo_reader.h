@@ -122,6 +122,9 @@ class turbo_reader {
   void remember_many(const std::uint8_t* q, std::size_t count);
   std::size_t step_engaged(const std::uint8_t* p, std::size_t i, std::size_t n, turbo_found& out);
   void engage(const std::uint8_t* at);
+  void engage_short(const std::uint8_t* at);
+  void try_lead(const std::uint8_t* window, unsigned size, std::uint64_t lead_offset,
+                std::uint64_t lead_units, bool after_pause, bool short_only);
   enum class fed { going, failed, done };
   std::size_t read_body(const std::uint8_t* q, std::size_t* event, fed* outcome);
   enum class taken { kept, stays, dropped };
