@@ -69,6 +69,31 @@ std::vector<double> square_wave(const bytes& pulses, const recording_knobs& k) {
   return wave;
 }
 
+// A 16-bit sample as the telephone formats (G.711) code it in eight bits:
+// its sign, the power of two below its magnitude and the four bits after
+// that power. mu-law adds 132 to the magnitude first and inverts the code;
+// A-law counts in steps of 16, sets the sign bit for the positive and
+// inverts every other bit.
+std::uint8_t to_mu_law(int sample) {
+  const unsigned sign = sample < 0 ? 0x80 : 0;
+  const int magnitude = std::min(std::abs(sample), 32635) + 0x84;
+  unsigned exponent = 7;
+  while (exponent > 0 && !(magnitude & (0x80 << exponent))) --exponent;
+  const unsigned mantissa = static_cast<unsigned>(magnitude >> (exponent + 3)) & 0x0F;
+  return static_cast<std::uint8_t>(~(sign | exponent << 4 | mantissa));
+}
+std::uint8_t to_a_law(int sample) {
+  int steps = (sample < 0 ? ~sample : sample) >> 4;  // 0 to 2047
+  unsigned code = static_cast<unsigned>(steps);
+  if (steps > 15) {
+    unsigned exponent = 1;
+    while (steps > 31) steps >>= 1, ++exponent;
+    code = exponent << 4 | static_cast<unsigned>(steps - 16);
+  }
+  if (sample >= 0) code |= 0x80;
+  return static_cast<std::uint8_t>(code ^ 0x55);
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> record_tape(const bytes& pulses, const recording_knobs& k) {
@@ -101,11 +126,12 @@ std::vector<std::uint8_t> record_tape(const bytes& pulses, const recording_knobs
     wave[n] = std::clamp(v * k.gain, -1.0, 1.0);
   }
 
-  const int width = k.format == sample_format::u8    ? 1
-                    : k.format == sample_format::s16 ? 2
-                    : k.format == sample_format::s24 ? 3
-                    : k.format == sample_format::f64 ? 8
-                                                     : 4;
+  const bool telephone = k.format == sample_format::mu_law || k.format == sample_format::a_law;
+  const int width = k.format == sample_format::u8 || telephone ? 1
+                    : k.format == sample_format::s16           ? 2
+                    : k.format == sample_format::s24           ? 3
+                    : k.format == sample_format::f64           ? 8
+                                                               : 4;
   std::vector<std::uint8_t> data;
   data.reserve(wave.size() * static_cast<std::size_t>(width * k.channels));
   std::uint32_t dither_rng = 777;
@@ -143,6 +169,12 @@ std::vector<std::uint8_t> record_tape(const bytes& pulses, const recording_knobs
       switch (k.format) {
         case sample_format::u8:
           data.push_back(static_cast<std::uint8_t>(std::lround(128 + v * 127)));
+          break;
+        case sample_format::mu_law:
+          data.push_back(to_mu_law(static_cast<int>(std::lround(v * 32767))));
+          break;
+        case sample_format::a_law:
+          data.push_back(to_a_law(static_cast<int>(std::lround(v * 32767))));
           break;
         case sample_format::s16: {
           long q = std::lround(v * 32767);
@@ -182,7 +214,10 @@ std::vector<std::uint8_t> record_tape(const bytes& pulses, const recording_knobs
   }
 
   std::vector<std::uint8_t> fmt;
-  const int tag_value = k.format == sample_format::f32 || k.format == sample_format::f64 ? 3 : 1;
+  const int tag_value = k.format == sample_format::f32 || k.format == sample_format::f64 ? 3
+                        : k.format == sample_format::a_law                               ? 6
+                        : k.format == sample_format::mu_law                              ? 7
+                                                                                         : 1;
   put16(fmt, k.extensible ? 0xFFFE : static_cast<unsigned>(tag_value));
   put16(fmt, static_cast<unsigned>(k.channels));
   put32(fmt, static_cast<std::uint32_t>(k.rate));

@@ -11,7 +11,7 @@
 #include "tape_writer.h"
 
 /// How samples are stored.
-enum class sample_format { u8, s16, s24, s32, f32, f64 };
+enum class sample_format { u8, s16, s24, s32, f32, f64, mu_law, a_law };
 
 /// What the channels without the tape hold.
 enum class other_channel {

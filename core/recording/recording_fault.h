@@ -7,7 +7,7 @@ enum class recording_fault {
   none,
   not_wav,            ///< not a RIFF/WAVE file
   cut_short,          ///< the file ends inside its header
-  unsupported,        ///< an encoding that is not plain PCM or float, or an odd layout
+  unsupported,        ///< not PCM, float, mu-law or A-law, or an odd layout
   rate_out_of_range,  ///< plain samples, at a rate outside MIN_RATE to MAX_RATE
   no_tape_signal,     ///< read to its end, nothing on it looks like a tape
 };

@@ -1,5 +1,6 @@
-// The WAV reader: RIFF chunks, the format chunk's plain PCM and float
-// layouts, and the data chunk's frames, whole however the file is split.
+// The WAV reader: RIFF chunks, the format chunk's plain PCM, float and
+// telephone (mu-law and A-law) layouts, and the data chunk's frames, whole
+// however the file is split.
 #include "recording/wav_reader.h"
 
 #include <algorithm>
@@ -12,6 +13,27 @@ std::uint32_t le32(const std::uint8_t* p) {
   return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+
+// The 8-bit codes of the telephone formats (G.711), as 16-bit samples. A
+// mu-law code is its sample's sign, a power of two and four bits below it,
+// all inverted; an A-law code the same, every other bit inverted, its sign
+// bit set for the positive.
+int from_mu_law(std::uint8_t code) {
+  const unsigned c = ~code & 0xFFu;
+  const int magnitude = (((static_cast<int>(c & 0x0F) << 3) + 0x84) << (c >> 4 & 7)) - 0x84;
+  return c & 0x80 ? -magnitude : magnitude;
+}
+int from_a_law(std::uint8_t code) {
+  const unsigned c = code ^ 0x55u;
+  const unsigned exponent = c >> 4 & 7;
+  int magnitude = static_cast<int>(c & 0x0F);
+  if (exponent > 0) magnitude += 16;
+  magnitude = (magnitude << 4) + 8;
+  if (exponent > 1) magnitude <<= exponent - 1;
+  return c & 0x80 ? magnitude : -magnitude;
+}
+
+constexpr int A_LAW = 6, MU_LAW = 7;
 
 // A data chunk's length that says only that the sound runs to the end of
 // the file: what a recorder writing to a pipe, which cannot go back to set
@@ -44,7 +66,9 @@ bool wav_reader::read_format(const std::uint8_t* p, std::size_t size, frame_sink
   }
   const bool pcm = format_ == 1 && (bits_ == 8 || bits_ == 16 || bits_ == 24 || bits_ == 32);
   const bool floats = format_ == 3 && (bits_ == 32 || bits_ == 64);
-  if (!(pcm || floats) || channels_ < 1 || channels_ > 8 || frame_ < channels_ * (bits_ / 8))
+  const bool telephone = (format_ == A_LAW || format_ == MU_LAW) && bits_ == 8;
+  if (!(pcm || floats || telephone) || channels_ < 1 || channels_ > 8 ||
+      frame_ < channels_ * (bits_ / 8))
     return fail(recording_fault::unsupported);
   if (!sink.format(rate_, channels_)) {
     stage_ = stage::done;  // the sink says why
@@ -63,7 +87,12 @@ void wav_reader::decode(const std::uint8_t* p, std::size_t count, int channel, f
   const auto finite = [](double v) { return std::isfinite(v) ? v : 0.0; };
   switch (bits_) {
     case 8:
-      each([](const std::uint8_t* q) { return (q[0] - 128) / 128.0; });
+      if (format_ == MU_LAW)
+        each([](const std::uint8_t* q) { return from_mu_law(q[0]) / 32768.0; });
+      else if (format_ == A_LAW)
+        each([](const std::uint8_t* q) { return from_a_law(q[0]) / 32768.0; });
+      else
+        each([](const std::uint8_t* q) { return (q[0] - 128) / 128.0; });
       break;
     case 16:
       each([](const std::uint8_t* q) { return static_cast<std::int16_t>(le16(q)) / 32768.0; });

@@ -29,8 +29,8 @@ std::string recording_fault_words(recording_fault fault, double rate) {
     case recording_fault::cut_short:
       return "the file is cut short: it ends inside its header";
     case recording_fault::unsupported:
-      return "its sound is encoded in a way brivane does not read (only plain PCM and float "
-             "samples, up to 8 channels)";
+      return "its sound is encoded in a way brivane does not read (only plain PCM, float, "
+             "mu-law and A-law samples, up to 8 channels)";
     case recording_fault::rate_out_of_range:
       return "its sample rate, " + hz(rate) + ", is outside what brivane reads (" + hz(MIN_RATE) +
              " to " + hz(MAX_RATE) + ")";

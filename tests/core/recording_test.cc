@@ -15,6 +15,7 @@
 #include "block_reader.h"
 #include "catalogue/tape_catalogue.h"
 #include "decode_helpers.h"
+#include "recording/wav_reader.h"
 #include "recording_writer.h"
 #include "turbo_writer.h"
 
@@ -136,11 +137,14 @@ std::vector<spoil> spoilings() {
       {sample_format::s16, "16-bit"},
       {sample_format::s24, "24-bit, extensible"},
       {sample_format::s32, "32-bit"},
-      {sample_format::f32, "float"}};
+      {sample_format::f32, "float"},
+      {sample_format::mu_law, "mu-law"},
+      {sample_format::a_law, "A-law, extensible"}};
   for (const double rate : {22050.0, 44100.0, 48000.0, 96000.0}) {
     for (const auto& [format, words] : formats) {
       recording_knobs k;
-      k.rate = rate, k.format = format, k.extensible = format == sample_format::s24;
+      k.rate = rate, k.format = format;
+      k.extensible = format == sample_format::s24 || format == sample_format::a_law;
       rows.push_back(
           {std::string(words) + " at " + std::to_string(static_cast<int>(rate)) + " Hz", k});
     }
@@ -430,6 +434,64 @@ TEST(Recording, AnySplitGivesWhatTheWholeGives) {
     c.feed(wav.data() + cut, start - cut, pulses);
     c.finish(pulses);
     ASSERT_TRUE(want == pulses) << cut;
+  }
+}
+
+// Every code of the telephone formats read as the 16-bit sample G.711
+// gives it (as sox decodes them): the sign, the steps and both ends.
+TEST(Recording, TelephoneCodesAreTheirSamples) {
+  struct keep : frame_sink {
+    bytes got;
+    bool format(double, int) override { return true; }
+    void frames(const std::uint8_t* p, std::size_t n) override { got.insert(got.end(), p, p + n); }
+  };
+  const struct {
+    int tag;
+    std::vector<std::pair<std::uint8_t, int>> samples;
+  } rows[] = {
+      {7,
+       {{0x00, -32124},
+        {0x0F, -16764},
+        {0x33, -3516},
+        {0x55, -716},
+        {0x7F, 0},
+        {0x80, 32124},
+        {0x8F, 16764},
+        {0xAA, 5372},
+        {0xC4, 1628},
+        {0xD5, 716},
+        {0xFF, 0}}},
+      {6,
+       {{0x00, -5504},
+        {0x0F, -6784},
+        {0x2A, -32256},
+        {0x33, -11520},
+        {0x55, -8},
+        {0x7F, -848},
+        {0x80, 5504},
+        {0xAA, 32256},
+        {0xC4, 280},
+        {0xD5, 8},
+        {0xFF, 848}}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.tag == 7 ? "mu-law" : "A-law");
+    bytes wav = {'R',  'I',  'F', 'F',  0,    0,   0,
+                 0,    'W',  'A', 'V',  'E',  'f', 'm',
+                 't',  ' ',  18,  0,    0,    0,   static_cast<std::uint8_t>(r.tag),
+                 0,    1,    0,   0x44, 0xAC, 0,   0,
+                 0x44, 0xAC, 0,   0,    1,    0,   8,
+                 0,    0,    0,   'd',  'a',  't', 'a',
+                 0,    1,    0,   0};
+    for (int c = 0; c < 256; ++c) wav.push_back(static_cast<std::uint8_t>(c));
+    wav_reader reader;
+    keep sink;
+    ASSERT_TRUE(reader.feed(wav.data(), wav.size(), sink));
+    ASSERT_EQ(sink.got.size(), 256u);
+    std::vector<float> samples(256);
+    reader.decode(sink.got.data(), 256, 0, samples.data());
+    for (const auto& [code, sample] : r.samples)
+      EXPECT_EQ(samples[code], sample / 32768.0f) << "code " << int{code};
   }
 }
 
