@@ -16,6 +16,7 @@ turbo_reader::turbo_reader(class_path path)
       masks_{path == class_path::fastest},
       rows_(loader_rows()) {
   memory_.resize(rows_.size());
+  carries_.resize(rows_.size());
   burner_row_ = rows_.size();
   for (std::size_t r = 0; r < rows_.size(); ++r) {
     if (std::strcmp(rows_[r].name, "Burner") == 0) burner_row_ = r;
@@ -188,10 +189,10 @@ void turbo_reader::engage(const std::uint8_t* at) {
 
 // Right after a break a tape often garbles its first pulse or loses it,
 // which leaves a pilot of two bytes 15 good pulses: too few to make a lead.
-// Where the 16 pulses since the break are 15 such and the garbled first,
-// or 15 such and then the sync's first, the loaders whose pilots are that
-// short are tried on them, the garbled or lost pulse stood in for by its
-// neighbour. The lead stays open to every other loader: a longer pilot goes
+// Where the 16 pulses since the break are 15 such and one garbled, or 15
+// such and then the sync's first, the loaders whose pilots are that short
+// are tried on them, the garbled or lost pulse stood in for by one of the
+// pilot's. The lead stays open to every other loader: a longer pilot goes
 // on to make a lead of its own.
 void turbo_reader::engage_short(const std::uint8_t* at) {
   unsigned unlike = 0;  // bit k: pulse k since the break is unlike the one eight before
@@ -199,12 +200,25 @@ void turbo_reader::engage_short(const std::uint8_t* at) {
     if (std::abs(history_[k] - history_[k - 8]) > LIKE) unlike |= 1u << k;
   std::uint8_t window[WINDOW + 1];
   unsigned size = 0;
-  if (unlike == 1u << 8) {  // the first garbled
-    window[size++] = history_[1];
-    for (unsigned k = 1; k < WINDOW; ++k) window[size++] = history_[k];
-  } else if (unlike == 1u << 15) {  // the first lost: the 16th is the sync's
+  if (unlike == 1u << 15) {  // the first lost: the 16th is the sync's
     window[size++] = history_[0];
     for (unsigned k = 0; k < WINDOW; ++k) window[size++] = history_[k];
+  } else if (unlike != 0 && (unlike & (unlike - 1)) == 0) {
+    // Pulse k or the one eight before it is garbled: the one further from
+    // the others' middle length.
+    for (unsigned k = 0; k < WINDOW; ++k) window[size++] = history_[k];
+    std::uint8_t sorted[WINDOW];
+    std::copy(window, window + WINDOW, sorted);
+    std::nth_element(sorted, sorted + WINDOW / 2, sorted + WINDOW);
+    const int middle = sorted[WINDOW / 2];
+    unsigned k = 8;
+    while (!(unlike >> k & 1)) ++k;
+    std::uint8_t& a = window[k - 8];
+    std::uint8_t& b = window[k];
+    if (std::abs(a - middle) > std::abs(b - middle))
+      a = b;
+    else
+      b = a;
   } else {
     return;
   }
@@ -266,6 +280,8 @@ void turbo_reader::try_lead(const std::uint8_t* window, unsigned size, std::uint
       t.lead_units = lead_units;
       t.floating = floating;
       t.after_pause = after_pause;
+      if (since_break_ <= carries_[r].at + WINDOW) t.carried = carries_[r].count;
+      t.count = t.carried;
       if (row.lead == lead_kind::named_byte_pilot) {
         // The byte is the tape's: each of the eight ways of cutting the
         // window into bytes proposes one, and only the right one sees its
@@ -277,7 +293,7 @@ void turbo_reader::try_lead(const std::uint8_t* window, unsigned size, std::uint
         t.phase = lead_try::pilot;
         for (unsigned k = static_cast<unsigned>(a) + 8; k < WINDOW; ++k)
           if (feed(t, window[k]) == fed::failed) t.phase = lead_try::align;
-        t.count = 1 + (WINDOW - 8 - static_cast<unsigned>(a)) / 8;
+        t.count = t.carried + 1 + (WINDOW - 8 - static_cast<unsigned>(a)) / 8;
         // A try of the row reading this pilot already (met again after a
         // wobble, perhaps cut into bytes another way) is left to read it.
         const bool seen = std::any_of(tries_.begin(), tries_.end(), [&](const lead_try& o) {
@@ -469,7 +485,7 @@ turbo_reader::fed turbo_reader::feed(lead_try& t, std::uint8_t pulse) {
   if (t.phase == lead_try::align) {
     if (++t.bits >= 8 && t.reg == row.pilot) {
       t.phase = lead_try::pilot;
-      t.count = 1;
+      t.count = 1 + t.carried;
       t.bits = 0;
     }
     return fed::going;
@@ -757,8 +773,10 @@ turbo_reader::taken turbo_reader::take(std::size_t k, fed f, const std::uint8_t*
   const lead_try& t = tries_[k];
   const unsigned read = rows_[t.row].lead == lead_kind::bit_pilot ? WINDOW : 2;
   if (f == fed::failed && (t.phase == lead_try::pilot || t.phase == lead_try::sync) &&
-      t.count >= read)
+      t.count - t.carried >= read) {
     rearm_at_ = since_break_ + WINDOW;
+    carries_[t.row] = {t.count, since_break_};
+  }
   tries_.erase(tries_.begin() + static_cast<std::ptrdiff_t>(k));
   return taken::dropped;
 }
@@ -805,6 +823,7 @@ void turbo_reader::break_stream(const std::uint8_t* at, turbo_found& out) {
   tries_.clear();
   engaged_ = false;
   lead_over();
+  std::fill(carries_.begin(), carries_.end(), carry{});
   since_break_ = 0;
   periodic_ = 0;
 }

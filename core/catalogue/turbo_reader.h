@@ -34,6 +34,9 @@ struct lead_try {
   std::uint8_t reg = 0, pilot_byte = 0;
   int bits = 0;
   unsigned count = 0;
+  // Of count, the pilot a try on the same lead read before a spoilt pulse
+  // ended it, a few pulses back.
+  unsigned carried = 0;
   std::size_t sync_at = 0;
   bool short_pending = false;   // the first short pulse of a Pavloda 1
   bool floating = false;        // a pilot of one kind met with no pause before it
@@ -183,6 +186,14 @@ class turbo_reader {
   bool engaged_ = false;
   bool lead_open_ = false;      // the lead last tried goes on: it is not tried again
   std::uint64_t rearm_at_ = 0;  // but once more when since_break_ comes to this (0: not)
+  // For each row, the last of its tries that failed in its pilot: the pilot
+  // it had read, and since_break_ then. A try of the row on a lead met again
+  // within a window of pulses after it counts that pilot as its own.
+  struct carry {
+    unsigned count = 0;
+    std::uint64_t at = 0;
+  };
+  std::vector<carry> carries_;
   bool banded_ = false;         // it is of one kind of pulse, these long at the most and least:
   int band_lo_ = 0, band_hi_ = 0;
   void block_kept();

@@ -289,9 +289,10 @@ TEST(Turbo, DamagedCutAndOffSpeed) {
 
 // Leads as real tapes show them: a pulse or a few lost after the pause (so
 // that a pilot read from the pause is cut into bytes in the wrong places),
-// noise before the lead, or its first pulses garbled. Each file is found
-// whole, as the machine would load it; Jetload's too where the damage leaves
-// 15 pulses of its two-byte pilot.
+// noise before the lead, its first pulses garbled, or one pulse in it
+// spoilt. Each file is found whole and named by its loader, as the machine
+// would load it; Jetload's too where the damage leaves 15 pulses of its
+// two-byte pilot.
 TEST(Turbo, LeadsAsRealTapesShowThem) {
   const struct {
     const char* what;
@@ -310,6 +311,8 @@ TEST(Turbo, LeadsAsRealTapesShowThem) {
       {"the first pulse after each pause a third as long", 0, 0, 0, 1 / 3.0, 0, 0, true},
       {"the first pulse after each pause twice as long", 0, 0, 0, 2, 0, 0, true},
       {"a pulse 20 into each lead drawn out", 0, 0, 0, 1, 8, 20, true},
+      {"a pulse 40 into each lead twice as long", 0, 0, 0, 2, 0, 40, false},
+      {"a pulse 10 into each lead a third as long", 0, 0, 0, 1 / 3.0, 0, 10, true},
   };
   for (const turbo_format f : turbo_formats()) {
     const std::vector<turbo_program> files = two_files(f);
@@ -343,6 +346,7 @@ TEST(Turbo, LeadsAsRealTapesShowThem) {
       EXPECT_EQ(got.size(), files.size());
       for (std::size_t i = 0; i < std::min(files.size(), got.size()); ++i) {
         EXPECT_EQ(got[i].start, files[i].start);
+        EXPECT_EQ(got[i].loader, turbo_format_name(f));
         if (gives_program(f)) {
           EXPECT_TRUE(got[i].program == files[i].data) << "file " << i;
         }
