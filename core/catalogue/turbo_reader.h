@@ -186,6 +186,8 @@ class turbo_reader {
   bool engaged_ = false;
   bool lead_open_ = false;      // the lead last tried goes on: it is not tried again
   std::uint64_t rearm_at_ = 0;  // but once more when since_break_ comes to this (0: not)
+  bool banded_ = false;         // it is of one kind of pulse, these long at the most and least:
+  int band_lo_ = 0, band_hi_ = 0;
   // For each row, the last of its tries that failed in its pilot: the pilot
   // it had read, and since_break_ then. A try of the row on a lead met again
   // within a window of pulses after it counts that pilot as its own.
@@ -194,8 +196,6 @@ class turbo_reader {
     std::uint64_t at = 0;
   };
   std::vector<carry> carries_;
-  bool banded_ = false;         // it is of one kind of pulse, these long at the most and least:
-  int band_lo_ = 0, band_hi_ = 0;
   void block_kept();
   void lead_over();
   std::vector<lead_try> tries_;
