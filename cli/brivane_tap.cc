@@ -19,6 +19,7 @@
 #include <unistd.h>
 #endif
 
+#include "interrupt.h"
 #include "sys_files.h"
 #include "tap_command.h"
 #include "utf16.h"
@@ -162,6 +163,7 @@ class system_host : public tap_host {
   text_sink& out() override { return out_; }
   text_sink& err() override { return err_; }
   bool flush_out() override { return !out_.failed(); }
+  bool interrupted() override { return ::interrupted(); }
 
  private:
   fd_sink out_{1};
@@ -178,11 +180,15 @@ int wmain(int argc, wchar_t** wargv) {
   std::vector<const char*> argv;
   for (const std::string& a : args) argv.push_back(a.c_str());
   system_host sys(own_stderr());
+  catch_interrupts();
   return run_brivane_tap(static_cast<int>(argv.size()), argv.data(), sys);
 }
 #else
 int main(int argc, char** argv) {
   system_host sys(own_stderr());
-  return run_brivane_tap(argc - 1, argv + 1, sys);
+  catch_interrupts();
+  const int status = run_brivane_tap(argc - 1, argv + 1, sys);
+  end_as_interrupted();
+  return status;
 }
 #endif

@@ -17,6 +17,8 @@
 #include <unistd.h>
 #endif
 
+#include "interrupt.h"
+
 namespace {
 
 #ifdef _WIN32
@@ -83,6 +85,7 @@ std::ptrdiff_t fd_input::read(std::uint8_t* buf, std::size_t size) {
       error_ = std::strerror(errno);
       return -1;
     }
+    if (interrupted()) return 0;  // stopped: what came is all there is
   }
 }
 

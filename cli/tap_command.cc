@@ -20,8 +20,8 @@ constexpr std::uint64_t OGG_TAIL = std::uint64_t{1} << 16;
 class run {
  public:
   run(byte_input& input, const std::string& name, machine m, tap_output& tap,
-      const std::string& tape_name)
-      : input_(input), name_(name), machine_(m), tap_(&tap), tape_name_(tape_name) {}
+      const std::string& tape_name, const std::function<bool()>& stop)
+      : input_(input), name_(name), machine_(m), tap_(&tap), tape_name_(tape_name), stop_(stop) {}
   tap_outcome make_tap();
 
  private:
@@ -37,11 +37,15 @@ class run {
   machine machine_;
   tap_output* tap_;
   const std::string& tape_name_;
+  const std::function<bool()>& stop_;
   recording_converter c_{timing_of(machine_).clock};
   bool put(std::vector<std::uint8_t>& pulses);
+  bool write_pulses(std::vector<std::uint8_t>& pulses);
+  bool stopped() const { return stop_ && stop_(); }
 
   std::uint64_t written_ = 0;  // pulse bytes in the TAP
   bool header_written_ = false;
+  bool write_failed_ = false;
   std::uint64_t frames_ = 0;
 };
 
@@ -63,8 +67,14 @@ bool run::read_head(byte_input& in, std::vector<std::uint8_t>& head, bool& whole
 }
 
 // The recording through source into the converter, its pulses into the TAP
-// (opened by the first of them, its header first).
+// (opened by the first of them, its header first); false stops the source
+// where the run is stopped.
 bool run::put(std::vector<std::uint8_t>& pulses) {
+  write_failed_ = !write_pulses(pulses);
+  return !write_failed_ && !stopped();
+}
+
+bool run::write_pulses(std::vector<std::uint8_t>& pulses) {
   if (!header_written_) {
     header_written_ = true;
     const std::vector<std::uint8_t> header = tap_header(0, machine_);  // its size comes at the end
@@ -130,13 +140,20 @@ tap_outcome run::make_tap() {
     }
   }
 
-  if (end == source_end::write_error) {
+  // Stopped: a recording still being made (from a pipe or a device) ends
+  // here, as Ctrl-C is how one stops it; a file's conversion is given up.
+  const bool stop = stopped();
+  if (end == source_end::write_error && (!stop || write_failed_)) {
     tap_->abandon();
     return say("cannot write " + tape_name() + ": " + tap_->error(), TAP_CANNOT_WRITE);
   }
+  if (stop && in.seekable()) {
+    tap_->abandon();
+    return say(name() + ": interrupted", TAP_INTERRUPTED);
+  }
   const std::string read_failure = end == source_end::read_error ? in.error() : "";
-  bool cut = end == source_end::cut_short || c_.sound_missing();
-  if (c_.fault() == recording_fault::none && end == source_end::whole && !cut) {
+  bool cut = !stop && (end == source_end::cut_short || c_.sound_missing());
+  if (c_.fault() == recording_fault::none && end == source_end::whole && !cut && !stop) {
     const bool ogg = kind.format == sound_format::ogg_vorbis ||
                      kind.format == sound_format::ogg_opus || kind.format == sound_format::ogg_flac;
     cut = (ogg && ogg_tail_unmarked(in, length)) || length.cut_short(frames_);
@@ -150,10 +167,13 @@ tap_outcome run::make_tap() {
                c_.fault() == recording_fault::no_tape_signal ? TAP_NO_SIGNAL : TAP_NOT_READ);
   }
   // A size past what the header's 32 bits hold is left 0, as on a pipe.
-  if (!put(last) || !tap_->finish(tap_header(written_ <= 0xFFFFFFFFu ? written_ : 0, machine_))) {
+  if (!write_pulses(last) ||
+      !tap_->finish(tap_header(written_ <= 0xFFFFFFFFu ? written_ : 0, machine_))) {
     tap_->abandon();
     return say("cannot write " + tape_name() + ": " + tap_->error(), TAP_CANNOT_WRITE);
   }
+  if (stop)
+    return say(name() + ": interrupted; the TAP file holds what came before", TAP_INTERRUPTED);
   if (end == source_end::read_error)
     return say(name() + ": it could not be read to its end (" + read_failure +
                    "); the TAP file holds what came before",
@@ -176,8 +196,8 @@ class refused_tap : public tap_output {
 }  // namespace
 
 tap_outcome make_tap(byte_input& in, const std::string& name, machine m, tap_output& tap,
-                     const std::string& tape_name) {
-  return run(in, name, m, tap, tape_name).make_tap();
+                     const std::string& tape_name, const std::function<bool()>& stop) {
+  return run(in, name, m, tap, tape_name, stop).make_tap();
 }
 
 int run_brivane_tap(int argc, const char* const* argv, tap_host& sys) {
@@ -206,7 +226,8 @@ int run_brivane_tap(int argc, const char* const* argv, tap_host& sys) {
         o.recording != "-" && o.tape != "-" && sys.same_file(o.recording, o.tape);
     std::unique_ptr<tap_output> tap =
         over_recording ? std::make_unique<refused_tap>() : sys.tap_file(o.tape);
-    made = make_tap(*input, name, o.for_machine, *tap, o.tape == "-" ? "standard output" : o.tape);
+    made = make_tap(*input, name, o.for_machine, *tap, o.tape == "-" ? "standard output" : o.tape,
+                    [&sys] { return sys.interrupted(); });
   }
   if (made.status != TAP_OK) sys.err().write("brivane-tap: " + made.message + "\n");
   return made.status;

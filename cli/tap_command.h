@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -65,6 +66,8 @@ class tap_host {
   virtual text_sink& err() = 0;
   /// Pushes out what is still buffered for out(); false if any of it was lost.
   virtual bool flush_out() = 0;
+  /// Whether the run has been interrupted (Ctrl-C): reading stops.
+  virtual bool interrupted() { return false; }
 };
 
 /// What became of a recording made a TAP: an exit status (tap_options.h)
@@ -77,8 +80,10 @@ struct tap_outcome {
 
 /// Reads the recording in (name: what messages call it) from its start and
 /// writes the TAP made from it, timed for machine m, to tap (tape_name).
+/// Once stop() says so, reading stops: a recording read from a pipe or a
+/// device ends there, a file's TAP is given up.
 tap_outcome make_tap(byte_input& in, const std::string& name, machine m, tap_output& tap,
-                     const std::string& tape_name);
+                     const std::string& tape_name, const std::function<bool()>& stop = {});
 
 /// One whole run: arguments (without the program name), conversion,
 /// messages. Returns the exit status (tap_options.h).

@@ -10,12 +10,13 @@
 /// How a run of brivane-tap ends, as its exit status.
 enum tap_status : int {
   TAP_OK = 0,
-  TAP_USAGE = 2,         ///< the command line is wrong
-  TAP_CANNOT_OPEN = 3,   ///< the recording cannot be opened
-  TAP_NOT_READ = 4,      ///< it is not a recording brivane-tap reads
-  TAP_NO_SIGNAL = 5,     ///< read to its end, it holds no tape signal
-  TAP_CANNOT_WRITE = 6,  ///< the TAP file cannot be written
-  TAP_CUT_SHORT = 7,     ///< it ends early or is damaged part-way: the TAP holds what came before
+  TAP_USAGE = 2,          ///< the command line is wrong
+  TAP_CANNOT_OPEN = 3,    ///< the recording cannot be opened
+  TAP_NOT_READ = 4,       ///< it is not a recording brivane-tap reads
+  TAP_NO_SIGNAL = 5,      ///< read to its end, it holds no tape signal
+  TAP_CANNOT_WRITE = 6,   ///< the TAP file cannot be written
+  TAP_CUT_SHORT = 7,      ///< it ends early or is damaged part-way: the TAP holds what came before
+  TAP_INTERRUPTED = 130,  ///< stopped by Ctrl-C (128 and SIGINT's number, as a shell says it)
 };
 
 struct tap_options {

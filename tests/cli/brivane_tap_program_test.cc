@@ -277,6 +277,55 @@ TEST_F(TapCli, NamesShowWhileTheRecordingPlays) {
   waitpid(lister, &status, 0);
 }
 
+// A recording played in through a pipe and stopped with Ctrl-C, the pipe
+// still open: the TAP holds what came before, whole, and brivane-tap ends
+// as the interrupt ends a program, with nothing left beside the TAP.
+TEST_F(TapCli, CtrlCEndsARecordingBeingMade) {
+  const std::size_t played = wav_.size() * 2 / 3;
+  int into_tap[2];
+  ASSERT_EQ(pipe(into_tap), 0);
+  const std::string tap_path = tap_bin();
+  const std::string err_path = dir_ + "/err.txt";
+  const pid_t tap = fork();
+  if (tap == 0) {
+    if (chdir(dir_.c_str()) != 0) _exit(126);
+    dup2(into_tap[0], 0);
+    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(err, 2);
+    close(into_tap[1]);
+    execl(tap_path.c_str(), "brivane-tap", "-", "out.tap", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(into_tap[0]);
+  signal(SIGPIPE, SIG_IGN);
+  ASSERT_EQ(write(into_tap[1], wav_.data(), played), static_cast<ssize_t>(played));
+  // Until it has read all it was given: waiting on the pipe, asleep.
+  for (int i = 0; i < 100; ++i) {
+    usleep(50000);
+    std::ifstream stat("/proc/" + std::to_string(tap) + "/stat");
+    std::string pid, comm, state;
+    stat >> pid >> comm >> state;
+    if (state == "S") break;
+  }
+  usleep(100000);
+  kill(tap, SIGINT);
+  int status = 0;
+  waitpid(tap, &status, 0);
+  close(into_tap[1]);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << "status " << status;
+  EXPECT_EQ(slurp(err_path),
+            "brivane-tap: standard input: interrupted; the TAP file holds what came before\n");
+  EXPECT_TRUE(slurp(dir_ + "/out.tap") ==
+              tap_of(std::vector<std::uint8_t>(wav_.begin(), wav_.begin() + played)))
+      << "the TAP is not that of what was played";
+  DIR* d = opendir(dir_.c_str());
+  ASSERT_NE(d, nullptr);
+  for (const dirent* e; (e = readdir(d)) != nullptr;)
+    EXPECT_NE(std::string(e->d_name).rfind("out.tap.", 0), 0u) << "left beside it: " << e->d_name;
+  closedir(d);
+  unlink(err_path.c_str());
+}
+
 TEST(TapOptions, ArgumentsAndTheirDefaults) {
   const struct {
     std::vector<const char*> args;

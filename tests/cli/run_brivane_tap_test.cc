@@ -20,13 +20,14 @@ namespace {
 // failing to read once fail_at bytes are read.
 class memory_input : public byte_input {
  public:
-  memory_input(bytes data, bool seekable, std::size_t fail_at)
-      : data_(std::move(data)), seekable_(seekable), fail_at_(fail_at) {}
+  memory_input(bytes data, bool seekable, std::size_t fail_at, std::size_t* read = nullptr)
+      : data_(std::move(data)), seekable_(seekable), fail_at_(fail_at), read_(read) {}
   std::ptrdiff_t read(std::uint8_t* buf, std::size_t size) override {
     if (pos_ >= fail_at_) return -1;
     const std::size_t n = std::min({size, std::size_t{1000}, data_.size() - pos_, fail_at_ - pos_});
     std::copy_n(data_.begin() + static_cast<std::ptrdiff_t>(pos_), n, buf);
     pos_ += n;
+    if (read_) *read_ += n;
     return static_cast<std::ptrdiff_t>(n);
   }
   bool seekable() const override { return seekable_; }
@@ -42,6 +43,7 @@ class memory_input : public byte_input {
   bytes data_;
   bool seekable_;
   std::size_t fail_at_, pos_ = 0;
+  std::size_t* read_;
 };
 
 // The TAP in memory: what was written, whether it was kept, and a limit
@@ -79,6 +81,7 @@ struct tap_memory_host : tap_host {
   std::map<std::string, bytes> files;
   bool pipe = false;
   std::size_t fail_at = SIZE_MAX, tap_limit = SIZE_MAX;
+  std::size_t read = 0, stop_at = SIZE_MAX;  // Ctrl-C once this much is read
   std::map<std::string, memory_tap> taps;
   string_sink out_, err_;
 
@@ -88,7 +91,7 @@ struct tap_memory_host : tap_host {
       why = "No such file or directory";
       return nullptr;
     }
-    return std::make_unique<memory_input>(f->second, !pipe, fail_at);
+    return std::make_unique<memory_input>(f->second, !pipe, fail_at, &read);
   }
   std::unique_ptr<tap_output> tap_file(const std::string& path) override {
     return std::make_unique<memory_output>(taps[path], tap_limit);
@@ -97,6 +100,7 @@ struct tap_memory_host : tap_host {
   text_sink& out() override { return out_; }
   text_sink& err() override { return err_; }
   bool flush_out() override { return true; }
+  bool interrupted() override { return read >= stop_at; }
 };
 
 bytes tape_of_two() {
@@ -225,6 +229,36 @@ TEST(RunBrivaneTap, EachWayARunEnds) {
       EXPECT_EQ(tap_header(tap.written.size() - TAP_HEADER_SIZE),
                 bytes(tap.written.begin(), tap.written.begin() + TAP_HEADER_SIZE));
     }
+  }
+}
+
+// Ctrl-C is how a recording still being made is stopped: from a pipe, its
+// TAP is finished with what came before; a file's is given up.
+TEST(RunBrivaneTap, InterruptedLiveOrFromAFile) {
+  const bytes wav = record_tape(tape_of_two());
+  for (const bool pipe : {true, false}) {
+    SCOPED_TRACE(pipe ? "through a pipe" : "a file");
+    tap_memory_host sys;
+    sys.files["in.wav"] = wav;
+    sys.pipe = pipe;
+    sys.stop_at = wav.size() * 2 / 3;
+    EXPECT_EQ(run_tap(sys, {"in.wav"}), TAP_INTERRUPTED);
+    const memory_tap& tap = sys.taps["in.tap"];
+    EXPECT_EQ(tap.kept, pipe);
+    if (!pipe) {
+      EXPECT_EQ(sys.err_.text, "brivane-tap: in.wav: interrupted\n");
+      EXPECT_TRUE(tap.written.empty());
+      continue;
+    }
+    EXPECT_EQ(sys.err_.text,
+              "brivane-tap: in.wav: interrupted; the TAP file holds what came before\n");
+    EXPECT_LT(sys.read, wav.size()) << "read on past the interrupt";
+    ASSERT_GT(tap.written.size(), TAP_HEADER_SIZE);
+    string_sink listing;
+    tape_scan({true, false}).feed(tap.written.data(), tap.written.size(), listing);
+    EXPECT_EQ(listing.text, "FOUND (001): \"SIDE A\"\n");
+    EXPECT_EQ(tap_header(tap.written.size() - TAP_HEADER_SIZE),
+              bytes(tap.written.begin(), tap.written.begin() + TAP_HEADER_SIZE));
   }
 }
 
