@@ -25,7 +25,7 @@ int from_mu_law(std::uint8_t code) {
 }
 int from_a_law(std::uint8_t code) {
   const unsigned c = code ^ 0x55u;
-  const unsigned exponent = c >> 4 & 7;
+  const int exponent = static_cast<int>(c >> 4 & 7);
   int magnitude = static_cast<int>(c & 0x0F);
   if (exponent > 0) magnitude += 16;
   magnitude = (magnitude << 4) + 8;

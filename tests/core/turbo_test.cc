@@ -294,7 +294,7 @@ TEST(Turbo, DamagedCutAndOffSpeed) {
 // would load it; Jetload's too where the damage leaves 15 pulses of its
 // two-byte pilot.
 TEST(Turbo, LeadsAsRealTapesShowThem) {
-  const struct {
+  const struct {  // NOLINT(clang-analyzer-optin.performance.Padding): in the order the rows read
     const char* what;
     std::size_t lost, noise, garbled;
     double first_times;  // the first pulse after each pause made this many times as long,
