@@ -21,6 +21,17 @@ constexpr std::size_t HEADER_BLOCK = 193;
 
 constexpr std::size_t WINDOW = 64;  // pulses classed at once: three bytes' worth
 
+// A byte that breaks off (a pulse lost, split or misjudged) costs the
+// machine that byte, not the block: it takes the next byte marker as the
+// next byte, and notes the byte read wrong for its second pass to mend,
+// at most this many in a block.
+constexpr std::size_t BAD_MOST = 30;
+// The next marker is looked for over this many pulses, a byte and a little,
+// and only once the block has read this many bytes since it last found its
+// way: a block that keeps breaking off has ended, or was never one.
+constexpr std::uint32_t RESYNC_MOST = 24;
+constexpr std::size_t RESYNC_AFTER = 2;
+
 // Bits 0, 2, ... 14 of x, packed into the low 8.
 std::uint32_t even_bits(std::uint32_t x) {
   x &= 0x5555;
@@ -41,7 +52,7 @@ class_masks classes_of64(const std::uint8_t* p, class_path path) {
 }  // namespace
 
 bool rom_block::loads() const {
-  if (!whole || !parity_ok || data.empty()) return false;
+  if (!whole || !parity_ok || !bad.empty() || data.empty()) return false;
   // The payload's XOR equals the checksum byte: all of it XORed gives 0.
   // Eight bytes at a time, then folded into one.
   const std::uint8_t* d = data.data();
@@ -56,6 +67,20 @@ bool rom_block::loads() const {
   for (unsigned shift = 32; shift >= 8; shift /= 2) wide ^= wide >> shift;
   auto x = static_cast<std::uint8_t>(wide);
   for (; i < n; ++i) x = static_cast<std::uint8_t>(x ^ d[i]);
+  return x == 0;
+}
+
+bool rom_block::mends(const rom_block& copy, std::vector<std::uint8_t>& out) const {
+  if (!copy.whole || !whole || copy.data.size() != data.size() || copy.bad.empty() ||
+      copy.bad.size() > BAD_MOST)
+    return false;
+  out = copy.data;
+  for (const std::uint32_t i : copy.bad) {
+    if (std::binary_search(bad.begin(), bad.end(), i)) return false;
+    out[i] = data[i];
+  }
+  std::uint8_t x = 0;
+  for (const std::uint8_t b : out) x = static_cast<std::uint8_t>(x ^ b);
   return x == 0;
 }
 
@@ -167,8 +192,10 @@ bool rom_reader::whole_byte(const std::uint8_t* p, const class_masks& c, unsigne
   std::uint8_t value = 0;
   bool parity_ok = true;
   if (!decode_whole(p, c.mediums, pairs_of(c), at, value, parity_ok)) return false;
+  byte_pulses_ = BYTE_PULSES;
   if (countdown_ == 9 && block_.data.size() < MAX_DATA) {  // a payload byte, as store_byte keeps it
     block_.data.push_back(value);
+    if (!parity_ok) mark_bad(block_.data.size() - 1);
     block_.parity_ok = block_.parity_ok && parity_ok;
   } else {
     store_byte(value, parity_ok);
@@ -185,13 +212,19 @@ std::size_t rom_reader::payload(const std::uint8_t* p, std::size_t i, std::size_
   std::vector<std::uint8_t>& data = block_.data;
   bool parity_ok = true;
   stuck = false;
+  const std::size_t from = i;
   while (n - i >= WINDOW && data.size() + 3 <= MAX_DATA) {
     const class_masks c = classes_of64(p + i, path_);
     const pair_masks pairs = pairs_of(c);
     unsigned k = 0;
     for (std::uint8_t value = 0; k < 3; ++k) {
-      if (!decode_whole(p + i, c.mediums, pairs, k * BYTE_PULSES, value, parity_ok)) break;
+      bool byte_ok = true;
+      if (!decode_whole(p + i, c.mediums, pairs, k * BYTE_PULSES, value, byte_ok)) break;
       data.push_back(value);
+      if (!byte_ok) {
+        parity_ok = false;
+        mark_bad(data.size() - 1);
+      }
     }
     i += k * BYTE_PULSES;
     if (k < 3) {
@@ -200,6 +233,7 @@ std::size_t rom_reader::payload(const std::uint8_t* p, std::size_t i, std::size_
     }
   }
   block_.parity_ok = block_.parity_ok && parity_ok;
+  if (i != from) byte_pulses_ = BYTE_PULSES;
   return i;
 }
 
@@ -231,6 +265,7 @@ void rom_reader::lead(const std::uint8_t* p, std::size_t n, piece_clock& clock) 
 
 void rom_reader::step(const std::uint8_t* at, piece_clock& clock, std::vector<rom_block>& ended) {
   const std::uint8_t pulse = *at;
+  if (state_ != rom_state::idle) ++byte_pulses_;
   switch (state_) {
     case rom_state::idle:
       if (is_short(pulse)) {
@@ -247,6 +282,8 @@ void rom_reader::step(const std::uint8_t* at, piece_clock& clock, std::vector<ro
         in_block_ = true;
         countdown_ = 0;
         run_ = 0;
+        byte_pulses_ = 1;
+        resync_from_ = 0;
         state_ = rom_state::marker;
       } else {
         run_ = 0;
@@ -262,7 +299,10 @@ void rom_reader::step(const std::uint8_t* at, piece_clock& clock, std::vector<ro
         state_ = rom_state::bits;
         return;
       }
-      break;  // the end-of-data mark (long, short), or whatever follows the block
+      // The end-of-data mark (long, short), or whatever follows the block.
+      end_block(true, clock.offset_of(at), clock.cycles_at(at), ended);
+      restart_run(at, clock);
+      return;
     case rom_state::bits:
     case rom_state::parity: {
       if (phase_ == 0) {
@@ -281,8 +321,7 @@ void rom_reader::step(const std::uint8_t* at, piece_clock& clock, std::vector<ro
         return;
       }
       if (bit < 0) {  // broken off inside a byte, or what followed the end-of-data mark
-        end_block(end_mark_, clock.offset_of(at), clock.cycles_at(at), ended);
-        restart_run(at, clock);
+        break_off(at, clock, end_mark_, 0, ended);
         return;
       }
       shift_ = static_cast<std::uint8_t>(shift_ >> 1 | bit << 7);
@@ -292,14 +331,100 @@ void rom_reader::step(const std::uint8_t* at, piece_clock& clock, std::vector<ro
     }
     case rom_state::next:
       if (is_long(pulse)) {
+        byte_pulses_ = 1;
         state_ = rom_state::marker;
         return;
       }
-      break;
+      break_off(at, clock, true, 1, ended);  // between bytes: the block is over, or a byte broke
+      return;
+    case rom_state::resync:
+      resync(at, clock, ended);
+      return;
   }
-  end_block(true, clock.offset_of(at), clock.cycles_at(at),
-            ended);  // between bytes: the block is over
+}
+
+// The block broke off at the pulse at, inside a byte or between bytes, the
+// bytes since its last marker stored: it ends there, unless a byte marker
+// follows within a byte or so, which the reader then reads on from.
+void rom_reader::break_off(const std::uint8_t* at, piece_clock& clock, bool whole, unsigned stored,
+                           std::vector<rom_block>& ended) {
+  const std::uint64_t offset = clock.offset_of(at), cycles = clock.cycles_at(at);
+  if (countdown_ < 9 || block_.bad.size() >= BAD_MOST || block_.data.size() < resync_from_) {
+    end_block(whole, offset, cycles, ended);
+    restart_run(at, clock);
+    return;
+  }
+  const bool marker_here = state_ == rom_state::bits && is_long(first_) && is_medium(*at);
+  state_ = rom_state::resync;
+  resync_seen_ = 0;
+  resync_stored_ = stored;
+  resync_whole_ = whole;
+  break_offset_ = offset;
+  break_cycles_ = cycles;
+  // Nothing after the break is the block's unless the reader finds its way.
+  if (!claims_.empty() && claims_.back().end == UINT64_MAX) claims_.back().end = offset;
   restart_run(at, clock);
+  if (marker_here) {  // a pulse lost: the pair that broke is the next marker
+    resync_long_ = byte_pulses_ - 1;
+    found_marker(at, clock);
+    return;
+  }
+  resync_long_ = is_long(*at) ? byte_pulses_ : 0;
+}
+
+// Looking for the next byte's marker after a break: a long pulse, then a
+// medium one. Meanwhile the short pulses count towards a lead, as they
+// would after a block, in case it is not found.
+void rom_reader::resync(const std::uint8_t* at, piece_clock& clock, std::vector<rom_block>& ended) {
+  ++resync_seen_;
+  if (resync_long_ != 0 && is_medium(*at)) {
+    found_marker(at, clock);
+    return;
+  }
+  resync_long_ = is_long(*at) ? byte_pulses_ : 0;
+  if (is_short(*at)) {
+    if (run_ < MIN_LEAD) ++run_;
+    lead(at, 1, clock);
+  } else {
+    run_ = 0;
+    run_pulses_ = run_units_ = 0;
+  }
+  if (resync_seen_ >= RESYNC_MOST && resync_long_ == 0)
+    end_block(resync_whole_, break_offset_, break_cycles_, ended);
+}
+
+// The marker after a break is found, its medium pulse at at: the bytes from
+// the last marker to it are counted by their pulses, and those not read are
+// kept as read wrong, so that every byte after lands where it belongs.
+void rom_reader::found_marker(const std::uint8_t* at, piece_clock& clock) {
+  std::vector<std::uint8_t>& data = block_.data;
+  const std::uint32_t between = resync_long_ - 1;  // pulses from the last marker to this one
+  const std::uint32_t slots = std::max<std::uint32_t>(
+      1, (between + BYTE_PULSES / 2) / static_cast<std::uint32_t>(BYTE_PULSES));
+  if (resync_stored_ > 0 && !data.empty()) mark_bad(data.size() - 1);
+  for (std::uint32_t k = resync_stored_; k < slots; ++k) {
+    if (data.size() >= MAX_DATA) {
+      overlong_ = true;
+      break;
+    }
+    data.push_back(0);
+    mark_bad(data.size() - 1);
+  }
+  resync_from_ = data.size() + RESYNC_AFTER;
+  run_ = 0;
+  run_pulses_ = run_units_ = 0;
+  end_mark_ = is_short(*at);
+  bits_ = 0;
+  phase_ = 0;
+  ones_ = 0;
+  byte_pulses_ = 2;
+  state_ = rom_state::bits;
+  claim_from(clock.offset_of(at) - 1);
+}
+
+void rom_reader::mark_bad(std::size_t index) {
+  const auto i = static_cast<std::uint32_t>(index);
+  if (block_.bad.empty() || block_.bad.back() != i) block_.bad.push_back(i);
 }
 
 // After a block, the pulse that ended it may start a run of its own.
@@ -328,6 +453,7 @@ void rom_reader::store_byte(std::uint8_t value, bool parity_ok) {
   }
   if (block_.data.size() < MAX_DATA) {
     block_.data.push_back(value);
+    if (!parity_ok) mark_bad(block_.data.size() - 1);
   } else {
     overlong_ = true;
   }
@@ -349,7 +475,10 @@ void rom_reader::end_block(bool whole, std::uint64_t end, std::uint64_t end_cycl
 }
 
 void rom_reader::finish(std::uint64_t end, std::uint64_t cycles, std::vector<rom_block>& ended) {
-  if (in_block_)
+  if (!in_block_) return;
+  if (state_ == rom_state::resync)
+    end_block(resync_whole_, break_offset_, break_cycles_, ended);
+  else
     end_block(state_ == rom_state::marker || state_ == rom_state::next, end, cycles, ended);
 }
 

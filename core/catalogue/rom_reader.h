@@ -24,9 +24,20 @@ struct rom_block {
   /// the stretch of tape it explains, as file offsets and times.
   std::uint64_t lead_offset = 0, lead_cycles = 0, end_offset = 0, end_cycles = 0;
   int number = 0;  ///< set when the header decoder listed it
+  /// Payload bytes read wrong, in order: their parity failed, or their
+  /// pulses broke off and the reader found the next byte's marker after
+  /// them, as the machine does, counting the bytes between. The repeat may
+  /// mend them, as the machine's second pass does.
+  std::vector<std::uint32_t> bad;
 
-  /// Whole, parity right and the checksum byte the XOR of the payload.
+  /// Whole, no byte read wrong, parity right and the checksum byte the XOR
+  /// of the payload.
   bool loads() const;
+  /// Whether the bytes that copy read wrong are read right here, at the
+  /// same places, and with them the checksum holds: the machine loads the
+  /// pair so, reading the first copy and then mending it from the repeat.
+  /// The mended bytes go to out.
+  bool mends(const rom_block& copy, std::vector<std::uint8_t>& out) const;
 };
 
 /// Where a block lies, once its countdown has been read: from the pulse
@@ -43,6 +54,7 @@ enum class rom_state {
   bits,    ///< the eight data-bit pairs of a byte
   parity,  ///< the byte's parity pair
   next,    ///< the long pulse of the next byte's marker, or the end of the block
+  resync,  ///< a byte broke off: the next byte's marker, a few pulses on, or the end
 };
 
 class rom_reader {
@@ -82,6 +94,11 @@ class rom_reader {
   bool cross_idle(const std::uint8_t* p, piece_clock& clock);
   void restart_run(const std::uint8_t* at, piece_clock& clock);
   void claim_from(std::uint64_t after);
+  void break_off(const std::uint8_t* at, piece_clock& clock, bool whole, unsigned stored,
+                 std::vector<rom_block>& ended);
+  void resync(const std::uint8_t* at, piece_clock& clock, std::vector<rom_block>& ended);
+  void found_marker(const std::uint8_t* at, piece_clock& clock);
+  void mark_bad(std::size_t index);
 
   class_path path_;
   rom_state state_ = rom_state::idle;
@@ -97,6 +114,17 @@ class rom_reader {
   int countdown_ = 0;          // countdown bytes read
   bool overlong_ = false;      // more bytes than any block holds
   bool counted_down_ = false;  // the byte just stored ended the countdown
+  // Pulses since, and with, the long pulse of the last byte's marker.
+  std::uint32_t byte_pulses_ = 0;
+  // Where the block broke off, while the next marker is looked for: the
+  // pulses looked at, the bytes stored since the last marker, whether it
+  // would have ended whole there, and where; the pulses since the last
+  // marker to a long pulse just seen, 0 if the last pulse was none; and the
+  // bytes the block must hold before it may break off and go on again.
+  std::uint32_t resync_seen_ = 0, resync_stored_ = 0, resync_long_ = 0;
+  std::size_t resync_from_ = 0;
+  bool resync_whole_ = false;
+  std::uint64_t break_offset_ = 0, break_cycles_ = 0;
   std::vector<rom_claim> claims_;
 };
 

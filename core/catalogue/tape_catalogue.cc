@@ -137,7 +137,16 @@ void tape_catalogue::add_block(rom_block b) {
 // the header before it, when one waits and it is no header itself, or a
 // header, or neither.
 void tape_catalogue::add_unit(rom_block* first, rom_block* repeat) {
-  rom_block* good = first && first->loads() ? first : repeat && repeat->loads() ? repeat : nullptr;
+  // Neither copy loads alone, but the repeat may mend the bytes the first
+  // read wrong, as the machine's second pass does: it loads from both.
+  rom_block mended;
+  const bool mends =
+      first && repeat && !first->loads() && !repeat->loads() && repeat->mends(*first, mended.data);
+  if (mends) mended.whole = true;
+  rom_block* good = first && first->loads()     ? first
+                    : repeat && repeat->loads() ? repeat
+                    : mends                     ? &mended
+                                                : nullptr;
   const rom_block* any = good ? good : first ? first : repeat;
   const int number = first ? first->number : 0;
   const bool header_shaped =
@@ -155,7 +164,10 @@ void tape_catalogue::add_unit(rom_block* first, rom_block* repeat) {
         return b && b->loads() &&
                (expected < 0 || static_cast<long>(b->data.size()) - 1 == expected);
       };
-      const rom_block* from = fits(first) ? first : fits(repeat) ? repeat : nullptr;
+      const rom_block* from = fits(first)              ? first
+                              : fits(repeat)           ? repeat
+                              : mends && fits(&mended) ? &mended
+                                                       : nullptr;
       w.program_check = from == first && from ? copy_check::ok
                         : from                ? copy_check::repeat
                                               : copy_check::damaged;

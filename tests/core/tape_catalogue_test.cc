@@ -16,7 +16,17 @@
 namespace {
 
 // How one copy of a block is laid down.
-enum class lay { good, bad_sum, broken, cut, absent };
+enum class lay {
+  good,
+  bad_sum,
+  broken,
+  cut,
+  absent,
+  lost,
+  lost_later,
+  split_later,
+  long_misjudged
+};
 
 // What a file on the test tape should come back as.
 struct expect {
@@ -31,8 +41,10 @@ struct expect {
 };
 
 // One copy of a block: good, with a wrong checksum, broken inside the third
-// byte after its countdown (a bit pair of no class), or cut short by a
-// third, at a byte.
+// byte after its countdown (a bit pair of no class), cut short by a third,
+// at a byte, or with a pulse of the third or the 31st byte lost, or split
+// in two, as a deck's dropout or a crease leaves it, or the third byte's
+// marker taken for none, its long pulse read as a medium one.
 void copy_of(tape_writer& w, const bytes& payload, block_copy c, lay how) {
   if (how == lay::absent) return;
   if (how == lay::cut) {
@@ -43,7 +55,17 @@ void copy_of(tape_writer& w, const bytes& payload, block_copy c, lay how) {
   std::uint8_t sum = 0;
   for (const std::uint8_t b : payload) sum ^= b;
   w.block(payload, c, how == lay::bad_sum ? sum ^ 0x40 : sum);
-  if (how == lay::broken) w.pulses()[w.byte_start(12) + 4] = 120;
+  bytes& p = w.pulses();
+  if (how == lay::broken) p[w.byte_start(12) + 4] = 120;
+  if (how == lay::long_misjudged) p[w.byte_start(12)] = 66;
+  if (how == lay::lost) p.erase(p.begin() + static_cast<long>(w.byte_start(12) + 7));
+  if (how == lay::lost_later) p.erase(p.begin() + static_cast<long>(w.byte_start(40) + 10));
+  if (how == lay::split_later) {
+    const auto at = static_cast<long>(w.byte_start(40) + 5);
+    const auto half = static_cast<std::uint8_t>(p[static_cast<std::size_t>(at)] / 2);
+    p[static_cast<std::size_t>(at)] = half;
+    p.insert(p.begin() + at, half);
+  }
 }
 
 struct laid_file {
@@ -200,6 +222,36 @@ TEST(Catalogue, EachFileFieldByField) {
        true,
        copy_check::ok,
        copy_check::missing},
+      // The machine reads on after a byte that breaks off, and mends the
+      // bytes its first copy read wrong from the repeat.
+      {"program loses a pulse in each copy, at different bytes",
+       {1, "MENDED", addr(), random_bytes(rng, 400), lay::good, lay::good, lay::lost,
+        lay::lost_later},
+       true,
+       copy_check::ok,
+       copy_check::repeat},
+      {"program loses a pulse in each copy, at the same byte",
+       {1, "NOT MENDED", addr(), random_bytes(rng, 400), lay::good, lay::good, lay::lost,
+        lay::lost},
+       true,
+       copy_check::ok,
+       copy_check::damaged},
+      {"header's first copy has a pulse split after the name, its repeat one lost",
+       {3, "SPLIT", addr(), random_bytes(rng, 250), lay::split_later, lay::lost},
+       true,
+       copy_check::repeat,
+       copy_check::ok},
+      {"program's first copy loses a marker, its repeat a pulse",
+       {1, "NO MARKER", addr(), random_bytes(rng, 300), lay::good, lay::good, lay::long_misjudged,
+        lay::lost_later},
+       true,
+       copy_check::ok,
+       copy_check::repeat},
+      {"program's first copy has a pulse split, its repeat is good",
+       {1, "SPLIT PROGRAM", addr(), random_bytes(rng, 250), lay::good, lay::good, lay::split_later},
+       true,
+       copy_check::ok,
+       copy_check::repeat},
   };
   tape_writer all(pulse_values::spread(), 9);
   std::vector<expect> all_want;
@@ -219,7 +271,24 @@ TEST(Catalogue, EachFileFieldByField) {
     const std::size_t at = lay_file(w, r.file);
     for (const std::size_t piece : {0u, 1u, 19u, 4096u}) {
       SCOPED_TRACE(piece);
-      check_entries(catalogue_of(w.pulses(), piece), {to_expect(at, r.listed ? 1 : 0)});
+      const auto got = catalogue_of(w.pulses(), piece);
+      check_entries(got, {to_expect(at, r.listed ? 1 : 0)});
+      // A damaged copy is still a block, whole but for the bytes it read
+      // wrong: nothing of it is left over as a stretch no reader knows.
+      EXPECT_EQ(got.size(), 1u);
+    }
+    tape_catalogue blocks;
+    blocks.list_blocks(true);
+    blocks.feed(w.pulses().data(), w.size());
+    blocks.finish();
+    for (const catalogue_entry& e : blocks.take_settled()) {
+      if (e.kind != entry_kind::block || r.file.header_first == lay::cut) continue;
+      // The header's two copies lie within 10,000 pulses of its start.
+      const bool program = e.offset > at + 10000;
+      if (program && (r.file.program_first == lay::cut || r.file.program_repeat == lay::cut))
+        continue;
+      const std::size_t want = !program || r.file.type == 4 ? 192 : r.file.program.size();
+      EXPECT_EQ(e.block_bytes, want) << e.offset;
     }
     // Missing programs are only missing at the end of a tape; the next
     // file's header is not taken for one.
@@ -320,10 +389,11 @@ bool same_entries(const std::vector<catalogue_entry>& a, const std::vector<catal
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), same);
 }
 
-// On damaged tapes the entries listed are exactly the listing's names, in
-// its order and numbering, whatever else the catalogue finds; and the
-// catalogue finds the same whether it classes pulses sixteen at a time or
-// one at a time, as a build without SSE2 does.
+// On damaged tapes (pulses misjudged, lost and split) the entries listed
+// are exactly the listing's names, in its order and numbering, whatever
+// else the catalogue finds; and the catalogue finds the same whether it
+// classes pulses sixteen at a time or one at a time, as a build without
+// SSE2 does, or steps through every pulse.
 TEST(Catalogue, ListedAsTheListingLists) {
   std::mt19937 rng(77);
   for (int round = 0; round < 100; ++round) {
@@ -339,12 +409,24 @@ TEST(Catalogue, ListedAsTheListingLists) {
       lay_file(w, file);
     }
     bytes& p = w.pulses();
-    for (int hits = 0; hits < 10 + round * 2; ++hits)
-      p[rng() % p.size()] = static_cast<std::uint8_t>(rng());
+    for (int hits = 0; hits < 10 + round * 2; ++hits) {
+      const std::size_t at = rng() % p.size();
+      switch (rng() % 3) {  // a pulse misjudged, lost, or split in two
+        case 0:
+          p[at] = static_cast<std::uint8_t>(rng());
+          break;
+        case 1:
+          p.erase(p.begin() + static_cast<long>(at));
+          break;
+        default:
+          p.insert(p.begin() + static_cast<long>(at), static_cast<std::uint8_t>(rng()));
+      }
+    }
     if (round % 2) p.resize(rng() % p.size());
     const auto names = names_in(p);
     const auto got = catalogue_of(p, 1 + rng() % 5000);
     EXPECT_TRUE(same_entries(got, catalogue_of(p, 0, machine::c64_pal, class_path::portable)));
+    EXPECT_TRUE(same_entries(got, catalogue_of(p, 0, machine::c64_pal, class_path::stepped)));
     int number = 0;
     for (const catalogue_entry& e : got) {
       if (e.number == 0) continue;
