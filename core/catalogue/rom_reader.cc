@@ -349,7 +349,9 @@ void rom_reader::step(const std::uint8_t* at, piece_clock& clock, std::vector<ro
 void rom_reader::break_off(const std::uint8_t* at, piece_clock& clock, bool whole, unsigned stored,
                            std::vector<rom_block>& ended) {
   const std::uint64_t offset = clock.offset_of(at), cycles = clock.cycles_at(at);
-  if (countdown_ < 9 || block_.bad.size() >= BAD_MOST || block_.data.size() < resync_from_) {
+  // A block is known by its first countdown byte: one broken off before
+  // that is no block.
+  if (countdown_ == 0 || block_.bad.size() >= BAD_MOST || block_.data.size() < resync_from_) {
     end_block(whole, offset, cycles, ended);
     restart_run(at, clock);
     return;
@@ -395,7 +397,9 @@ void rom_reader::resync(const std::uint8_t* at, piece_clock& clock, std::vector<
 
 // The marker after a break is found, its medium pulse at at: the bytes from
 // the last marker to it are counted by their pulses, and those not read are
-// kept as read wrong, so that every byte after lands where it belongs.
+// kept as read wrong, so that every byte after lands where it belongs. A
+// countdown byte not read is passed over: the bytes after it must still
+// count down to the payload.
 void rom_reader::found_marker(const std::uint8_t* at, piece_clock& clock) {
   std::vector<std::uint8_t>& data = block_.data;
   const std::uint32_t between = resync_long_ - 1;  // pulses from the last marker to this one
@@ -403,6 +407,10 @@ void rom_reader::found_marker(const std::uint8_t* at, piece_clock& clock) {
       1, (between + BYTE_PULSES / 2) / static_cast<std::uint32_t>(BYTE_PULSES));
   if (resync_stored_ > 0 && !data.empty()) mark_bad(data.size() - 1);
   for (std::uint32_t k = resync_stored_; k < slots; ++k) {
+    if (countdown_ < 9) {  // a countdown byte: it holds nothing to keep
+      ++countdown_;
+      continue;
+    }
     if (data.size() >= MAX_DATA) {
       overlong_ = true;
       break;
@@ -419,7 +427,7 @@ void rom_reader::found_marker(const std::uint8_t* at, piece_clock& clock) {
   ones_ = 0;
   byte_pulses_ = 2;
   state_ = rom_state::bits;
-  claim_from(clock.offset_of(at) - 1);
+  if (countdown_ == 9) claim_from(clock.offset_of(at) - 1);
 }
 
 void rom_reader::mark_bad(std::size_t index) {

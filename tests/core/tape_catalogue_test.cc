@@ -25,7 +25,8 @@ enum class lay {
   lost,
   lost_later,
   split_later,
-  long_misjudged
+  long_misjudged,
+  countdown_lost,
 };
 
 // What a file on the test tape should come back as.
@@ -44,7 +45,8 @@ struct expect {
 // byte after its countdown (a bit pair of no class), cut short by a third,
 // at a byte, or with a pulse of the third or the 31st byte lost, or split
 // in two, as a deck's dropout or a crease leaves it, or the third byte's
-// marker taken for none, its long pulse read as a medium one.
+// marker taken for none, its long pulse read as a medium one, or a pulse
+// of its third countdown byte lost.
 void copy_of(tape_writer& w, const bytes& payload, block_copy c, lay how) {
   if (how == lay::absent) return;
   if (how == lay::cut) {
@@ -58,6 +60,7 @@ void copy_of(tape_writer& w, const bytes& payload, block_copy c, lay how) {
   bytes& p = w.pulses();
   if (how == lay::broken) p[w.byte_start(12) + 4] = 120;
   if (how == lay::long_misjudged) p[w.byte_start(12)] = 66;
+  if (how == lay::countdown_lost) p.erase(p.begin() + static_cast<long>(w.byte_start(3) + 7));
   if (how == lay::lost) p.erase(p.begin() + static_cast<long>(w.byte_start(12) + 7));
   if (how == lay::lost_later) p.erase(p.begin() + static_cast<long>(w.byte_start(40) + 10));
   if (how == lay::split_later) {
@@ -240,6 +243,19 @@ TEST(Catalogue, EachFileFieldByField) {
        {3, "SPLIT", addr(), random_bytes(rng, 250), lay::split_later, lay::lost},
        true,
        copy_check::repeat,
+       copy_check::ok},
+      // The countdown holds nothing to keep: a copy is read on past it, but
+      // the listing, which stops there, does not list the name.
+      {"header's first copy loses a pulse in its countdown",
+       {1, "COUNTDOWN", addr(), random_bytes(rng, 300), lay::countdown_lost},
+       false,
+       copy_check::ok,
+       copy_check::ok},
+      {"program's first copy loses a pulse in its countdown, its repeat is cut",
+       {1, "NO REPEAT", addr(), random_bytes(rng, 300), lay::good, lay::good, lay::countdown_lost,
+        lay::cut},
+       true,
+       copy_check::ok,
        copy_check::ok},
       {"program's first copy loses a marker, its repeat a pulse",
        {1, "NO MARKER", addr(), random_bytes(rng, 300), lay::good, lay::good, lay::long_misjudged,
