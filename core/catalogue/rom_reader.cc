@@ -281,6 +281,7 @@ void rom_reader::step(const std::uint8_t* at, piece_clock& clock, std::vector<ro
         block_.data.reserve(HEADER_BLOCK);
         in_block_ = true;
         countdown_ = 0;
+        told_copy_ = false;
         run_ = 0;
         byte_pulses_ = 1;
         resync_from_ = 0;
@@ -349,9 +350,7 @@ void rom_reader::step(const std::uint8_t* at, piece_clock& clock, std::vector<ro
 void rom_reader::break_off(const std::uint8_t* at, piece_clock& clock, bool whole, unsigned stored,
                            std::vector<rom_block>& ended) {
   const std::uint64_t offset = clock.offset_of(at), cycles = clock.cycles_at(at);
-  // A block is known by its first countdown byte: one broken off before
-  // that is no block.
-  if (countdown_ == 0 || block_.bad.size() >= BAD_MOST || block_.data.size() < resync_from_) {
+  if (block_.bad.size() >= BAD_MOST || block_.data.size() < resync_from_) {
     end_block(whole, offset, cycles, ended);
     restart_run(at, clock);
     return;
@@ -368,7 +367,7 @@ void rom_reader::break_off(const std::uint8_t* at, piece_clock& clock, bool whol
   restart_run(at, clock);
   if (marker_here) {  // a pulse lost: the pair that broke is the next marker
     resync_long_ = byte_pulses_ - 1;
-    found_marker(at, clock);
+    found_marker(at);
     return;
   }
   resync_long_ = is_long(*at) ? byte_pulses_ : 0;
@@ -380,7 +379,7 @@ void rom_reader::break_off(const std::uint8_t* at, piece_clock& clock, bool whol
 void rom_reader::resync(const std::uint8_t* at, piece_clock& clock, std::vector<rom_block>& ended) {
   ++resync_seen_;
   if (resync_long_ != 0 && is_medium(*at)) {
-    found_marker(at, clock);
+    found_marker(at);
     return;
   }
   resync_long_ = is_long(*at) ? byte_pulses_ : 0;
@@ -400,7 +399,7 @@ void rom_reader::resync(const std::uint8_t* at, piece_clock& clock, std::vector<
 // kept as read wrong, so that every byte after lands where it belongs. A
 // countdown byte not read is passed over: the bytes after it must still
 // count down to the payload.
-void rom_reader::found_marker(const std::uint8_t* at, piece_clock& clock) {
+void rom_reader::found_marker(const std::uint8_t* at) {
   std::vector<std::uint8_t>& data = block_.data;
   const std::uint32_t between = resync_long_ - 1;  // pulses from the last marker to this one
   const std::uint32_t slots = std::max<std::uint32_t>(
@@ -427,7 +426,8 @@ void rom_reader::found_marker(const std::uint8_t* at, piece_clock& clock) {
   ones_ = 0;
   byte_pulses_ = 2;
   state_ = rom_state::bits;
-  if (countdown_ == 9) claim_from(clock.offset_of(at) - 1);
+  // What follows is left unclaimed, as it was when a break ended the block:
+  // the turbo loaders read on through it as they would have.
 }
 
 void rom_reader::mark_bad(std::size_t index) {
@@ -447,7 +447,9 @@ void rom_reader::store_byte(std::uint8_t value, bool parity_ok) {
   if (countdown_ < 9) {
     // 0x89 down to 0x81 opens a first copy, 0x09 down to 0x01 a repeat;
     // anything else is no block.
-    if (countdown_ == 0 && (value == 0x89 || value == 0x09)) block_.repeat = value == 0x09;
+    // The first byte read says which; a first byte broken off is passed over.
+    if (!told_copy_) block_.repeat = value == 0x09 - countdown_;
+    told_copy_ = true;
     const std::uint8_t want = static_cast<std::uint8_t>((block_.repeat ? 0x09 : 0x89) - countdown_);
     if (value != want) {
       in_block_ = false;

@@ -97,7 +97,7 @@ class rom_reader {
   void break_off(const std::uint8_t* at, piece_clock& clock, bool whole, unsigned stored,
                  std::vector<rom_block>& ended);
   void resync(const std::uint8_t* at, piece_clock& clock, std::vector<rom_block>& ended);
-  void found_marker(const std::uint8_t* at, piece_clock& clock);
+  void found_marker(const std::uint8_t* at);
   void mark_bad(std::size_t index);
 
   class_path path_;
@@ -112,6 +112,7 @@ class rom_reader {
   bool in_block_ = false;
   bool end_mark_ = false;      // the marker's second pulse was short as well as medium
   int countdown_ = 0;          // countdown bytes read
+  bool told_copy_ = false;     // a countdown byte read says whether the block is a repeat
   bool overlong_ = false;      // more bytes than any block holds
   bool counted_down_ = false;  // the byte just stored ended the countdown
   // Pulses since, and with, the long pulse of the last byte's marker.

@@ -459,7 +459,8 @@ double tape_catalogue::coverage() const {
 std::size_t tape_catalogue::held_bytes() const {
   std::size_t n = spans_.capacity() * sizeof(turbo_span) + tones_.capacity() * sizeof(turbo_span) +
                   pauses_.capacity() * sizeof(pause_mark) + samples_.capacity() +
-                  pending_.data.capacity() + turbo_.held_bytes();
+                  pending_.data.capacity() + pending_.bad.capacity() * sizeof(std::uint32_t) +
+                  turbo_.held_bytes();
   for (const catalogue_entry& e : ready_) n += sizeof e + e.program.capacity();
   for (const catalogue_entry& e : done_) n += sizeof e + e.program.capacity();
   return n;

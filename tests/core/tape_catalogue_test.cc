@@ -27,6 +27,7 @@ enum class lay {
   split_later,
   long_misjudged,
   countdown_lost,
+  first_countdown_lost,
 };
 
 // What a file on the test tape should come back as.
@@ -46,7 +47,7 @@ struct expect {
 // at a byte, or with a pulse of the third or the 31st byte lost, or split
 // in two, as a deck's dropout or a crease leaves it, or the third byte's
 // marker taken for none, its long pulse read as a medium one, or a pulse
-// of its third countdown byte lost.
+// of its first or third countdown byte lost.
 void copy_of(tape_writer& w, const bytes& payload, block_copy c, lay how) {
   if (how == lay::absent) return;
   if (how == lay::cut) {
@@ -61,6 +62,7 @@ void copy_of(tape_writer& w, const bytes& payload, block_copy c, lay how) {
   if (how == lay::broken) p[w.byte_start(12) + 4] = 120;
   if (how == lay::long_misjudged) p[w.byte_start(12)] = 66;
   if (how == lay::countdown_lost) p.erase(p.begin() + static_cast<long>(w.byte_start(3) + 7));
+  if (how == lay::first_countdown_lost) p.erase(p.begin() + static_cast<long>(w.byte_start(1) + 5));
   if (how == lay::lost) p.erase(p.begin() + static_cast<long>(w.byte_start(12) + 7));
   if (how == lay::lost_later) p.erase(p.begin() + static_cast<long>(w.byte_start(40) + 10));
   if (how == lay::split_later) {
@@ -254,6 +256,12 @@ TEST(Catalogue, EachFileFieldByField) {
       {"program's first copy loses a pulse in its countdown, its repeat is cut",
        {1, "NO REPEAT", addr(), random_bytes(rng, 300), lay::good, lay::good, lay::countdown_lost,
         lay::cut},
+       true,
+       copy_check::ok,
+       copy_check::ok},
+      {"each copy of the program loses a pulse in its first countdown byte",
+       {3, "FIRST BYTE", addr(), random_bytes(rng, 300), lay::good, lay::good,
+        lay::first_countdown_lost, lay::first_countdown_lost},
        true,
        copy_check::ok,
        copy_check::ok},
