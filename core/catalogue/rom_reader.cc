@@ -51,10 +51,11 @@ class_masks classes_of64(const std::uint8_t* p, class_path path) {
 
 }  // namespace
 
-bool rom_block::loads() const {
-  if (!whole || !parity_ok || !bad.empty() || data.empty()) return false;
-  // The payload's XOR equals the checksum byte: all of it XORed gives 0.
-  // Eight bytes at a time, then folded into one.
+namespace {
+
+// Whether a block's payload and checksum byte XOR to 0, as they do where the
+// checksum holds: eight bytes at a time, then folded into one.
+bool checksum_holds(const std::vector<std::uint8_t>& data) {
   const std::uint8_t* d = data.data();
   const std::size_t n = data.size();
   std::uint64_t wide = 0;
@@ -70,6 +71,12 @@ bool rom_block::loads() const {
   return x == 0;
 }
 
+}  // namespace
+
+bool rom_block::loads() const {
+  return whole && parity_ok && bad.empty() && !data.empty() && checksum_holds(data);
+}
+
 bool rom_block::mends(const rom_block& copy, std::vector<std::uint8_t>& out) const {
   if (!copy.whole || !whole || copy.data.size() != data.size() || copy.bad.empty() ||
       copy.bad.size() > BAD_MOST)
@@ -79,9 +86,7 @@ bool rom_block::mends(const rom_block& copy, std::vector<std::uint8_t>& out) con
     if (std::binary_search(bad.begin(), bad.end(), i)) return false;
     out[i] = data[i];
   }
-  std::uint8_t x = 0;
-  for (const std::uint8_t b : out) x = static_cast<std::uint8_t>(x ^ b);
-  return x == 0;
+  return checksum_holds(out);
 }
 
 void rom_reader::read(const std::uint8_t* p, std::size_t n, piece_clock& clock,
