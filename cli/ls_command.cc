@@ -482,7 +482,7 @@ unit_result lister::read_tape(byte_input& in, const std::string& shown, name_kin
     r.failed = true;
     if (!cut || records == 0) return r;  // the records found before the fault stay
   }
-  r.text = lines.finish(cat.coverage());
+  r.text = lines.finish(cat.coverage(), cat.cut_short());
   r.prgs = std::move(prgs);
   return r;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "catalogue/catalogue_text.h"
+#include "words/fault_words.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ void tape_lines::add(const catalogue_entry& e) {
   }
 }
 
-std::string tape_lines::verdict(double coverage) const {
+std::string tape_lines::verdict(double coverage, tap_shortfall cut) const {
   std::string v = files_ == 0 ? "no file found"
                   : files_ == 1
                       ? (failing_ ? "1 file, which would not load" : "1 file, which loads")
@@ -80,10 +81,11 @@ std::string tape_lines::verdict(double coverage) const {
                                            : std::to_string(failing_) + " would not load");
   if (coverage < 1 || stretches_ > 0)
     v += "; its blocks explain " + coverage_words(coverage) + " of its time";
+  if (cut.gives > 0) v += "; " + tap_cut_short_words(cut.holds, cut.gives);
   return v + ".";
 }
 
-std::string tape_lines::finish(double coverage) {
+std::string tape_lines::finish(double coverage, tap_shortfall cut) {
   if (format_ != ls_format::text) return std::move(done_);
   // Each cell padded to the widest of its column on this tape; none after the last.
   std::string out;
@@ -106,19 +108,19 @@ std::string tape_lines::finish(double coverage) {
     out += line + "\n";
   }
   rows_.clear();
-  return out + shown_path_ + ": " + verdict(coverage) + "\n";
+  return out + shown_path_ + ": " + verdict(coverage, cut) + "\n";
 }
 
 std::string verdict(const tape_report& t) {
   tape_lines lines(ls_format::csv, t.path);
   for (const catalogue_entry& e : t.records) lines.add(e);
-  return lines.verdict(t.coverage);
+  return lines.verdict(t.coverage, t.cut);
 }
 
 std::string report_tape(ls_format f, const tape_report& t) {
   tape_lines lines(f, t.path);
   for (const catalogue_entry& e : t.records) lines.add(e);
-  return lines.finish(t.coverage);
+  return lines.finish(t.coverage, t.cut);
 }
 
 std::string prg_name(const tape_report& t, const catalogue_entry& e) {

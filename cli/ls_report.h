@@ -12,11 +12,13 @@
 #include "ls_options.h"
 
 /// A tape as read: its path as the output names it ("games.zip/Arcade/x.tap"),
-/// its records in tape order and the share of its time its blocks explain.
+/// its records in tape order, the share of its time its blocks explain, and
+/// for a TAP file cut short, what it holds of what its header gives.
 struct tape_report {
   std::string path;
   std::vector<catalogue_entry> records;
   double coverage = 1;
+  tap_shortfall cut{};
 };
 
 /// A tape's lines, built a record at a time as the catalogue settles them:
@@ -27,10 +29,10 @@ class tape_lines {
   tape_lines(ls_format f, std::string path);
   void add(const catalogue_entry& e);
   /// Every line, and for a person the verdict last, for a tape whose
-  /// blocks explain that share of its time.
-  std::string finish(double coverage);
+  /// blocks explain that share of its time (and that may be cut short).
+  std::string finish(double coverage, tap_shortfall cut = {});
   /// The verdict, without the path.
-  std::string verdict(double coverage) const;
+  std::string verdict(double coverage, tap_shortfall cut = {}) const;
 
  private:
   ls_format format_;
@@ -49,7 +51,9 @@ std::string report_start(ls_format f);
 std::string report_tape(ls_format f, const tape_report& t);
 
 /// The verdict on a tape, without its path: "4 files, all load.", "5 files,
-/// 1 would not load; its blocks explain 94% of its time."
+/// 1 would not load; its blocks explain 94% of its time.", "1 file, which
+/// loads; the file is cut short: it holds 6,000 of the 12,000 bytes of
+/// pulses its header gives."
 std::string verdict(const tape_report& t);
 
 /// The name of a record's program as a PRG file, made safe for any file

@@ -66,6 +66,8 @@ class piece_clock {
   std::uint64_t cycles() const { return clock_.cycles(); }
   /// Whether the file starts as a TAP file does, once 20 bytes have been taken.
   bool signature() const { return clock_.signature(); }
+  /// With the signature, the bytes of pulses the TAP header says follow it.
+  std::uint32_t pulses_given() const { return clock_.pulses_given(); }
   /// Each 0 the clock takes from now on is told to marks.
   void log_pauses(std::vector<pause_mark>* marks) { clock_.log_pauses(marks); }
 

@@ -450,6 +450,15 @@ std::vector<catalogue_entry> tape_catalogue::take_settled() {
   return out;
 }
 
+tap_shortfall tape_catalogue::cut_short() const {
+  if (!clock_.signature() || fed_ < TAP_HEADER_SIZE) return {};
+  const std::uint64_t holds = fed_ - TAP_HEADER_SIZE, gives = clock_.pulses_given();
+  // Some headers count their own 20 bytes in as well: so few missing bytes
+  // say nothing.
+  if (gives <= holds + TAP_HEADER_SIZE) return {};
+  return {holds, gives};
+}
+
 double tape_catalogue::coverage() const {
   const double time = static_cast<double>(clock_.cycles()) - static_cast<double>(paused_);
   if (time <= 0) return 1;

@@ -57,6 +57,11 @@ struct catalogue_entry {
   std::size_t program_size = 0;
 };
 
+/// Bytes of pulses a TAP file holds, and the bytes its header gives.
+struct tap_shortfall {
+  std::uint64_t holds = 0, gives = 0;
+};
+
 /// The catalogue of one tape.
 class tape_catalogue {
  public:
@@ -87,6 +92,11 @@ class tape_catalogue {
   /// Whether the file starts as a TAP file does ("C64-TAPE-RAW"), once 20
   /// bytes of it have been fed.
   bool tap_signature() const { return clock_.signature(); }
+  /// Once finished, for a TAP file that ends before the pulses its header
+  /// gives: how many bytes of pulses it holds and how many the header gives.
+  /// {0, 0} for any other file (a header that gives fewer than the file
+  /// holds is no sign of loss).
+  tap_shortfall cut_short() const;
   /// Once finished: the share of the tape's time, pauses aside, that the
   /// blocks read explain, 0 to 1 (1 for a tape with nothing on it).
   double coverage() const;

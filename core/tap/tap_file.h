@@ -94,6 +94,13 @@ class tap_clock {
   bool signature() const { return signature_; }
   /// Whether its version 1 header makes a 0 and three bytes a pause.
   bool pauses() const { return pauses_; }
+  /// With the signature, the bytes of pulses its header says follow it
+  /// (bytes 16 to 19, low byte first); 0 without.
+  std::uint32_t pulses_given() const {
+    if (!signature_) return 0;
+    return std::uint32_t{head_[16]} | std::uint32_t{head_[17]} << 8 |
+           std::uint32_t{head_[18]} << 16 | std::uint32_t{head_[19]} << 24;
+  }
   /// From now on, each 0 taken is told to marks as it is taken.
   void log_pauses(std::vector<pause_mark>* marks) { marks_ = marks; }
   /// A copy of the clock as it stands that tells no one of its pauses.

@@ -5,14 +5,19 @@
 
 namespace {
 
-// A whole number of Hz as people write it: 44,100 Hz.
-std::string hz(double rate) {
-  std::string digits = std::to_string(static_cast<long long>(rate < 0 ? 0 : rate + 0.5));
+// A count as people write it: 44,100.
+std::string grouped(std::uint64_t n) {
+  std::string digits = std::to_string(n);
   for (std::size_t i = digits.size(); i > 3;) {
     i -= 3;
     digits.insert(i, ",");
   }
-  return digits + " Hz";
+  return digits;
+}
+
+// A whole number of Hz as people write it: 44,100 Hz.
+std::string hz(double rate) {
+  return grouped(static_cast<std::uint64_t>(rate < 0 ? 0 : rate + 0.5)) + " Hz";
 }
 
 }  // namespace
@@ -50,6 +55,11 @@ std::string not_a_recording_words(const sniffed& s) {
   std::string words = "it is not a recording brivane reads";
   if (*s.what) words += std::string(": it is ") + s.what;
   return words;
+}
+
+std::string tap_cut_short_words(std::uint64_t holds, std::uint64_t gives) {
+  return "the file is cut short: it holds " + grouped(holds) + " of the " + grouped(gives) +
+         " bytes of pulses its header gives";
 }
 
 std::string inflate_fault_words(inflate_fault fault) {

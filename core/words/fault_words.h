@@ -4,6 +4,7 @@
 #ifndef BRIVANE_WORDS_FAULT_WORDS_H
 #define BRIVANE_WORDS_FAULT_WORDS_H
 
+#include <cstdint>
 #include <string>
 
 #include "archive/deflate.h"
@@ -26,6 +27,11 @@ extern const char* const CUT_SHORT_WORDS;
 
 /// A recording whose decoder could make no sound of it at all.
 extern const char* const UNDECODABLE_WORDS;
+
+/// A TAP file that ends before the pulses its header gives: "the file is
+/// cut short: it holds 61,728 of the 123,456 bytes of pulses its header
+/// gives".
+std::string tap_cut_short_words(std::uint64_t holds, std::uint64_t gives);
 
 /// What is wrong with a zip member's compressed data or a gzipped tape.
 std::string inflate_fault_words(inflate_fault fault);

@@ -91,6 +91,10 @@ class LsCli : public testing::Test {
     spill(dir_ + "/demo.tap", demo_);
     spill(dir_ + "/turbo.tap", turbo_);
     spill(dir_ + "/notes.txt", bytes_of("notes\n"));
+    // A TAP file cut short: its header gives twice the pulses it holds.
+    std::vector<std::uint8_t> half = tap_header(1000);
+    half.resize(half.size() + 500, 0x30);
+    spill(dir_ + "/half.tap", half);
     // A folder of tapes: a recording, a gzipped tape, something else, and a
     // link back up that makes a loop.
     for (const char* d : {"/col", "/col/b", "/col/a", "/prg"})
@@ -173,6 +177,11 @@ TEST_F(LsCli, MessagesAndStatuses) {
        "brivane-ls: cannot write programs into notes.txt: it is not a folder\n",
        1},
       {{"--", "demo.tap"}, demo, "", 0},
+      {{"half.tap"},
+       "half.tap: no file found; its blocks explain 0% of its time; the file is cut short: it "
+       "holds 500 of the 1,000 bytes of pulses its header gives.\n",
+       "",
+       0},
   };
   for (const auto& c : cases) {
     std::string line;
@@ -478,6 +487,7 @@ TEST(LsReport, Verdicts) {
     std::vector<catalogue_entry> records;
     double coverage;
     std::string want;
+    tap_shortfall cut{};
   } rows[] = {
       {{}, 1, "no file found."},
       {{record(copy_check::ok, 1)}, 1, "1 file, which loads."},
@@ -491,8 +501,18 @@ TEST(LsReport, Verdicts) {
       {{record(copy_check::ok, 1), record(copy_check::none, 0, entry_kind::unrecognised)},
        0.9991,
        "1 file, which loads; its blocks explain over 99% of its time."},
+      {{},
+       1,
+       "no file found; the file is cut short: it holds 0 of the 1,000 bytes of pulses its header "
+       "gives.",
+       {0, 1000}},
+      {{record(copy_check::damaged, 1)},
+       0.5,
+       "1 file, which would not load; its blocks explain 50% of its time; the file is cut short: "
+       "it holds 61,728 of the 1,234,567 bytes of pulses its header gives.",
+       {61728, 1234567}},
   };
-  for (const auto& r : rows) EXPECT_EQ(verdict({"t", r.records, r.coverage}), r.want);
+  for (const auto& r : rows) EXPECT_EQ(verdict({"t", r.records, r.coverage, r.cut}), r.want);
 }
 
 }  // namespace

@@ -465,3 +465,44 @@ TEST(Catalogue, ListedAsTheListingLists) {
 }
 
 }  // namespace
+
+// A TAP file that ends before the pulses its header gives says how much it
+// holds, however it arrives in pieces; a header that gives no more than the
+// file holds, or 20 bytes more (some count themselves in), or a file
+// without a header, says nothing.
+TEST(Catalogue, ATapCutShortSaysSo) {
+  tape_writer w;
+  lay_file(w, {1, "HALF", 0x0801, bytes(300, 9)});
+  const std::vector<std::uint8_t> pulses = w.pulses();
+  const std::size_t n = pulses.size();
+  struct row {
+    const char* what;
+    std::size_t holds, gives;
+    bool header, cut;
+  };
+  const row rows[] = {
+      {"whole", n, n, true, false},
+      {"header gives 0", n, 0, true, false},
+      {"header gives less", n, n / 2, true, false},
+      {"header counts itself in", n, n + TAP_HEADER_SIZE, true, false},
+      {"one byte more than that", n, n + TAP_HEADER_SIZE + 1, true, true},
+      {"cut in half", n / 2, n, true, true},
+      {"nothing after the header", 0, n, true, true},
+      {"no header", n / 2, n, false, false},
+  };
+  for (const row& r : rows) {
+    std::vector<std::uint8_t> file;
+    if (r.header) file = tap_header(r.gives);
+    file.insert(file.end(), pulses.begin(), pulses.begin() + static_cast<std::ptrdiff_t>(r.holds));
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, file.size() + 1}) {
+      tape_catalogue c;
+      for (std::size_t at = 0; at < file.size(); at += piece)
+        c.feed(file.data() + at, std::min(piece, file.size() - at));
+      c.finish();
+      const tap_shortfall got = c.cut_short();
+      SCOPED_TRACE(std::string(r.what) + ", pieces of " + std::to_string(piece));
+      EXPECT_EQ(got.gives, r.cut ? r.gives : 0);
+      EXPECT_EQ(got.holds, r.cut ? r.holds : 0);
+    }
+  }
+}
