@@ -293,8 +293,16 @@ test('the catalogue: every file of the example tape, its program and PRG, whole 
   for (let at = 0; at < demo.length; at += 4099) pieces.push(...cat.feed(demo.subarray(at, at + 4099)));
   pieces.push(...cat.finish());
   assert.equal(cat.coverage(), records.coverage);
+  assert.equal(cat.cutShort(), null);
   cat.close();
   assert.deepEqual(pieces, [...records]);
+  assert.equal(records.cutShort, null);
+  // Cut short in its last file, the demo tape says what it holds of the pulses its header gives.
+  const given = demo.length - 20;
+  const cut = brivane.catalogue(demo.subarray(0, demo.length - 5000));
+  assert.deepEqual(cut.filter((r) => r.kind === 'file').map((r) => r.programCheck), ['ok', 'ok', 'ok', 'missing']);
+  assert.deepEqual(cut.cutShort, {holds: given - 5000, gives: given,
+    words: `the file is cut short: it holds ${(given - 5000).toLocaleString('en')} of the ${given.toLocaleString('en')} bytes of pulses its header gives`});
   assert.ok(records.every((r) => r.kind === 'file' && r.loader === 'rom' && r.pulseValues.length === 0));
   // The ROM's blocks explain the whole tape, the unsteady trailer after its last block too.
   assert.equal(records.coverage, 1);

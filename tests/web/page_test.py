@@ -107,6 +107,7 @@ class Files:
         add("turbo.zip", build_zip(turbo), listed=False)
         unknown = bytes(0x50 if i % 3 == 0 else 0x28 for i in range(40000))
         add("mystery.tap", tape("turbo", "0") + unknown)
+        add("half.tap", DEMO[:-5000])  # a TAP file cut short
         self.large = add("large.tap", tape("--repeat", "900", "file", "LARGE"))  # about 40 MiB
         big = tape("--repeat", "400", "file", "BIG")  # about 18 MiB: a member past one batch's read
 
@@ -500,6 +501,10 @@ class Listing:
             self.assertGreater(coverage[member][1], 0.98, member)
         self.assertIn("all of its time", coverage["demo.tap"][0])
         self.assertIsNone(coverage["notes.txt"], "a file that is no tape has no coverage")
+        given = len(DEMO) - 20
+        self.assertRegex(coverage["half.tap"][0], r"^Its blocks explain [^.]+ of its time[^.]*\. The file is cut short: it "
+                         r"holds {:,} of the {:,} bytes of pulses its header gives\.$".format(given - 5000, given))
+        self.assertNotIn("cut short", coverage["demo.tap"][0])
         # The stretch no loader explains: a row of its own, and the tape says so.
         mystery = [r for r in rows if r[0] == "mystery.tap"]
         self.assertEqual([r[10] for r in mystery], ["Freeload", "Freeload", "unrecognised"])

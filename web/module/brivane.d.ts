@@ -146,8 +146,21 @@ export interface CatalogueRecord {
   pulseValues: number[];
 }
 
-/** Every record of a tape, and the share of its time (0 to 1) that its blocks explain. */
-export type TapeCatalogue = CatalogueRecord[] & {coverage: number};
+/** A TAP file that ends before the pulses its header gives. */
+export interface CutShort {
+  /** Bytes of pulses the file holds. */
+  holds: number;
+  /** Bytes of pulses its header gives. */
+  gives: number;
+  /** What to say of it: "the file is cut short: it holds 6,000 of the 12,000 bytes of pulses its header gives". */
+  words: string;
+}
+
+/**
+ * Every record of a tape, the share of its time (0 to 1) that its blocks explain, and for a TAP
+ * file cut short what it holds (null for any other).
+ */
+export type TapeCatalogue = CatalogueRecord[] & {coverage: number; cutShort: CutShort | null};
 
 /** A record as the page shows it: with {cells: true, tape} among a catalogue's options. */
 export interface CatalogueRecordWithCells extends CatalogueRecord {
@@ -179,6 +192,8 @@ export interface Catalogue {
   tapSignature(): boolean;
   /** Once finished: the share of the tape's time, its pauses aside, that the blocks read explain, 0 to 1. */
   coverage(): number;
+  /** Once finished: for a TAP file that ends before the pulses its header gives, what it holds; else null. */
+  cutShort(): CutShort | null;
   /** With listings: exactly what `brivane [-a] [-e]` writes to standard output for the tape fed so far. */
   listing(options?: ListOptions): Uint8Array;
   /** How many names `brivane -a` lists for the tape fed so far. */

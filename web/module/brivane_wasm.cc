@@ -194,6 +194,17 @@ EMSCRIPTEN_KEEPALIVE double bv_catalogue_coverage(web_catalogue* c) {
   return c->catalogue.coverage();
 }
 
+/// Once finished, for a TAP file that ends before the pulses its header
+/// gives: {"holds": bytes of pulses, "gives": the header's, "words": what to
+/// say of it}; null for any other file. Its size in bv_text_size.
+EMSCRIPTEN_KEEPALIVE const char* bv_catalogue_cut_short(web_catalogue* c) {
+  const tap_shortfall cut = c->catalogue.cut_short();
+  if (cut.gives == 0) return hand_out("null");
+  return hand_out("{\"holds\":" + std::to_string(cut.holds) +
+                  ",\"gives\":" + std::to_string(cut.gives) +
+                  ",\"words\":" + json_string(tap_cut_short_words(cut.holds, cut.gives)) + "}");
+}
+
 /// What `brivane` with -a (all) and -e (escape) writes to standard output
 /// for the tape fed so far, its size in bv_text_size; the catalogue must
 /// have been made with names kept.

@@ -85,6 +85,16 @@ class Catalogue {
     return this.c.core._bv_catalogue_coverage(this.handle);
   }
 
+  /**
+   * Once finished, for a TAP file that ends before the pulses its header
+   * gives: {holds, gives, words}, the bytes of pulses it holds, the bytes
+   * its header gives and what to say of it; null for any other file.
+   */
+  cutShort() {
+    this.live();
+    return JSON.parse(this.c.textOut(this.c.core._bv_catalogue_cut_short(this.handle)));
+  }
+
   close() {
     if (this.handle) this.c.core._bv_catalogue_free(this.handle);
     this.handle = 0;
@@ -111,13 +121,15 @@ export function catalogueLayer(c, {machineOf}) {
      * programCheck, length, duration, pulseValues}; number is the name's in
      * `brivane -a`'s listing, 0 for a header it does not list. Times count
      * at the machine's clock. The array's coverage is the share of the
-     * tape's time that its blocks explain.
+     * tape's time that its blocks explain; its cutShort, for a TAP file that
+     * ends before the pulses its header gives, what it holds of them.
      */
     catalogue(bytes, options = {}) {
       const cat = openCatalogue(options);
       try {
         const records = [...cat.feed(bytes), ...cat.finish()];
         records.coverage = cat.coverage();
+        records.cutShort = cat.cutShort();
         return records;
       } finally {
         cat.close();

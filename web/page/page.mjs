@@ -167,7 +167,7 @@ function listed(archive, members, inner) {
   return added;
 }
 
-function showFinished(tape, {kind, outputs, nameCount, catalogue, coverage, signature, error, cancelled, tap, tapName}) {
+function showFinished(tape, {kind, outputs, nameCount, catalogue, coverage, cutShort, signature, error, cancelled, tap, tapName}) {
   document.documentElement.dataset.finishedAt = performance.now();
   if (outputs) {
     tape.outputs = outputs;
@@ -178,7 +178,7 @@ function showFinished(tape, {kind, outputs, nameCount, catalogue, coverage, sign
     tape.notTap = !signature && nameCount === 0 && tape.files === 0 && kind !== 'recording' && tape.size > 0;
     if (!tape.notTap) {
       newRows.push({tape: tape.name, records: catalogue, place: tape.place});
-      showCoverage(tape, coverage, catalogue.length - tape.files);
+      showCoverage(tape, coverage, catalogue.length - tape.files, cutShort);
     }
     showOutput(tape);
   }
@@ -199,12 +199,14 @@ function showFinished(tape, {kind, outputs, nameCount, catalogue, coverage, sign
 }
 
 // How much of a tape its blocks explain, under its heading: a tape read
-// whole says so; where some is not, the table has the stretches.
-function showCoverage(tape, coverage, stretches) {
+// whole says so; where some is not, the table has the stretches. A TAP file
+// that ends before the pulses its header gives says that too.
+function showCoverage(tape, coverage, stretches, cutShort) {
   if (tape.size === 0 || coverage === undefined) return;
   const share = coverage >= 1 ? 'all' : coverage > 0.99 ? 'over 99%' : `${Math.floor(coverage * 100)}%`;
   const text = `Its blocks explain ${share} of its time` +
-    (stretches ? `; ${plural(stretches, 'stretch', 'stretches')} no loader explains ${stretches === 1 ? 'is' : 'are'} in the table.` : '.');
+    (stretches ? `; ${plural(stretches, 'stretch', 'stretches')} no loader explains ${stretches === 1 ? 'is' : 'are'} in the table.` : '.') +
+    (cutShort ? ` ${cutShort.words[0].toUpperCase()}${cutShort.words.slice(1)}.` : '');
   const line = el('p', {className: 'coverage', textContent: text});
   line.dataset.coverage = String(coverage);
   tape.element.querySelector('.meta').after(line);

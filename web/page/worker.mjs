@@ -138,6 +138,7 @@ async function readTape({id, name, machine}, read, total, check) {
     reply.nameCount = catalogue.names();
     reply.catalogue = catalogue.finish().map(({name: _, program, ...r}) => ({...r, prg: b.prg({...r, program})}));
     reply.coverage = catalogue.coverage();
+    reply.cutShort = catalogue.cutShort();
     reply.signature = catalogue.tapSignature();
     catalogue.close();
   }
