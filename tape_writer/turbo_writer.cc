@@ -376,6 +376,80 @@ void wildload(bits& w, const turbo_program& p, std::size_t i, const turbo_knobs&
   w.byte(0x00);  // the stop
 }
 
+// Super Pavloda: bits of three lengths of pulse, one bit or two each. In
+// the first state a short pulse is 1, a medium one 00 and a long one 01; in
+// the second a short one 0, a medium one 1 and a long one 00; a medium
+// pulse switches the state. Each sub-block has a lead of short pulses in the
+// second state, ended by a medium one; a file is a primary sub-block (its
+// header and its first bytes, as many as its length over whole pages) and
+// then its pages, each behind a lead of 40 pulses.
+void super_pavloda(bits& w, const turbo_program& p, std::size_t i, const int (&length)[3],
+                   const turbo_knobs& k) {
+  const auto sub_block = [&](std::size_t lead, const bytes& head, const bytes& data,
+                             std::uint8_t check) {
+    for (std::size_t n = 0; n < lead; ++n) w.pulse(length[0]);
+    w.pulse(length[1]);
+    std::vector<int> stream;
+    const auto add = [&](const bytes& b) {
+      for (const std::uint8_t v : b)
+        for (int bit = 7; bit >= 0; --bit) stream.push_back(v >> bit & 1);
+    };
+    add({0x66, 0x1B});
+    add(head);
+    const std::size_t data_bit = stream.size();
+    add(data);
+    add({check});
+    bool first = true, marked = false;
+    for (std::size_t at = 0; at < stream.size();) {
+      const int next = at + 1 < stream.size() ? stream[at + 1] : 1;  // a last lone 0 padded
+      int pulse = 0, bits = 1;  // of length[pulse], for this many bits
+      if (first && stream[at] == 1) {
+        pulse = 0;
+      } else if (first) {
+        pulse = next == 0 ? 1 : 2, bits = 2;
+        first = next != 0;
+      } else if (stream[at] == 1) {
+        pulse = 1;
+        first = true;
+      } else if (next == 0 && at + 1 < stream.size() && !k.two_shorts) {
+        pulse = 2, bits = 2;
+      }
+      if (!marked && data_bit < at + static_cast<std::size_t>(bits)) {
+        w.mark();  // the pulse that holds the data's first bit
+        marked = true;
+      }
+      w.pulse(length[pulse]);
+      at += static_cast<std::size_t>(bits);
+    }
+  };
+  const auto sum = [](const bytes& b) {
+    auto s = static_cast<std::uint8_t>(b.size());
+    for (const std::uint8_t v : b) s = static_cast<std::uint8_t>(s + v);
+    return s;
+  };
+  const std::size_t first_part = p.data.size() % 256 == 0 ? 256 : p.data.size() % 256;
+  const std::size_t pages = (p.data.size() - first_part) / 256;
+  const auto offset = static_cast<std::uint8_t>(256 - first_part);
+  const auto base = static_cast<std::uint16_t>(p.start - offset);
+  const auto block = static_cast<std::uint8_t>(i + 1);
+  bytes head = {block,
+                0,
+                static_cast<std::uint8_t>(base),
+                static_cast<std::uint8_t>(base >> 8),
+                static_cast<std::uint8_t>(pages),
+                offset};
+  head.push_back(sum(head));
+  const bytes first_bytes(p.data.begin(), p.data.begin() + static_cast<long>(first_part));
+  sub_block(2068, head, first_bytes, written(sum(first_bytes), k, i));
+  for (std::size_t n = 1; n <= pages; ++n) {
+    const auto from = p.data.begin() + static_cast<long>(first_part + 256 * (n - 1));
+    const bytes numbered = {block, static_cast<std::uint8_t>(n)};
+    bytes all = numbered;
+    all.insert(all.end(), from, from + 256);
+    sub_block(40, numbered, bytes(from, from + 256), sum(all));
+  }
+}
+
 // A dropout in each file's data: a short glitch in the middle of a pulse,
 // which a loader takes for two.
 bytes dropouts(bytes out, const turbo_knobs& k) {
@@ -390,7 +464,7 @@ bytes dropouts(bytes out, const turbo_knobs& k) {
 
 std::vector<turbo_format> turbo_formats() {
   std::vector<turbo_format> all;
-  for (int f = 0; f <= static_cast<int>(turbo_format::seuck); ++f)
+  for (int f = 0; f <= static_cast<int>(turbo_format::super_pavloda_t2); ++f)
     all.push_back(static_cast<turbo_format>(f));
   return all;
 }
@@ -455,6 +529,9 @@ const char* turbo_format_name(turbo_format f) {
       return "Accolade";
     case turbo_format::seuck:
       return "SEUCK";
+    case turbo_format::super_pavloda_t1:
+    case turbo_format::super_pavloda_t2:
+      return "Super Pavloda";
   }
   return "";
 }
@@ -526,6 +603,10 @@ bytes turbo_tape(turbo_format f, const std::vector<turbo_program>& files, const 
         return {0x24, 0x40, true};
       case tf::seuck:
         return {0x20, 0x41, false};
+      case tf::super_pavloda_t1:
+        return {0x2E, 0x45, true};
+      case tf::super_pavloda_t2:
+        return {0x3E, 0x5D, true};
     }
     return {0, 0, true};
   };
@@ -690,12 +771,19 @@ bytes turbo_tape(turbo_format f, const std::vector<turbo_program>& files, const 
         w.byte(0xAC);
         w.data(p.data);
         break;
+      case tf::super_pavloda_t1:
+        super_pavloda(w, p, i, {0x2E, 0x45, 0x5C}, k);
+        break;
+      case tf::super_pavloda_t2:
+        super_pavloda(w, p, i, {0x3E, 0x5D, 0x7C}, k);
+        break;
       case tf::cyberload_f1:
         break;
     }
     // A few stray pulses after the block, as mastering leaves them, then a
-    // pause; Pavloda's block ends at its last pulse.
-    if (f != tf::pavloda) w.byte_n(0x00, 1);
+    // pause; Pavloda's blocks end at their last pulse.
+    if (f != tf::pavloda && f != tf::super_pavloda_t1 && f != tf::super_pavloda_t2)
+      w.byte_n(0x00, 1);
     w.pause();
   }
   return dropouts(out, k);

@@ -44,6 +44,8 @@ enum class turbo_format {
   accolade,
   accolade_ea,
   seuck,
+  super_pavloda_t1,  // its two sets of pulse lengths
+  super_pavloda_t2,
 };
 
 /// Every format, in order.
@@ -68,6 +70,9 @@ struct turbo_knobs {
   /// A pulse of each file's data made one of no class (a dropout), this
   /// far into it; 0: none.
   std::size_t dropout = 0;
+  /// Super Pavloda's 00 in its second state written as two short pulses,
+  /// which last as long as the long one that is written otherwise.
+  bool two_shorts = false;
 };
 
 /// The pulses of a tape holding files in the format, each behind its lead,

@@ -203,14 +203,17 @@ void turbo_reader::more_of_bit_pilot(lead_try& t, unsigned pulses, unsigned unit
 
 // Whether every try reads its block by a threshold (a pulse to a bit, or
 // Pavloda's), or goes on through a bit pilot: then their pulses may be read
-// 64 at a time.
+// 64 at a time. Super Pavloda's blocks, of three lengths of pulse, are
+// stepped through.
 bool turbo_reader::reads_bytes() const {
   if (tries_.empty() || tries_.size() > MAX_CROSSING) return false;
   for (const lead_try& t : tries_) {
     int low = 0, high = 0;
     if (t.phase == lead_try::pilot && pilot_band(t, &low, &high)) continue;
     if (t.phase != lead_try::body || !t.reader) return false;
-    if (rows_[t.row].rule == bit_rule::pavloda && t.reader->bitwise()) return false;
+    const bit_rule rule = rows_[t.row].rule;
+    if ((rule == bit_rule::pavloda && t.reader->bitwise()) || rule == bit_rule::super_pavloda)
+      return false;
   }
   return true;
 }

@@ -572,6 +572,92 @@ class wildload : public block_reader {
   std::uint32_t held_ = 0;
 };
 
+// --- Super Pavloda ----------------------------------------------------------------
+// Its bits come from three lengths of pulse (the row's rule), and a file is
+// a chain of sub-blocks, each behind a lead of its own: a primary with the
+// file's header and its first bytes, then whole pages, numbered, which say
+// nothing of where they load. The row's memory keeps the primary's header
+// for them, and a file given out before its last page arrives does not load.
+
+struct super_pavloda_memory : loader_memory {
+  int block = -1;          // the block whose pages are awaited; -1: none
+  unsigned pages = 0;      // how many follow its primary
+  std::uint32_t base = 0;  // page k of it loads at base + 256 k, the primary being page 0
+};
+
+class super_pavloda : public block_reader {
+ public:
+  explicit super_pavloda(super_pavloda_memory& m) : m_(m) {}
+  // A primary: block, 0, base, pages, offset, the header's check, then 256
+  // less offset bytes (0: 256) and their check. A page: block, its number,
+  // 256 bytes, the check of all before it. Each check is the sum of the
+  // bytes it covers and their count.
+  reading byte(std::uint8_t b) override {
+    got_.push_back(b);
+    if (got_.size() < 2) return reading::more;
+    if (got_[1] == 0) {
+      if (got_.size() < 7) return reading::more;
+      if (got_.size() == 7 && checked(0, 6) != got_[6]) return reading::failed;
+      const std::size_t n = size();
+      if (got_.size() < 7 + n + 1) return reading::more;
+      return primary(n);
+    }
+    if (got_.size() < 2 + 256 + 1) return reading::more;
+    return page();
+  }
+  // A block cut short: not a file of this loader's, as far as can be told.
+  reading end() override { return reading::failed; }
+  std::vector<turbo_file> files() override { return {file_}; }
+
+ private:
+  std::uint8_t checked(std::size_t from, std::size_t n) const {
+    unsigned sum = static_cast<unsigned>(n);
+    for (std::size_t k = from; k < from + n; ++k) sum += got_[k];
+    return static_cast<std::uint8_t>(sum);
+  }
+  std::size_t size() const { return got_[5] == 0 ? 256 : 256 - std::size_t{got_[5]}; }
+
+  reading primary(std::size_t n) {
+    const std::uint32_t base = word(got_, 2), pages = got_[4];
+    const std::uint32_t start = base + 256 - static_cast<std::uint32_t>(n);
+    if (!turbo::fits(start, static_cast<std::uint32_t>(n) + 256 * pages)) return reading::failed;
+    const bool holds = checked(7, n) == got_[7 + n];
+    file_ = turbo::file(
+        "Super Pavloda", static_cast<std::uint16_t>(start),
+        holds ? bytes(got_.begin() + 7, got_.begin() + 7 + static_cast<long>(n)) : bytes{},
+        holds ? copy_check::ok : copy_check::damaged);
+    file_.end = static_cast<std::uint16_t>(start + n);
+    file_.header = copy_check::ok;
+    file_.checks_held = holds ? 2 : 1;
+    file_.may_continue = file_.wants_more = pages > 0;
+    m_.block = pages > 0 ? got_[0] : -1;
+    m_.pages = pages;
+    m_.base = base;
+    return reading::done;
+  }
+
+  reading page() {
+    const unsigned number = got_[1];
+    const bool holds = checked(0, 258) == got_[258];
+    // Only a page of the block whose primary was read can be placed.
+    if (m_.block != got_[0] || number > m_.pages) return reading::failed;
+    const std::uint32_t start = m_.base + 256 * number;
+    file_ = turbo::file("Super Pavloda", static_cast<std::uint16_t>(start),
+                        holds ? bytes(got_.begin() + 2, got_.begin() + 258) : bytes{},
+                        holds ? copy_check::ok : copy_check::damaged);
+    file_.end = static_cast<std::uint16_t>(start + 256);
+    file_.checks_held = holds ? 1 : 0;
+    file_.continues = true;
+    file_.may_continue = file_.wants_more = number < m_.pages;
+    if (number == m_.pages) m_.block = -1;
+    return reading::done;
+  }
+
+  super_pavloda_memory& m_;
+  bytes got_;
+  turbo_file file_;
+};
+
 template <class memory_type>
 memory_type& memory_of(std::unique_ptr<loader_memory>& m) {  // the row's, made when first wanted
   if (!m) m = std::make_unique<memory_type>();
@@ -653,4 +739,8 @@ std::unique_ptr<block_reader> bleepload_reader(const loader_row&, const lead_inf
 std::unique_ptr<block_reader> wildload_reader(const loader_row&, const lead_info&,
                                               std::unique_ptr<loader_memory>&) {
   return std::make_unique<wildload>();
+}
+std::unique_ptr<block_reader> super_pavloda_reader(const loader_row&, const lead_info&,
+                                                   std::unique_ptr<loader_memory>& m) {
+  return std::make_unique<super_pavloda>(memory_of<super_pavloda_memory>(m));
 }

@@ -19,6 +19,8 @@ std::unique_ptr<block_reader> bleepload_reader(const loader_row&, const lead_inf
                                                std::unique_ptr<loader_memory>&);
 std::unique_ptr<block_reader> wildload_reader(const loader_row&, const lead_info&,
                                               std::unique_ptr<loader_memory>&);
+std::unique_ptr<block_reader> super_pavloda_reader(const loader_row&, const lead_info&,
+                                                   std::unique_ptr<loader_memory>&);
 
 /// Helpers the readers share.
 namespace turbo {

@@ -162,6 +162,34 @@ std::vector<loader_row> make_rows() {
        {},
        false,
        {{"Pavloda", "LE", 'p'}}},
+      // Three lengths of pulse, in two sets, one a tape's: short, medium and
+      // long $2E, $45, $5C, or $3E, $5D, $7C. The thresholds lie between.
+      {"Super Pavloda",
+       58,
+       0x2E,
+       0x45,
+       MSB,
+       bit_rule::super_pavloda,
+       BIT,
+       0,
+       32,
+       {0x66, 0x1B},
+       false,
+       {},
+       super_pavloda_reader},
+      {"Super Pavloda",
+       78,
+       0x3E,
+       0x5D,
+       MSB,
+       bit_rule::super_pavloda,
+       BIT,
+       0,
+       32,
+       {0x66, 0x1B},
+       false,
+       {},
+       super_pavloda_reader},
       {"Wildload",
        60,
        0x30,
@@ -233,6 +261,7 @@ std::vector<loader_row> make_rows() {
     if (std::strcmp(r.name, "Jetload") == 0) r.timed = r.quiet_end = true;
     if (std::strcmp(r.name, "Ocean-Imagine") == 0) r.timed = true;
     if (std::strcmp(r.name, "SEUCK") == 0) r.fixed_start = 0x0900, r.fixed_size = 63226;
+    if (r.rule == bit_rule::super_pavloda) r.long_threshold = r.bit1 == 0x45 ? 81 : 109;
   }
   return rows;
 }

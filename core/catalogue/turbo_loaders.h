@@ -32,6 +32,8 @@ struct turbo_file {
   bool may_continue = false;
   /// It goes on from the file before it, which was left open.
   bool continues = false;
+  /// It is not whole without a later block: given out without one, it does not load.
+  bool wants_more = false;
   std::uint64_t offset = 0;  ///< file offset of its first byte's first pulse, after the sync
   std::uint64_t begin = 0;   ///< file offset where its lead begins
   std::uint64_t finish = 0;  ///< file offset one past its last pulse
@@ -59,9 +61,10 @@ class block_reader {
 
 enum class bit_order { msb_first, lsb_first };
 
-/// How pulses make bits: one pulse a bit, long for 1; or Pavloda's long
-/// pulse for 0 and two short ones for 1.
-enum class bit_rule { threshold, pavloda };
+/// How pulses make bits: one pulse a bit, long for 1; Pavloda's long
+/// pulse for 0 and two short ones for 1; or Super Pavloda's three lengths,
+/// each one bit or two.
+enum class bit_rule { threshold, pavloda, super_pavloda };
 
 /// What leads into a block: a run of one byte, of one bit (then one bit of
 /// the other value as its end), or of a byte only the tape names (Bleepload:
@@ -120,6 +123,7 @@ struct loader_row {
   bool quiet_end = false;         ///< its data must end at a pause or a steady tone
   std::uint16_t fixed_start = 0;  ///< a layout with no header: where it loads,
   std::uint32_t fixed_size = 0;   ///< and how much
+  int long_threshold = 0;         ///< of three lengths of pulse: this long or longer is the longest
 };
 
 /// Every row, in the order they are preferred when two read the same block.

@@ -401,27 +401,31 @@ bool turbo_reader::pilot_timed(const lead_try& t, const loader_row& row) const {
   return true;
 }
 
-// One pulse to one try.
-turbo_reader::fed turbo_reader::feed(lead_try& t, std::uint8_t pulse) {
+// One pulse to one try; or, where bit is not -1, one of the bits the pulse
+// has been read as already.
+turbo_reader::fed turbo_reader::feed(lead_try& t, std::uint8_t pulse, int bit) {
   const loader_row& row = rows_[t.row];
-  // The pulse's length goes to the sums of its kind: long or short.
-  const int kind = pulse >= t.threshold ? 1 : 0;
-  const int timed_as = row.rule == bit_rule::pavloda ? 1 - kind : kind;
-  t.sum[timed_as] += pulse;
-  ++t.n[timed_as];
-  if (t.phase == lead_try::body) t.body_units += pulse;
-  int bit = kind;
-  if (row.rule == bit_rule::pavloda) {
-    // A long pulse is a 0; a 1 is two short pulses.
-    if (kind == 1) {
-      if (t.short_pending) return fed::failed;
-      bit = 0;
-    } else if (!t.short_pending) {
-      t.short_pending = true;
-      return fed::going;
-    } else {
-      t.short_pending = false;
-      bit = 1;
+  if (bit < 0) {
+    if (row.rule == bit_rule::super_pavloda) return feed_three(t, pulse);
+    // The pulse's length goes to the sums of its kind: long or short.
+    const int kind = pulse >= t.threshold ? 1 : 0;
+    const int timed_as = row.rule == bit_rule::pavloda ? 1 - kind : kind;
+    t.sum[timed_as] += pulse;
+    ++t.n[timed_as];
+    if (t.phase == lead_try::body) t.body_units += pulse;
+    bit = kind;
+    if (row.rule == bit_rule::pavloda) {
+      // A long pulse is a 0; a 1 is two short pulses.
+      if (kind == 1) {
+        if (t.short_pending) return fed::failed;
+        bit = 0;
+      } else if (!t.short_pending) {
+        t.short_pending = true;
+        return fed::going;
+      } else {
+        t.short_pending = false;
+        bit = 1;
+      }
     }
   }
 
@@ -493,6 +497,29 @@ turbo_reader::fed turbo_reader::feed(lead_try& t, std::uint8_t pulse) {
   if (++t.bits < 8) return fed::going;
   t.bits = 0;
   return feed_byte(t, t.reg);
+}
+
+// Super Pavloda's pulses, of three lengths, each one bit or two by the state
+// the last medium pulse left: in the first, a short pulse is a 1, a medium
+// one 00 and a long one 01; in the second, a short one 0, a medium one 1 and
+// a long one 00. A medium pulse switches the state. Its pilot is short
+// pulses in the second state, and the medium one that ends it the 1 after.
+turbo_reader::fed turbo_reader::feed_three(lead_try& t, std::uint8_t pulse) {
+  const loader_row& row = rows_[t.row];
+  const int length = pulse < t.threshold ? 0 : pulse < row.long_threshold ? 1 : 2;
+  t.sum[length == 0 ? 0 : 1] += pulse;  // timed as short or not
+  ++t.n[length == 0 ? 0 : 1];
+  if (t.phase == lead_try::body) t.body_units += pulse;
+  static constexpr int BITS[2][3][2] = {{{0, -1}, {1, -1}, {0, 0}},  // the second state
+                                        {{1, -1}, {0, 0}, {0, 1}}};  // the first
+  const int(&bits)[2] = BITS[t.first_state ? 1 : 0][length];
+  if (length == 1) t.first_state = !t.first_state;
+  for (const int bit : bits) {
+    if (bit < 0) break;
+    const fed f = feed(t, pulse, bit);
+    if (f != fed::going) return f;
+  }
+  return fed::going;
 }
 
 // A whole byte to a try past its alignment.
@@ -678,19 +705,28 @@ void turbo_reader::give(turbo_file f, turbo_found& out) {
     o.finish = f.finish;
     o.cycles_finish = f.cycles_finish;
     o.may_continue = f.may_continue;
-    if (!o.may_continue) {
-      out.files.push_back(std::move(o));
-      has_open_ = false;
-    }
+    o.wants_more = f.wants_more;
+    if (!o.may_continue) let_go(out);
     return;
   }
-  if (has_open_) out.files.push_back(std::move(open_));
+  if (has_open_) let_go(out);
   has_open_ = f.may_continue;
   if (has_open_) {
     open_ = std::move(f);
   } else {
     out.files.push_back(std::move(f));
   }
+}
+
+// The file kept open goes out as it stands: one still waiting for a block
+// it cannot load without does not load.
+void turbo_reader::let_go(turbo_found& out) {
+  if (open_.wants_more) {
+    open_.program_check = copy_check::damaged;
+    open_.program.clear();
+  }
+  out.files.push_back(std::move(open_));
+  has_open_ = false;
 }
 
 std::uint64_t turbo_reader::span_horizon() const {
@@ -832,8 +868,7 @@ void turbo_reader::finish(turbo_found& out) {
   clock_.start_piece(&END_OF_TAPE, 0);
   break_stream(&END_OF_TAPE, out);
   clock_.end_piece();
-  if (has_open_) out.files.push_back(std::move(open_));
-  has_open_ = false;
+  if (has_open_) let_go(out);
 }
 
 void turbo_reader::rom_header(const std::uint8_t* payload, std::size_t size) {

@@ -39,6 +39,7 @@ struct lead_try {
   unsigned carried = 0;
   std::size_t sync_at = 0;
   bool short_pending = false;   // the first short pulse of a Pavloda 1
+  bool first_state = false;     // Super Pavloda's: a medium pulse switched it from its second
   bool floating = false;        // a pilot of one kind met with no pause before it
   bool named_floating = false;  // a named pilot whose bytes' place its complement shows
   // Its lead's first pulse is the first after a break in the stream: a
@@ -139,7 +140,8 @@ class turbo_reader {
   static int pilot_period(const loader_row& row);
   static bool sync_shows_start(const loader_row& row);
   bool reads_bytes() const;
-  fed feed(lead_try& t, std::uint8_t pulse);
+  fed feed(lead_try& t, std::uint8_t pulse, int bit = -1);
+  fed feed_three(lead_try& t, std::uint8_t pulse);
   bool one_kind(const lead_try& t) const;
   static bool steady(lead_try& t, std::uint8_t pulse);
   fed feed_byte(lead_try& t, std::uint8_t b);
@@ -152,6 +154,7 @@ class turbo_reader {
   bool settle(lead_try& t, const std::uint8_t* after, turbo_found& out);
   void commit(turbo_found& found, turbo_found& out);
   void give(turbo_file f, turbo_found& out);
+  void let_go(turbo_found& out);
   void break_stream(const std::uint8_t* at, turbo_found& out);
   void remember(const std::uint8_t* at, turbo_found& out);
   void end_tone(const std::uint8_t* at, turbo_found& out);

@@ -171,6 +171,63 @@ TEST(Turbo, AChainsPiecesMakeOneFile) {
   }
 }
 
+// Super Pavloda's file is a primary sub-block and the pages that follow it,
+// each behind a lead of its own, and the primary says how many: with a
+// page's lead lost the file does not load, and with the primary's its pages
+// are no file at all (nothing says where they load); the next file loads
+// either way. A tape may write 00 in the second state as one long pulse or
+// two short ones.
+TEST(Turbo, SuperPavlodaSubBlocks) {
+  const struct {
+    const char* what;
+    bool two_shorts;
+    int lost;          // the sub-block of the first file whose lead is spoilt; -1: none
+    bool first_loads;  // and so the first file loads, is damaged, or is not there
+    bool first_there;
+  } rows[] = {
+      {"whole", false, -1, true, true},
+      {"00 as two short pulses", true, -1, true, true},
+      {"its first page's lead spoilt", false, 1, false, true},
+      {"its last page's lead spoilt", true, 2, false, true},
+      {"its primary's lead spoilt", false, 0, false, false},
+  };
+  for (const turbo_format f : {turbo_format::super_pavloda_t1, turbo_format::super_pavloda_t2}) {
+    const std::vector<turbo_program> files = two_files(f);
+    ASSERT_EQ(files[0].data.size(), 700u);  // a primary of 188 bytes and two pages
+    for (const auto& r : rows) {
+      SCOPED_TRACE(std::to_string(static_cast<int>(f)) + ": " + r.what);
+      turbo_knobs k;
+      k.two_shorts = r.two_shorts;
+      bytes pulses = turbo_tape(f, files, k);
+      if (r.lost >= 0) {
+        // Most of the short pulses of the lead before that sub-block's data
+        // made long: too few are left to make a lead.
+        const std::uint8_t shorts = f == turbo_format::super_pavloda_t1 ? 0x2E : 0x3E;
+        std::size_t at = turbo_data_starts().at(static_cast<std::size_t>(r.lost));
+        while (!std::all_of(&pulses[at - 30], &pulses[at], [&](int v) { return v == shorts; }))
+          --at;
+        while (pulses[at - 1] == shorts) pulses[--at] = 0x90;
+      }
+      const auto all = catalogue_of(tap_file(pulses));
+      const auto got = turbo_files(all);
+      ASSERT_EQ(got.size(), r.first_there ? 2u : 1u);
+      const catalogue_entry& second = got.back();
+      EXPECT_EQ(second.start, files[1].start);
+      EXPECT_TRUE(second.program == files[1].data);
+      EXPECT_EQ(second.program_check, copy_check::ok);
+      if (r.first_there) {
+        EXPECT_EQ(got[0].start, files[0].start);
+        EXPECT_EQ(got[0].program_check, r.first_loads ? copy_check::ok : copy_check::damaged);
+        EXPECT_EQ(got[0].program.empty(), !r.first_loads);
+      }
+      const bool unknown = std::any_of(all.begin(), all.end(), [](const catalogue_entry& e) {
+        return e.kind == entry_kind::unrecognised;
+      });
+      EXPECT_EQ(unknown, r.lost >= 0) << "the spoilt sub-block is a stretch no loader explains";
+    }
+  }
+}
+
 TEST(Turbo, ALeadStraightAfterABrokenBlock) {
   const struct {
     turbo_format before, after;
