@@ -401,8 +401,9 @@ void super_pavloda(bits& w, const turbo_program& p, std::size_t i, const int (&l
     add({check});
     bool first = true, marked = false;
     for (std::size_t at = 0; at < stream.size();) {
-      const int next = at + 1 < stream.size() ? stream[at + 1] : 1;  // a last lone 0 padded
-      int pulse = 0, bits = 1;  // of length[pulse], for this many bits
+      const std::size_t left = stream.size() - at;
+      const int next = left > 1 ? stream[at + 1] : 1;  // a last lone 0 padded
+      int pulse = 0, bits = 1;                         // of length[pulse], for this many bits
       if (first && stream[at] == 1) {
         pulse = 0;
       } else if (first) {
@@ -411,7 +412,7 @@ void super_pavloda(bits& w, const turbo_program& p, std::size_t i, const int (&l
       } else if (stream[at] == 1) {
         pulse = 1;
         first = true;
-      } else if (next == 0 && at + 1 < stream.size() && !k.two_shorts) {
+      } else if (next == 0 && left > 1 && !k.two_shorts) {
         pulse = 2, bits = 2;
       }
       if (!marked && data_bit < at + static_cast<std::size_t>(bits)) {

@@ -180,16 +180,16 @@ TEST(Turbo, AChainsPiecesMakeOneFile) {
 TEST(Turbo, SuperPavlodaSubBlocks) {
   const struct {
     const char* what;
+    int lost;  // the sub-block of the first file whose lead is spoilt; -1: none
     bool two_shorts;
-    int lost;          // the sub-block of the first file whose lead is spoilt; -1: none
     bool first_loads;  // and so the first file loads, is damaged, or is not there
     bool first_there;
   } rows[] = {
-      {"whole", false, -1, true, true},
-      {"00 as two short pulses", true, -1, true, true},
-      {"its first page's lead spoilt", false, 1, false, true},
-      {"its last page's lead spoilt", true, 2, false, true},
-      {"its primary's lead spoilt", false, 0, false, false},
+      {"whole", -1, false, true, true},
+      {"00 as two short pulses", -1, true, true, true},
+      {"its first page's lead spoilt", 1, false, false, true},
+      {"its last page's lead spoilt", 2, true, false, true},
+      {"its primary's lead spoilt", 0, false, false, false},
   };
   for (const turbo_format f : {turbo_format::super_pavloda_t1, turbo_format::super_pavloda_t2}) {
     const std::vector<turbo_program> files = two_files(f);
