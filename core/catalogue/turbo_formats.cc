@@ -509,6 +509,8 @@ class bleepload : public block_reader {
     // Special chain's last block says it is the last.
     file_.continues = number > 0 && number == m_.next_block && special == m_.special;
     file_.may_continue = !(special && got_[4] == static_cast<std::uint8_t>((start >> 8) + 1));
+    // A Special chain says which block is its last: without it, it does not load.
+    file_.wants_more = special && file_.may_continue;
     m_.next_block = file_.may_continue ? number + 1 : -1;
     m_.special = special;
     return reading::done;

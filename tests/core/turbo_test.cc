@@ -67,10 +67,10 @@ bool keeps_check(turbo_format f) {
   }
 }
 // Chains of blocks that say no length: cut, they read as a shorter file
-// whose blocks all hold.
+// whose blocks all hold. (A Bleepload Special chain flags its last block,
+// and a Super Pavloda one counts its pages: cut, they do not load.)
 bool chained(turbo_format f) {
-  return f == turbo_format::bleepload || f == turbo_format::bleepload_special ||
-         f == turbo_format::cyberload_f3;
+  return f == turbo_format::bleepload || f == turbo_format::cyberload_f3;
 }
 
 // Whether the catalogue gives the file's bytes (F2's are enciphered by the loader's own key).
@@ -225,6 +225,24 @@ TEST(Turbo, SuperPavlodaSubBlocks) {
       });
       EXPECT_EQ(unknown, r.lost >= 0) << "the spoilt sub-block is a stretch no loader explains";
     }
+  }
+}
+
+// A chain that says where it ends (Bleepload Special flags its last block,
+// Super Pavloda counts its pages), the tape cut after its first block: its
+// file is listed, and does not load.
+TEST(Turbo, AChainCutBeforeItsEnd) {
+  for (const turbo_format f : {turbo_format::bleepload_special, turbo_format::super_pavloda_t1,
+                               turbo_format::super_pavloda_t2}) {
+    SCOPED_TRACE(static_cast<int>(f));
+    const std::vector<turbo_program> files = two_files(f);
+    bytes pulses = turbo_tape(f, files);
+    pulses.resize(turbo_data_starts().at(1) - 10);  // in the second block's header
+    const auto got = turbo_files(catalogue_of(tap_file(pulses)));
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].start, files[0].start);
+    EXPECT_EQ(got[0].program_check, copy_check::damaged);
+    EXPECT_TRUE(got[0].program.empty());
   }
 }
 
