@@ -148,18 +148,26 @@ std::vector<bytes> pages(const turbo_program& p) {
   return out;
 }
 
+// The page after page_at in a chain of pages: past the top of memory, a
+// chain longer than memory loads over it again from its first page.
+std::uint8_t next_page(std::uint8_t page_at, const turbo_program& p) {
+  return page_at == 0xFF ? static_cast<std::uint8_t>(p.start >> 8)
+                         : static_cast<std::uint8_t>(page_at + 1);
+}
+
 void novaload_special(bits& w, const turbo_program& p, std::size_t i, const turbo_knobs& k) {
   for (int n = 0; n < 2000; ++n) w.bit(0);
   w.bit(1);
   w.byte(0xAA);
   w.byte(0x55);
   std::uint8_t page_at = static_cast<std::uint8_t>(p.start >> 8);
+  bool first = true;
   for (const bytes& page : pages(p)) {
     w.byte(page_at);
     w.data(page);
-    const bool first = page_at == static_cast<std::uint8_t>(p.start >> 8);
     w.byte(written(static_cast<std::uint8_t>(page_at + sum_of(page)), k, first ? i : 1));
-    ++page_at;
+    page_at = next_page(page_at, p);
+    first = false;
   }
   for (int n = 0; n < 2000; ++n) w.bit(0);
 }
@@ -171,8 +179,9 @@ void ocean_imagine(bits& w, const turbo_program& p) {
   std::uint8_t page_at = static_cast<std::uint8_t>(p.start >> 8);
   for (const bytes& page : pages(p)) {
     w.byte(0x00);  // the flag
-    w.byte(page_at++);
+    w.byte(page_at);
     w.data(page);
+    page_at = next_page(page_at, p);
   }
   w.byte(0x00);
   w.byte(0x00);  // the end

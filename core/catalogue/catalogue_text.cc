@@ -150,8 +150,14 @@ std::string cell(const catalogue_entry& e, column c, bool escape) {
       return hex(e.start);
     case column::end:
       return hex(e.end);
-    case column::size:
-      return e.end >= e.start ? std::to_string(e.end - e.start) : "";
+    case column::size: {
+      // A turbo loader's chain of pages may hold more than its addresses
+      // span: one that loads over memory more than once, or past its top.
+      const std::size_t span = e.end >= e.start ? e.end - e.start : 0;
+      const std::size_t held = std::max(e.program.size(), e.program_size);
+      if (!rom && held > span) return std::to_string(held);
+      return e.end >= e.start ? std::to_string(span) : "";
+    }
     case column::position:
       return minutes(e.seconds);
     case column::header:

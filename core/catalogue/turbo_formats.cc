@@ -24,6 +24,10 @@ std::uint8_t xor_of(const std::uint8_t* p, std::size_t n) {
 // The most bytes any block holds, with its header: no reader reads on past it.
 constexpr std::size_t MOST = 0x10000 + 256;
 
+// The most pages a chain of them holds. A chain may load over memory more
+// than once (Arkanoid's Ocean-Imagine chain is 275 pages), but not for long.
+constexpr std::size_t MOST_PAGES = 1024;
+
 // --- Turbotape 250 and Anirog ------------------------------------------------
 // A Turbotape file is two blocks, a header and its data, each behind its own
 // lead: the data block takes its length from the header before it, which
@@ -204,7 +208,7 @@ class novaload : public block_reader {
     pieces_.add(static_cast<std::uint16_t>(block_[0] << 8),
                 bytes(block_.begin() + 1, block_.begin() + 257));
     block_.clear();
-    return pieces_.pieces() > 256 ? reading::failed : reading::more;
+    return pieces_.pieces() > MOST_PAGES ? reading::failed : reading::more;
   }
 
   bool special_ = false, header_done_ = false, check_next_ = false, damaged_ = false, cut_ = false;
@@ -243,7 +247,7 @@ class ocean_imagine : public block_reader {
                 bytes(block_.begin() + 2, block_.end()));
     block_.clear();
     maybe_end_ = false;
-    return pieces_.pieces() > 256 ? reading::failed : reading::more;
+    return pieces_.pieces() > MOST_PAGES ? reading::failed : reading::more;
   }
   reading end() override { return pieces_.empty() ? reading::failed : reading::done; }
   std::vector<turbo_file> files() override {

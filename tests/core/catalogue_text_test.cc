@@ -37,6 +37,16 @@ catalogue_entry turbo(const char* loader, const char* name, std::uint16_t start,
   return e;
 }
 
+// e holding a program of n bytes; or, taken out, only their count.
+catalogue_entry holding(catalogue_entry e, std::size_t n, bool taken_out = false) {
+  if (taken_out) {
+    e.program_size = n;
+  } else {
+    e.program.assign(n, 0xEA);
+  }
+  return e;
+}
+
 catalogue_entry stretch(std::uint64_t pulses, double duration, std::vector<std::uint8_t> values) {
   catalogue_entry e = entry(0, 0, 0, 0, "", 125.9);
   e.kind = entry_kind::unrecognised;
@@ -102,6 +112,15 @@ TEST(CatalogueText, EachCellAsShown) {
       {stretch(30000, 41.7, {0x28}), column::header, ""},
       {stretch(30000, 41.7, {0x28}), column::program, ""},
       {stretch(30000, 41.7, {0x28}), column::number, ""},
+      // What a file holds, where its addresses cannot span it: a turbo chain
+      // loading over memory more than once, or up to its very top; a ROM
+      // file's size is its header's, whatever its data block holds.
+      {holding(turbo("Ocean-Imagine", "", 0x0800, 0x1B00), 70400), column::size, "70400"},
+      {holding(turbo("Ocean-Imagine", "", 0x0800, 0x1B00), 70400, true), column::size, "70400"},
+      {holding(turbo("Freeload", "", 0xC000, 0x0000), 16384), column::size, "16384"},
+      {turbo("Freeload", "", 0xC000, 0x0000), column::size, ""},
+      {holding(turbo("Freeload", "", 0x1000, 0x9000), 32768), column::size, "32768"},
+      {holding(entry(1, 1, 0x0801, 0x0841, "", 0), 100), column::size, "64"},
   };
   for (const auto& r : edges) EXPECT_EQ(cell(r.e, r.c, false), r.want);
   // Both ways at once, as the page takes them, are each cell as asked alone.

@@ -246,6 +246,20 @@ TEST(Turbo, AChainCutBeforeItsEnd) {
   }
 }
 
+// A chain of pages that loads over memory more than once, as Arkanoid's
+// Ocean-Imagine chain of 275 pages does: read whole, its bytes in tape order.
+TEST(Turbo, AChainLongerThanMemory) {
+  for (const turbo_format f : {turbo_format::ocean_imagine, turbo_format::novaload_special}) {
+    SCOPED_TRACE(static_cast<int>(f));
+    const std::vector<turbo_program> files = {{0x0800, program(275 * 256, 9), ""}};
+    const auto got = turbo_files(catalogue_of(tap_file(turbo_tape(f, files))));
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].start, 0x0800);
+    EXPECT_EQ(got[0].program_check, keeps_check(f) ? copy_check::ok : copy_check::none);
+    EXPECT_TRUE(got[0].program == files[0].data);
+  }
+}
+
 TEST(Turbo, ALeadStraightAfterABrokenBlock) {
   const struct {
     turbo_format before, after;
