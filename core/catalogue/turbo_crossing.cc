@@ -243,27 +243,24 @@ unsigned shifted_in(unsigned reg, std::uint64_t longs, std::uint64_t longs_rever
   return (reg >> n | (static_cast<unsigned>(longs >> a) & low) << (8 - n)) & 0xFF;
 }
 
-// A Pavloda try's bits from pulses: a long pulse is a 0, two short ones a
-// 1, and a long one after a lone short one breaks the block.
+// A Pavloda try's bits from the pulses of its block: a long pulse is a 0,
+// a short one and the pulse after it, whatever its length, a 1.
 struct pavloda_bits {
   unsigned reg;
   int bits;
   bool pending;  // a short pulse waits for its second
   bool msb;
-  // One pulse, long or not; false where it breaks the block. Sets *byte
-  // where it completes one.
-  bool take(bool is_long, bool* byte) {
-    if (is_long && pending) return false;
+  // One pulse, long or not. Sets *byte where it completes one.
+  void take(bool is_long, bool* byte) {
     // Written without branches: the pulses come at random.
     const bool completes = is_long || pending;
-    const unsigned bit = is_long ? 0 : 1;
+    const unsigned bit = pending || !is_long ? 1 : 0;
     pending = !completes;
     const unsigned shifted = msb ? (reg << 1 | bit) & 0xFF : reg >> 1 | bit << 7;
     reg = completes ? shifted : reg;
     bits += completes ? 1 : 0;
     *byte = bits == 8;
     bits &= 7;
-    return true;
   }
 };
 
@@ -293,11 +290,9 @@ std::size_t turbo_reader::read_body(const std::uint8_t* q, std::size_t* event, f
     unsigned ends;       // the pulse that completes its byte (or bit)
     enum { in_pilot, by_bytes, by_bits, pavloda } how;
     // Pavloda's bytes, which take no set count of pulses: the pulse that
-    // completes each and its value, then the pulse that breaks the block.
+    // completes each, and its value.
     unsigned bytes, next;
     std::uint8_t byte_ends[8], byte_values[8];
-    unsigned breaks;
-    pavloda_bits after;  // where the last pulse before breaks leaves the try
   } r[MAX_CROSSING];
   constexpr unsigned NEVER = 64;
   for (std::size_t k = 0; k < tries; ++k) {
@@ -318,20 +313,15 @@ std::size_t turbo_reader::read_body(const std::uint8_t* q, std::size_t* event, f
     if (rows_[t.row].rule == bit_rule::pavloda) {
       pavloda_bits b{t.reg, t.bits, t.short_pending, r[k].msb};
       r[k].bytes = r[k].next = 0;
-      r[k].breaks = NEVER;
       for (unsigned j = 0; j < 64; ++j) {
         bool byte = false;
-        if (!b.take((r[k].longs >> j & 1) != 0, &byte)) {
-          r[k].breaks = j;
-          break;
-        }
+        b.take((r[k].longs >> j & 1) != 0, &byte);
         if (!byte) continue;
         r[k].byte_ends[r[k].bytes] = static_cast<std::uint8_t>(j);
         r[k].byte_values[r[k].bytes++] = static_cast<std::uint8_t>(b.reg);
       }
-      r[k].after = b;
       r[k].how = reading_try::pavloda;
-      r[k].ends = r[k].bytes > 0 ? r[k].byte_ends[0] : r[k].breaks;
+      r[k].ends = r[k].bytes > 0 ? r[k].byte_ends[0] : NEVER;
       continue;
     }
     const bool bits = t.reader->bitwise();
@@ -349,16 +339,10 @@ std::size_t turbo_reader::read_body(const std::uint8_t* q, std::size_t* event, f
     if (c.ends >= events) break;
     lead_try& t = tries_[k];
     reading got;
-    if (c.how == reading_try::pavloda) {  // a byte, or the pulse that breaks the block
+    if (c.how == reading_try::pavloda) {
       c.read = c.ends + 1;
-      if (c.next == c.bytes) {
-        *outcome = fed::failed;
-        *event = k;
-        e = c.read;
-        break;
-      }
       got = t.reader->byte(c.byte_values[c.next++]);
-      c.ends = c.next < c.bytes ? c.byte_ends[c.next] : c.breaks;
+      c.ends = c.next < c.bytes ? c.byte_ends[c.next] : NEVER;
     } else if (c.how == reading_try::by_bits) {
       got = t.reader->bit(static_cast<int>(c.longs >> c.ends & 1));
       c.read = c.ends + 1;
@@ -412,12 +396,9 @@ std::size_t turbo_reader::read_body(const std::uint8_t* q, std::size_t* event, f
     t.body_units += took_units;
     if (c.how == reading_try::by_bits) continue;  // a reader of bits keeps no register here
     if (c.how == reading_try::pavloda) {
-      pavloda_bits b = c.after;
-      if (took < std::min(c.breaks, 64u)) {
-        b = pavloda_bits{t.reg, t.bits, t.short_pending, c.msb};
-        bool byte = false;
-        for (unsigned j = 0; j < took; ++j) b.take((c.longs >> j & 1) != 0, &byte);
-      }
+      pavloda_bits b{t.reg, t.bits, t.short_pending, c.msb};
+      bool byte = false;
+      for (unsigned j = 0; j < took; ++j) b.take((c.longs >> j & 1) != 0, &byte);
       t.reg = static_cast<std::uint8_t>(b.reg);
       t.bits = b.bits;
       t.short_pending = b.pending;

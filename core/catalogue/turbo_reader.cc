@@ -415,16 +415,19 @@ turbo_reader::fed turbo_reader::feed(lead_try& t, std::uint8_t pulse, int bit) {
     if (t.phase == lead_try::body) t.body_units += pulse;
     bit = kind;
     if (row.rule == bit_rule::pavloda) {
-      // A long pulse is a 0; a 1 is two short pulses.
-      if (kind == 1) {
-        if (t.short_pending) return fed::failed;
-        bit = 0;
-      } else if (!t.short_pending) {
-        t.short_pending = true;
-        return fed::going;
-      } else {
+      // A long pulse is a 0; a 1 is two short pulses. The loader times the
+      // first of the two and passes over the second, whatever its length,
+      // and so does a block here: its last pulse may run on into the pause
+      // after it. In a lead, a long pulse after a lone short one breaks it.
+      if (t.short_pending) {
+        if (kind == 1 && t.phase != lead_try::body) return fed::failed;
         t.short_pending = false;
         bit = 1;
+      } else if (kind == 1) {
+        bit = 0;
+      } else {
+        t.short_pending = true;
+        return fed::going;
       }
     }
   }
@@ -847,8 +850,16 @@ void turbo_reader::break_stream(const std::uint8_t* at, turbo_found& out) {
   bool won = false;
   for (lead_try& t : tries_) {
     if (t.phase != lead_try::body && t.phase != lead_try::tail) continue;
-    if ((t.phase == lead_try::tail || t.reader->end() == reading::done) && accept(t) &&
-        settle(t, at, out)) {
+    fed f = fed::going;
+    if (t.phase == lead_try::body && t.short_pending) {
+      // A Pavloda 1 whose second pulse, which the loader passes over, ran
+      // on into the pause.
+      t.short_pending = false;
+      f = feed(t, 0, 1);
+      if (f == fed::failed) continue;
+    }
+    if ((f == fed::done || t.phase == lead_try::tail || t.reader->end() == reading::done) &&
+        accept(t) && settle(t, at, out)) {
       won = true;
       break;
     }

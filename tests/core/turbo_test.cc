@@ -260,6 +260,40 @@ TEST(Turbo, AChainLongerThanMemory) {
   }
 }
 
+// Pavloda's blocks have no trailer, and its loader passes over the second
+// pulse of a 1: where a block ends in a 1, that pulse may run on into the
+// pause, drawn out or lost in it, and the file still loads.
+TEST(Turbo, APavlodaBlocksLastPulseRunsIntoThePause) {
+  const std::vector<turbo_program> files = two_files(turbo_format::pavloda);
+  const bytes clean = turbo_tape(turbo_format::pavloda, files);
+  std::vector<std::size_t> ends;  // where each file's block ends: at the pause after it
+  for (std::size_t at = 4; at < clean.size(); ++at) {
+    if (clean[at] != 0) continue;
+    ends.push_back(at);
+    at += 3;
+  }
+  ASSERT_EQ(ends.size(), files.size());
+  for (const std::size_t end : ends)  // each block ends in a 1: two short pulses
+    ASSERT_TRUE(clean[end - 1] == 0x1F && clean[end - 2] == 0x1F && clean[end - 3] != 0x1F);
+  for (const int last : {0x1F, 0x30, 0x60, 0xFF, -1}) {  // -1: lost in the pause
+    SCOPED_TRACE(last);
+    bytes tape = clean;
+    for (auto end = ends.rbegin(); end != ends.rend(); ++end) {
+      if (last < 0) {
+        tape.erase(tape.begin() + static_cast<long>(*end) - 1);
+      } else {
+        tape[*end - 1] = static_cast<std::uint8_t>(last);
+      }
+    }
+    const auto got = turbo_files(catalogue_of(tap_file(tape)));
+    ASSERT_EQ(got.size(), files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      EXPECT_EQ(got[i].program_check, copy_check::ok) << "file " << i;
+      EXPECT_TRUE(got[i].program == files[i].data) << "file " << i;
+    }
+  }
+}
+
 TEST(Turbo, ALeadStraightAfterABrokenBlock) {
   const struct {
     turbo_format before, after;
