@@ -251,7 +251,7 @@ TEST(Turbo, AChainCutBeforeItsEnd) {
 TEST(Turbo, AChainLongerThanMemory) {
   for (const turbo_format f : {turbo_format::ocean_imagine, turbo_format::novaload_special}) {
     SCOPED_TRACE(static_cast<int>(f));
-    const std::vector<turbo_program> files = {{0x0800, program(275 * 256, 9), ""}};
+    const std::vector<turbo_program> files = {{0x0800, program(std::size_t{275} * 256, 9), ""}};
     const auto got = turbo_files(catalogue_of(tap_file(turbo_tape(f, files))));
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].start, 0x0800);
