@@ -23,6 +23,26 @@ constexpr auto BYTE = lead_kind::byte_pilot;
 constexpr auto BIT = lead_kind::bit_pilot;
 constexpr auto PULSE = bit_rule::threshold;
 
+// Super Pavloda's row for one set of its three lengths of pulse, its
+// thresholds midway between them.
+loader_row super_pavloda(int short_pulse, int medium, int long_pulse) {
+  loader_row row{"Super Pavloda",
+                 (short_pulse + medium + 1) / 2,
+                 short_pulse,
+                 medium,
+                 MSB,
+                 bit_rule::super_pavloda,
+                 BIT,
+                 0,
+                 32,
+                 {0x66, 0x1B},
+                 false,
+                 {},
+                 super_pavloda_reader};
+  row.long_threshold = (medium + long_pulse + 1) / 2;
+  return row;
+}
+
 // Thresholds in TAP units: a pulse of ceil(cycles / 8) or more is long.
 std::vector<loader_row> make_rows() {
   const std::vector<block_layout> freeload = {
@@ -163,33 +183,9 @@ std::vector<loader_row> make_rows() {
        false,
        {{"Pavloda", "LE", 'p'}}},
       // Three lengths of pulse, in two sets, one a tape's: short, medium and
-      // long $2E, $45, $5C, or $3E, $5D, $7C. The thresholds lie between.
-      {"Super Pavloda",
-       58,
-       0x2E,
-       0x45,
-       MSB,
-       bit_rule::super_pavloda,
-       BIT,
-       0,
-       32,
-       {0x66, 0x1B},
-       false,
-       {},
-       super_pavloda_reader},
-      {"Super Pavloda",
-       78,
-       0x3E,
-       0x5D,
-       MSB,
-       bit_rule::super_pavloda,
-       BIT,
-       0,
-       32,
-       {0x66, 0x1B},
-       false,
-       {},
-       super_pavloda_reader},
+      // long $2E, $45, $5C, or $3E, $5D, $7C.
+      super_pavloda(0x2E, 0x45, 0x5C),
+      super_pavloda(0x3E, 0x5D, 0x7C),
       {"Wildload",
        60,
        0x30,
@@ -261,7 +257,6 @@ std::vector<loader_row> make_rows() {
     if (std::strcmp(r.name, "Jetload") == 0) r.timed = r.quiet_end = true;
     if (std::strcmp(r.name, "Ocean-Imagine") == 0) r.timed = true;
     if (std::strcmp(r.name, "SEUCK") == 0) r.fixed_start = 0x0900, r.fixed_size = 63226;
-    if (r.rule == bit_rule::super_pavloda) r.long_threshold = r.bit1 == 0x45 ? 81 : 109;
   }
   return rows;
 }
